@@ -1,0 +1,14 @@
+// Starting programs. A program is started by path with no arguments, without
+// waiting, inheriting the environment and working folder but no descriptor of
+// the caller (everything the programs open is close-on-exec). Children are
+// reaped, so none stays a zombie.
+#pragma once
+#include <string>
+
+namespace platform {
+
+// `path` in "\" form. A path ending in ".exe" whose file does not exist runs
+// the same path without ".exe". False when the program could not be started.
+bool startProgram(const std::string& path);
+
+}  // namespace platform
