@@ -5,7 +5,8 @@
 namespace platform {
 
 // Waits the given time; an interrupted wait starts again with the full time.
-// False when the wait failed for another reason (it then ended early).
+// False when the wait failed for another reason (it then ended early), and
+// at once for a negative time.
 bool pause(int seconds, int microseconds);
 
 // Milliseconds of a clock that never jumps; only differences are meaningful.

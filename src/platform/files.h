@@ -52,12 +52,16 @@ struct ListedEntry {
 // False when the folder cannot be read.
 bool listFolder(const std::string& path, std::vector<ListedEntry>& entries);
 
+// Every call here that takes a file means a regular file: a FIFO or device
+// is refused (FileError::Invalid) without ever blocking, a folder with
+// FileError::IsDirectory.
 // Reads a regular file (at most `maxBytes`); false when it is not a readable
 // regular file.
 bool readFile(const std::string& path, std::string& contents,
               std::size_t maxBytes = static_cast<std::size_t>(-1));
 // Writes `contents` to a temporary file in the same folder and renames it
-// into place, so no half-written file is ever left; replaces an existing one.
+// into place, so no half-written file is ever left; replaces an existing one
+// and keeps its permissions.
 bool writeFileAtomic(const std::string& path, const std::string& contents);
 // Copies a regular file the same way (replace allowed).
 bool copyFileAtomic(const std::string& from, const std::string& to);

@@ -1,7 +1,8 @@
 // Named mutexes: process-local, found by name, recursive (the holder may lock
 // again and needs one unlock per lock). An unlock by a thread that does not
 // hold the mutex changes nothing and reports false. Mutexes live until the
-// process ends.
+// process ends. A thread that ends while holding a mutex abandons it: the
+// next waiter takes it.
 #pragma once
 #include <string>
 

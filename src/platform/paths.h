@@ -22,7 +22,10 @@ bool setWorkingFolder(const std::string& path);
 // Resolves `name` against the working folder into `buffer` of `size` bytes,
 // "\" form, without a doubled "\" at the root. Returns the length written;
 // when the result (with its zero byte) does not fit, returns the size needed
-// and leaves `buffer` untouched; 0 when the working folder cannot be read.
+// and leaves `buffer` untouched; 0 when the working folder cannot be read
+// (or `name` is null). A name starting with "\" or "/" is taken as it is;
+// "." and empty components are dropped and ".." removes the one before it.
+// The working folder is read at any length (not only 4,096 bytes).
 std::size_t fullPathName(const char* name, char* buffer, std::size_t size);
 
 }  // namespace platform

@@ -9,6 +9,8 @@ namespace platform {
 
 // `path` in "\" form. A path ending in ".exe" whose file does not exist runs
 // the same path without ".exe". False when the program could not be started.
+// The child begins with default SIGPIPE and SIGCHLD handling and only the
+// standard input, output and error open.
 bool startProgram(const std::string& path);
 
 }  // namespace platform

@@ -84,11 +84,14 @@ int localPort(Socket socket);
 Socket acceptSocket(Socket listener, std::uint32_t* peerAddress = nullptr);
 
 // Connects to host:port (a name or dotted address; IPv4), giving up after
-// `timeoutSeconds`. The socket stays blocking.
+// `timeoutSeconds` (kErrTimedOut; zero or less: no limit). An empty host is
+// 127.0.0.1. The socket keeps its blocking mode.
 bool connectSocket(Socket socket, const std::string& host, int port, int timeoutSeconds = 20);
 
 // One send / receive call. send: bytes sent or -1; receive: bytes read,
-// 0 when the peer closed, -1 on error. Interrupted calls are retried.
+// 0 when the peer closed, -1 on error. Interrupted calls are retried. A call
+// that another thread's closeSocket woke fails with kErrNotSocket. A send
+// after shutdownSocket(Send) fails with kErrShutdown.
 int sendBytes(Socket socket, const void* data, std::size_t length);
 int receiveBytes(Socket socket, void* buffer, std::size_t length);
 // Sends all `length` bytes, waiting at most `timeoutMs` for the peer to take
@@ -110,8 +113,15 @@ struct PollEntry {
   short ready;
 };
 // Ready count, 0 on time-out, -1 on failure (kErrInterrupted when a signal
-// interrupted the wait). `timeoutMs` negative waits without limit.
+// interrupted the wait). `timeoutMs` negative waits without limit. An entry
+// marked kPollInvalid counts as ready and ends the wait at once; `ready`
+// holds only wanted events, plus kPollHangup and kPollInvalid. A handle
+// closed by another thread during the wait wakes it and reads as invalid.
 int pollSockets(PollEntry* entries, std::size_t count, int timeoutMs);
+
+// Two connected stream sockets of this process (a local pair, no network):
+// a wake-up channel that pollSockets can wait on beside other sockets.
+bool socketPair(Socket& first, Socket& second);
 
 // This machine's host name; false on failure.
 bool localHostName(std::string& name);

@@ -1,0 +1,337 @@
+#include "foundation/directory.h"
+
+#include <vector>
+
+#include "foundation/strings.h"
+#include "foundation/url_escape.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace {
+
+const char kFilterOutOfBounds[] = "Oops - Directory Entry index out of bounds";
+constexpr std::size_t kLongestPath = 4096;  // with its zero byte
+
+std::string normalised(const std::string& path) {
+  std::string result(path);
+  return replaceAll("/", "\\", result);
+}
+
+std::string decoded(const std::string& path) { return urlDecode(normalised(path)); }
+
+// What a failed rename appends, chosen by the error met.
+std::string renameText(platform::FileError error, const std::string& o, const std::string& n) {
+  using platform::FileError;
+  switch (error) {
+    case FileError::Permission:
+      return "The directory containing " + o +
+             " has the sticky bit (S_ISVTX) set and the process's effective user ID is neither "
+             "the user ID of the file to be deleted nor that of the directory containing it, and "
+             "the process is not privileged (Linux: does not have the CAP_FOWNER capability); or " +
+             n +
+             " is an existing file and the directory containing it has the sticky bit set and the "
+             "process's effective user ID is neither the user ID of the file to be replaced nor "
+             "that of the directory containing it, and the  process is not privileged (Linux: "
+             "does not have the CAP_FOWNER capability); or the filesystem containing pathname "
+             "does not support renaming of the type requested.";
+    case FileError::NoEntry:
+      return "A  directory component in " + o + " or " + n +
+             " does not exist or is a dangling symbolic link.";
+    case FileError::NoMemory:
+      return "Insufficient kernel memory was available.";
+    case FileError::Access:
+      return "Write permission is denied for the directory containing " + o + " or " + n +
+             ", or, search permission  is denied for one of the directories in the path prefix "
+             "of " +
+             o + " or " + n + ", or " + o +
+             " is a directory and does not allow write permission (needed to update the ..  "
+             "entry).";
+    case FileError::Fault:
+      return o + " or " + n + " points outside your accessible address space.";
+    case FileError::Busy:
+      return "The  rename  fails because " + o + " or " + n +
+             " is a directory that is in use by some process (perhaps as current working "
+             "directory, or as root directory, or because it was open for reading) or is in use "
+             "by the system (for example as mount point), while the system considers this an "
+             "error.";
+    case FileError::CrossDevice:
+      return o + " and " + n + " are not on the same filesystem.";
+    case FileError::NotDirectory:
+      return "A component used as a directory in " + o + " or " + n +
+             " is not, in fact, a directory. Or, " + o + " is a directory, and " + n +
+             " exists but is not a directory.";
+    case FileError::IsDirectory:
+      return n + " is an existing directory, but " + o + " is not a directory.";
+    case FileError::Invalid:
+      return "The new pathname contained a path prefix of the old, or, more generally, an "
+             "attempt       was made to make a directory a subdirectory of itself.";
+    case FileError::NoSpace:
+      return "The device containing the file has no room for the new directory entry.";
+    case FileError::ReadOnly:
+      return "The file is on a read-only filesystem.";
+    case FileError::TooManyLinks:
+      return o + " already has the maximum number of links to it, or it was a directory and the "
+                 "directory containing " +
+             n + " has the maximum number of links.";
+    case FileError::NameTooLong:
+      return o + " or " + n + " was too long.";
+    case FileError::NotEmpty:
+      return n + " is a non-empty directory, i.e., contains entries other than (.) and (..).";
+    default:
+      return std::string();
+  }
+}
+
+// What a failed folder creation appends, naming `p`.
+std::string mkdirText(platform::FileError error, const std::string& p) {
+  using platform::FileError;
+  switch (error) {
+    case FileError::Permission:
+      return "The filesystem containing " + p + " does not support the creation of directories.";
+    case FileError::NoEntry:
+      return "A directory component in " + p + " does not exist or is a dangling symbolic link.";
+    case FileError::NoMemory:
+      return "Insufficient kernel memory was available to create directory " + p + ".";
+    case FileError::Access:
+      return "The parent directory does not allow write permission to the process, or one of the "
+             "directories in " +
+             p + " did not allow search(execute) permission.";
+    case FileError::Fault:
+      return p + " points outside your accessible address space.";
+    case FileError::Exists:
+      return p + " already exists (not necessarily as a directory).";
+    case FileError::NotDirectory:
+      return "A component used as a directory in " + p + " is not, in fact, a directory.";
+    case FileError::NoSpace:
+      return "The device containing " + p + " has no room for the new directory.";
+    case FileError::ReadOnly:
+      return p + " refers to a file on a read-only filesystem.";
+    case FileError::NameTooLong:
+      return p + " pathname was too long.";
+    default:
+      return std::string();
+  }
+}
+
+bool canEnter(const std::string& folder) {
+  return platform::isDirectory(folder) && platform::canSearch(folder);
+}
+
+}  // namespace
+
+void VLDirectory::clearLists() {
+  filterNames_.clear();
+  directoryStack_.clear();
+  entries_.clear();
+}
+
+std::string VLDirectory::currentDirectory() { return platform::workingFolder(); }
+
+bool VLDirectory::changeDirectory(const std::string& path) {
+  return platform::setWorkingFolder(normalised(path));
+}
+
+void VLDirectory::pushDirectory() {
+  std::string folder = currentDirectory();
+  if (!folder.empty()) directoryStack_.push_back(folder);
+}
+
+bool VLDirectory::popDirectory() {
+  if (directoryStack_.empty()) return false;
+  std::string folder = directoryStack_.back();
+  directoryStack_.pop_back();
+  return changeDirectory(folder);
+}
+
+bool VLDirectory::statPath(const std::string& path, VLStatRecord* record) {
+  if (record == nullptr) return false;
+  *record = VLStatRecord{};
+  std::string p = normalised(path);
+  // One trailing separator goes, but the root stays the root.
+  if (p.size() > 1 && p.back() == '\\') p.pop_back();
+  platform::FileStatus status;
+  if (!platform::statPath(p, status)) return false;
+  if (status.isDirectory) {
+    record->mode = kDirectoryBit;
+  } else {
+    if (status.isRegular) record->mode = kRegularBit;
+    record->size = static_cast<std::uint32_t>(status.size);
+  }
+  record->modificationTime = status.modificationTime;
+  return true;
+}
+
+bool VLDirectory::setPermissions(const std::string& path, int mode) {
+  return platform::setWritable(decoded(path), (mode & 0x80) != 0);
+}
+
+bool VLDirectory::directoryExists(const std::string& path) {
+  VLStatRecord record;
+  return statPath(decoded(path), &record) && (record.mode & kDirectoryBit) != 0;
+}
+
+bool VLDirectory::fileExists(const std::string& path) {
+  VLStatRecord record;
+  return statPath(decoded(path), &record) && (record.mode & kRegularBit) != 0;
+}
+
+bool VLDirectory::fileModificationTime(const std::string& path, int& time) {
+  time = -1;
+  VLStatRecord record;
+  if (!statPath(decoded(path), &record) || (record.mode & kDirectoryBit) != 0) return false;
+  time = static_cast<int>(static_cast<std::uint32_t>(record.modificationTime));
+  return true;
+}
+
+bool VLDirectory::touchFile(const std::string& path) { return platform::touchFile(path); }
+
+bool VLDirectory::deleteFile(const std::string& path, std::string& message) {
+  const std::string d = decoded(path);
+  if (directoryExists(d)) {
+    message += d + " is a directory, not a file. Cannot delete it.";
+    return false;
+  }
+  return platform::removeFile(d);
+}
+
+bool VLDirectory::renamePath(const std::string& oldPath, const std::string& newPath,
+                             std::string& message) {
+  const std::string o = decoded(oldPath);
+  const std::string n = decoded(newPath);
+  if (platform::renameNoReplace(o, n)) return true;
+  message += renameText(platform::lastFileError(), o, n);
+  return false;
+}
+
+bool VLDirectory::createDirectory(const std::string& path, int mode, std::string& message) {
+  const std::string p = normalised(path);
+  if (!platform::makeDirectory(p)) {
+    message += mkdirText(platform::lastFileError(), p);
+    return false;
+  }
+  if (!setPermissions(p, mode)) {
+    message += "Failed to set permissions on directory " + p;
+    return false;
+  }
+  return true;
+}
+
+bool VLDirectory::makePath(const std::string& path, int mode, std::string& message) {
+  std::string absolute = normalised(path);
+  if (absolute.empty() || absolute.front() != '\\') {
+    // A relative path is taken against the working folder, read once here.
+    const std::string folder = currentDirectory();
+    if (folder.empty()) return false;
+    absolute = folder + (folder.back() == '\\' ? "" : "\\") + absolute;
+  }
+  if (absolute.size() >= kLongestPath) {
+    // The system takes no longer path, so nothing of it is created; this also
+    // bounds the depth of the walk over the parents.
+    if (absolute.back() == '\\') absolute.pop_back();
+    message += mkdirText(platform::FileError::NameTooLong, absolute.substr(absolute.rfind('\\') + 1));
+    return false;
+  }
+  return makeAbsolutePath(absolute, mode, message);
+}
+
+// Creates by full path what the working-folder walk would create: the leaf is
+// created as the caller spelled it and tested decoded, the parent is used as
+// spelled, and the texts name the leaf (creation) or D (everything else).
+bool VLDirectory::makeAbsolutePath(const std::string& path, int mode, std::string& message) {
+  std::string p = normalised(path);
+  const std::string d = decoded(path);
+  if (!p.empty() && p.back() == '\\') p.pop_back();
+  const std::size_t cut = p.rfind('\\');
+  std::string parent = cut == std::string::npos ? std::string() : p.substr(0, cut);
+  const std::string leaf = cut == std::string::npos ? p : p.substr(cut + 1);
+  if (parent.empty()) parent = "\\";
+  const std::string inParent = parent + (parent.back() == '\\' ? "" : "\\");
+
+  if (!canEnter(parent)) {
+    // Missing parents first, from the top down; then this folder, once. A
+    // parent that still cannot be entered ends it without a further text.
+    if (parent.size() >= p.size()) return false;  // the root itself
+    if (!makeAbsolutePath(parent, mode, message)) return false;
+    if (!canEnter(parent)) return false;
+  }
+
+  const std::string leafTested = inParent + urlDecode(leaf);
+  VLStatRecord record;
+  auto leafIsFolder = [&] {
+    return statPath(leafTested, &record) && (record.mode & kDirectoryBit) != 0;
+  };
+  if (!leafIsFolder()) {
+    if (platform::makeDirectory(inParent + leaf)) {
+      if (platform::setWritable(leafTested, (mode & 0x80) != 0)) return true;
+      message += "Failed to set permissions on directory " + leaf;
+      return false;
+    }
+    const platform::FileError error = platform::lastFileError();
+    // Another thread or process may have made it just now: that is success.
+    if (error != platform::FileError::Exists || !leafIsFolder()) {
+      message += mkdirText(error, leaf);
+      return false;
+    }
+  }
+
+  if (!statPath(d, &record)) {
+    message += "Failed to stat " + d;
+    return false;
+  }
+  if ((record.mode & kDirectoryBit) == 0) {
+    message += d + " is not a directory.";
+    return false;
+  }
+  if (!setPermissions(d, mode)) {
+    message += "Failed to set permissions on directory " + d;
+    return false;
+  }
+  return true;
+}
+
+bool VLDirectory::listDirectory(const std::string& dir) {
+  std::string folder = normalised(dir);
+  entries_.clear();
+  if (folder.empty()) folder = currentDirectory();  // the bare pattern "*"
+  std::vector<platform::ListedEntry> listed;
+  if (!platform::listFolder(folder, listed)) return true;
+  for (const platform::ListedEntry& item : listed) {
+    if (item.name == "." || item.name == "..") continue;
+    if (!filterNames_.empty()) {
+      bool wanted = false;
+      for (const std::string& name : filterNames_) {
+        if (name == item.name) {
+          wanted = true;
+          break;
+        }
+      }
+      if (!wanted) continue;
+    }
+    VLStatRecord record;
+    record.mode = item.isDirectory ? kDirectoryBit : 0;
+    record.size = item.isDirectory ? 0 : item.size;
+    record.modificationTime = item.modificationTime;
+    VLDirEntry entry;
+    entry.setName(item.name);
+    entry.setStat(record);
+    entries_.push_back(entry);
+  }
+  return true;
+}
+
+int VLDirectory::entryCount() const { return static_cast<int>(entries_.size()); }
+
+const VLDirEntry& VLDirectory::entryAt(int i) const {
+  static const VLDirEntry kEmpty;
+  if (i < 0 || static_cast<std::size_t>(i) >= entries_.size()) return kEmpty;
+  return entries_[static_cast<std::size_t>(i)];
+}
+
+std::string VLDirectory::filterAt(int i) const {
+  if (i < 0 || static_cast<std::size_t>(i) >= filterNames_.size()) return kFilterOutOfBounds;
+  return filterNames_[static_cast<std::size_t>(i)];
+}
+
+void VLDirectory::addFilterName(const std::string& name) { filterNames_.push_back(name); }
+
+int VLDirectory::filterCount() const { return static_cast<int>(filterNames_.size()); }

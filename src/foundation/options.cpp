@@ -1,0 +1,76 @@
+#include "foundation/options.h"
+
+#include <cstring>
+#include <string>
+
+int optionIndex = 1;
+int optionPosition = 0;
+char optionValue[kOptionValueSize] = {};
+
+namespace {
+
+// The character at `position` of argument `index`; 0 at or past its end.
+char characterAt(char** argv, int index, int position) {
+  const char* word = argv[index];
+  if (word == nullptr || position < 0) return 0;
+  std::size_t length = std::strlen(word);
+  return static_cast<std::size_t>(position) < length ? word[position] : 0;
+}
+
+}  // namespace
+
+int getOption(int argc, char** argv, const char* optionString) {
+  optionValue[0] = '\0';
+
+  std::string plainLetters;
+  std::string valueLetters;
+  for (const char* p = optionString; p != nullptr && *p != 0; ++p) {
+    if (*p == ':' || *p == '-') continue;
+    if (p[1] == ':') {
+      valueLetters += *p;
+    } else {
+      plainLetters += *p;
+    }
+  }
+
+  if (argv == nullptr || optionIndex >= argc) return -1;
+
+  // Plain letters at the current position of the current word.
+  for (std::size_t k = 0; k < plainLetters.size();) {
+    char c = characterAt(argv, optionIndex, optionPosition);
+    if (c == 0) {
+      ++optionIndex;
+      optionPosition = 0;
+      if (optionIndex >= argc) return -1;
+      break;  // the next word is looked at for value letters only
+    }
+    if (c == '-') {
+      ++optionPosition;
+      continue;  // the same letter against the next character
+    }
+    if (c == plainLetters[k]) {
+      ++optionPosition;
+      return static_cast<unsigned char>(c);
+    }
+    ++k;
+  }
+
+  // Value letters stand at index 1 of the current word; the value is the next word.
+  char letter = characterAt(argv, optionIndex, 1);
+  if (letter != 0 && valueLetters.find(letter) != std::string::npos) {
+    ++optionIndex;
+    if (optionIndex >= argc || argv[optionIndex] == nullptr) return '?';
+    std::size_t length = std::strlen(argv[optionIndex]);
+    if (length >= static_cast<std::size_t>(kOptionValueSize)) return '?';  // would not fit
+    std::memcpy(optionValue, argv[optionIndex], length + 1);
+    ++optionIndex;
+    return static_cast<unsigned char>(letter);
+  }
+  return '?';
+}
+
+void resetOptionScanner() {
+  optionIndex = 1;
+  optionPosition = 0;
+  optionValue[0] = '\0';
+}

@@ -1,0 +1,20 @@
+// The main program's command-line option scanner. Its position lives in three
+// process-wide variables (a program scans one argument vector, once); tests
+// reset them with resetOptionScanner().
+#pragma once
+
+inline constexpr int kOptionValueSize = 4096;
+
+extern int optionIndex;      // argument being scanned; starts at 1
+extern int optionPosition;   // next character inside it; starts at 0
+extern char optionValue[kOptionValueSize];  // value of the last value option
+
+// Scans for the letters of `optionString` ("lh?p:x:y:": plain l, h, ?; value
+// letters p, x, y whose value is the next word). Returns the letter found,
+// '?' (unknown option, a word that is no option, a missing value, or a value
+// of 4,096 bytes or more, which is refused) or -1 at the end. optionValue is
+// emptied at every call.
+int getOption(int argc, char** argv, const char* optionString);
+
+// optionIndex 1, optionPosition 0, optionValue empty.
+void resetOptionScanner();

@@ -1,0 +1,25 @@
+// The C runtime's entry of every program: signal set-up, the one command line
+// from argv[1..], then the foundation's programEntry.
+#include <signal.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/entry.h"
+
+int main(int argc, char** argv) {
+  struct sigaction ignore;
+  std::memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+  // Ignored SIGCHLD: the kernel reaps every child, none stays a zombie.
+  ::sigaction(SIGCHLD, &ignore, nullptr);
+
+  std::string commandLine;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) commandLine += ' ';
+    commandLine += argv[i];
+  }
+  return programEntry(commandLine);
+}
