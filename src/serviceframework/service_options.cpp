@@ -1,0 +1,87 @@
+#include "serviceframework/service_options.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "foundation/options.h"
+
+namespace {
+
+// The character at `position` of argument `index`; 0 at or past its end.
+char characterAt(char** argv, int index, int position) {
+  const char* word = argv[index];
+  if (word == nullptr || position < 0) return 0;
+  std::size_t length = std::strlen(word);
+  return static_cast<std::size_t>(position) < length ? word[position] : 0;
+}
+
+}  // namespace
+
+int getServiceOption(int argc, char** argv, const char* optionString) {
+  optionValue[0] = '\0';
+
+  std::string flagLetters;
+  std::string valueLetters;
+  for (const char* p = optionString; p != nullptr && *p != 0; ++p) {
+    if (*p == ':' || *p == '-') continue;
+    if (p[1] == ':') {
+      valueLetters += *p;
+    } else {
+      flagLetters += *p;
+    }
+  }
+
+  if (argv == nullptr || optionIndex >= argc) return -1;
+
+  if (!flagLetters.empty()) {
+    for (;;) {
+      char c = characterAt(argv, optionIndex, optionPosition);
+      if (c == 0) {
+        // Used up: the next argument is looked at for value letters only.
+        ++optionIndex;
+        optionPosition = 0;
+        if (optionIndex >= argc) return -1;
+        break;
+      }
+      if (c == '-') {
+        ++optionPosition;
+        continue;
+      }
+      if (flagLetters.find(c) != std::string::npos) {
+        ++optionPosition;
+        return static_cast<unsigned char>(c);
+      }
+      break;
+    }
+  }
+
+  if (!valueLetters.empty()) {
+    char letter = characterAt(argv, optionIndex, 0);
+    if (letter != 0 && valueLetters.find(letter) != std::string::npos) {
+      ++optionIndex;
+      if (optionIndex >= argc || argv[optionIndex] == nullptr) return '?';
+      std::size_t length = std::strlen(argv[optionIndex]);
+      if (length >= static_cast<std::size_t>(kOptionValueSize)) return '?';  // would not fit
+      std::memcpy(optionValue, argv[optionIndex], length + 1);
+      ++optionIndex;
+      return static_cast<unsigned char>(letter);
+    }
+  }
+  return '?';
+}
+
+int formatText(char* buffer, const char* format, ...) {
+  if (buffer == nullptr || format == nullptr) return -1;
+  va_list arguments;
+  va_start(arguments, format);
+  int length = std::vsnprintf(buffer, kFormatTextSize, format, arguments);
+  va_end(arguments);
+  if (length < 0) {
+    buffer[0] = '\0';
+    return -1;
+  }
+  if (static_cast<std::size_t>(length) >= kFormatTextSize) return -1;
+  return length;
+}

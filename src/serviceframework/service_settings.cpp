@@ -1,0 +1,4 @@
+#include "serviceframework/service_settings.h"
+
+std::string tempDirectory;
+std::string storageRoot;

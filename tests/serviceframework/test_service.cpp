@@ -1,0 +1,254 @@
+#include "test_service.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "serviceframework/service_settings.h"
+
+namespace sftest {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path& sandboxRoot() {
+  static fs::path root;
+  return root;
+}
+
+std::string programForm(const fs::path& folder) {
+  std::string text = platform::fromSystemPath(folder.string());
+  if (text.empty() || text.back() != '\\') text += '\\';
+  return text;
+}
+
+// The sandbox: every well-known folder of the programs points below one
+// fresh temporary folder, which is removed again at the end.
+class SandboxEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    std::random_device random;
+    fs::path root = fs::temp_directory_path() / ("vlsf-" + std::to_string(random()) + std::to_string(random()));
+    fs::create_directories(root);
+    sandboxRoot() = root;
+    const std::pair<const char*, const char*> folders[] = {
+        {"VARLUME_DOCUMENTS_DIR", "documents"},
+        {"VARLUME_APPDATA_DIR", "appdata"},
+        {"VARLUME_LOCAL_APPDATA_DIR", "localappdata"},
+        {"VARLUME_COMMON_APPDATA_DIR", "commonappdata"},
+        {"VARLUME_PROGRAM_FILES_DIR", "programfiles"},
+    };
+    for (const auto& [variable, name] : folders) {
+      fs::create_directories(root / name);
+      ::setenv(variable, (root / name).c_str(), 1);
+    }
+    // The services' own folders; serve() creates the temporary folder.
+    tempDirectory = programForm(root / "localappdata" / "Varlume" / "Temp");
+    storageRoot = programForm(root / "documents" / "Varlume");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(sandboxRoot(), ignored);
+  }
+};
+
+[[maybe_unused]] ::testing::Environment* const sandbox =
+    ::testing::AddGlobalTestEnvironment(new SandboxEnvironment);
+
+std::int64_t deadlineIn(int ms) { return platform::monotonicMilliseconds() + ms; }
+
+int remaining(std::int64_t deadline) {
+  std::int64_t left = deadline - platform::monotonicMilliseconds();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+}  // namespace
+
+std::string sandboxTempFolder() { return tempDirectory; }
+std::string sandboxDataRoot() { return storageRoot; }
+
+std::vector<std::string> tempFolderNames() {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(platform::toSystemPath(tempDirectory), error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+bool tempFolderEmptied(int timeoutMs) {
+  std::int64_t deadline = deadlineIn(timeoutMs);
+  for (;;) {
+    if (tempFolderNames().empty()) return true;
+    if (remaining(deadline) == 0) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void EchoHandler::serviceRequest() {
+  std::string report;
+  report += "method: " + getMethod() + "\n";
+  report += "host: " + getHost() + "\n";
+  report += "path: " + getPath() + "\n";
+  report += "params: " + parameters + "\n";
+  report += "slot: " + std::to_string(getTempId()) + "\n";
+  report += "body: " + getBodyFile() + "\n";
+  report += "sub: " + getSubdomainHome() + "\n";
+  report += "common: " + getCommonHome() + "\n";
+  report += std::string("refused: ") + (isSiteFolderRefused() ? "1" : "0") + "\n";
+  report += "home: " + domainHomeDirectory() + "\n";
+  report += "uploads: " + std::to_string(getUploadedFiles().size()) + "\n";
+  for (const VLUploadedFile& upload : getUploadedFiles()) {
+    std::string content;
+    platform::readFile(upload.tempPath, content);
+    report += "upload: " + upload.fieldName + "\x1f" + upload.clientName + "\x1f" + upload.tempPath +
+              "\x1f" + std::to_string(content.size()) + "\n" + content + "\n";
+  }
+  responseHeader(200, "Success", "text/plain");
+  sendResponse(report);
+  reset();
+}
+
+int freeLoopbackPort() {
+  platform::Socket probe = platform::tcpSocket();
+  platform::bindSocket(probe, platform::kLoopbackAddress, 0);
+  int port = platform::localPort(probe);
+  platform::closeSocket(probe);
+  return port;
+}
+
+void serveInBackground(VLGenericServer* server, int port) {
+  std::thread([server, port] { server->serve(port); }).detach();
+}
+
+LoopbackClient::LoopbackClient(int port) {
+  std::int64_t deadline = deadlineIn(5000);
+  while (remaining(deadline) > 0) {
+    platform::Socket candidate = platform::tcpSocket();
+    if (platform::connectSocket(candidate, "127.0.0.1", port, 2)) {
+      socket_ = candidate;
+      return;
+    }
+    platform::closeSocket(candidate);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+LoopbackClient::~LoopbackClient() { close(); }
+
+void LoopbackClient::close() {
+  if (socket_ != platform::kInvalidSocket) platform::closeSocket(socket_);
+  socket_ = platform::kInvalidSocket;
+}
+
+bool LoopbackClient::send(const std::string& bytes) {
+  return connected() && platform::sendAll(socket_, bytes.data(), bytes.size(), 5000);
+}
+
+bool LoopbackClient::receiveMore(std::int64_t deadline, bool* closed) {
+  if (closed != nullptr) *closed = false;
+  if (!connected()) return false;
+  platform::PollEntry entry{socket_, platform::kPollReadable, 0};
+  int ready = platform::pollSockets(&entry, 1, remaining(deadline));
+  if (ready <= 0) return false;
+  char buffer[65536];
+  int got = platform::receiveBytes(socket_, buffer, sizeof buffer);
+  if (got <= 0) {
+    if (closed != nullptr) *closed = true;  // an orderly close or a reset
+    return false;
+  }
+  pending_.append(buffer, static_cast<std::size_t>(got));
+  return true;
+}
+
+bool LoopbackClient::readResponse(HttpResponse& response, bool headOnly, int timeoutMs) {
+  response = HttpResponse();
+  std::int64_t deadline = deadlineIn(timeoutMs);
+  std::size_t end;
+  while ((end = pending_.find("\r\n\r\n")) == std::string::npos) {
+    if (!receiveMore(deadline)) return false;
+  }
+  response.head = pending_.substr(0, end + 4);
+  pending_.erase(0, end + 4);
+  std::size_t at = response.head.find("\r\nContent-Length: ");
+  if (at != std::string::npos) response.contentLength = std::atol(response.head.c_str() + at + 18);
+  if (headOnly || response.contentLength <= 0) return true;
+  std::size_t want = static_cast<std::size_t>(response.contentLength);
+  while (pending_.size() < want) {
+    if (!receiveMore(deadline)) return false;
+  }
+  response.body = pending_.substr(0, want);
+  pending_.erase(0, want);
+  return true;
+}
+
+bool LoopbackClient::waitForClose(std::string& rest, int timeoutMs) {
+  std::int64_t deadline = deadlineIn(timeoutMs);
+  bool closed = false;
+  while (remaining(deadline) > 0) {
+    if (!receiveMore(deadline, &closed)) break;
+  }
+  rest = pending_;
+  pending_.clear();
+  return closed;
+}
+
+bool LoopbackClient::staysSilent(int ms) {
+  if (!pending_.empty()) return false;
+  std::int64_t deadline = deadlineIn(ms);
+  bool closed = false;
+  bool got = receiveMore(deadline, &closed);
+  return !got && !closed;
+}
+
+bool parseEcho(const std::string& body, EchoReport& report) {
+  report = EchoReport();
+  std::size_t at = 0;
+  auto nextLine = [&](std::string& line) {
+    std::size_t end = body.find('\n', at);
+    if (end == std::string::npos) return false;
+    line = body.substr(at, end - at);
+    at = end + 1;
+    return true;
+  };
+  std::string line;
+  while (nextLine(line)) {
+    std::size_t colon = line.find(": ");
+    if (colon == std::string::npos) return false;
+    std::string key = line.substr(0, colon);
+    std::string value = line.substr(colon + 2);
+    if (key == "upload") {
+      EchoUpload upload;
+      std::vector<std::string> parts;
+      std::size_t start = 0;
+      for (std::size_t sep; (sep = value.find('\x1f', start)) != std::string::npos; start = sep + 1) {
+        parts.push_back(value.substr(start, sep - start));
+      }
+      parts.push_back(value.substr(start));
+      if (parts.size() != 4) return false;
+      upload.field = parts[0];
+      upload.client = parts[1];
+      upload.temp = parts[2];
+      std::size_t size = std::stoul(parts[3]);
+      if (at + size + 1 > body.size()) return false;
+      upload.content = body.substr(at, size);
+      at += size + 1;
+      report.uploads.push_back(upload);
+    } else {
+      report.fields[key] = value;
+    }
+  }
+  return at == body.size();
+}
+
+std::string simpleGet(const std::string& target, const std::string& host) {
+  return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+}
+
+}  // namespace sftest
