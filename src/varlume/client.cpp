@@ -1,0 +1,258 @@
+#include "varlume/client.h"
+
+#include <algorithm>
+
+#include "foundation/app.h"
+#include "foundation/strings.h"
+#include "platform/clock.h"
+#include "varlume/settings.h"
+
+namespace {
+
+constexpr int kRecordMutex = 0;
+constexpr int kSendLimitMs = 45000;
+constexpr int kConnectSeconds = 20;
+constexpr int kNotifierConnectSeconds = 5;
+constexpr int kSendPiece = 65536;
+
+struct ServiceKeyword {
+  const char* name;
+  int offset;
+};
+// In the order the keywords are compared.
+constexpr ServiceKeyword kServices[] = {
+    {"DB", 1}, {"FILE", 0}, {"IMAGE", 2}, {"EVENT", 3}, {"SECURITY", 4}, {"PLUGIN", 5},
+};
+
+// The service offset of a host written as a keyword (upper-cased as given),
+// or -1.
+int serviceOffset(const std::string& host) {
+  std::string upper = toUpper(host);
+  for (const ServiceKeyword& k : kServices) {
+    if (upper == k.name) return k.offset;
+  }
+  return -1;
+}
+
+// The upstream proxy is this proxy itself: a loopback name or address with
+// the proxy's own listening port.
+bool upstreamIsSelf() {
+  if (proxyHost.empty() || proxyPort != listeningPort) return false;
+  std::string upper = toUpper(trim(proxyHost, true));
+  return upper == "LOCALHOST" || upper.rfind("127.", 0) == 0;
+}
+
+}  // namespace
+
+VLClient::VLClient()
+    : records_(kRecordGrowth), keepAliveExpiry_(platform::unixTime()) {}
+
+VLClient::VLClient(const std::string& host, int port) : VLClient() {
+  host_ = host;
+  port_ = port;
+}
+
+VLClient::~VLClient() { closeSockets(); }
+
+void VLClient::assignTarget(const VLClient& other) {
+  closeSockets();
+  VLAppLock lock(kRecordMutex);
+  pending_.clear();
+  records_.assign(kRecordGrowth, VLRequestRecord());
+  currentIndex_ = 0;
+  pendingMethods_.clear();
+  host_ = other.host_;
+  port_ = other.port_;
+}
+
+int VLClient::connectTo(const std::string& host, int port) {
+  int offset = serviceOffset(host);
+  if (offset >= 0) port = servicesPort + offset;
+  std::string trimmed = trim(host, true);
+  if (trimmed.empty() || port < 0) return 0;
+  if (socket_.load() != platform::kInvalidSocket) closeSockets();
+  host_ = trimmed;
+  port_ = port == 0 ? 80 : port;
+  {
+    VLAppLock lock(kRecordMutex);
+    if (!running_) pending_.clear();
+  }
+  sendFailed_ = false;
+  platform::Socket s = platform::tcpSocket();
+  if (s == platform::kInvalidSocket) return 0;
+  platform::setBufferSizes(s, kSocketBufferBytes, kSocketBufferBytes);
+  std::string address = offset >= 0 ? std::string("127.0.0.1") : host_;
+  if (!platform::connectSocket(s, address, port_, kConnectSeconds)) {
+    platform::closeSocket(s);
+    return 0;
+  }
+  socket_ = s;
+  return 1;
+}
+
+int VLClient::connectForRequest() {
+  if (upstreamIsSelf()) return connectTo(host_, port_);
+  if (serviceOffset(host_) >= 0) return connectTo(host_, port_);
+  if (!proxyHost.empty() && proxyPort != -1) return connectTo(proxyHost, proxyPort);
+  return connectTo(host_, port_);
+}
+
+void VLClient::setNotificationPort(int port) { notificationPort_ = port; }
+
+int VLClient::connectNotifier() {
+  if (notificationPort_ < 0) return 0;
+  if (notificationSocket_.load() != platform::kInvalidSocket) return 1;
+  platform::Socket s = platform::tcpSocket();
+  if (s == platform::kInvalidSocket) return 0;
+  if (!platform::connectSocket(s, "127.0.0.1", notificationPort_, kNotifierConnectSeconds)) {
+    platform::closeSocket(s);
+    return 0;
+  }
+  notificationSocket_ = s;
+  return 1;
+}
+
+void VLClient::closeConnection() {
+  platform::Socket s = socket_.exchange(platform::kInvalidSocket);
+  if (s != platform::kInvalidSocket) platform::closeSocket(s);
+}
+
+void VLClient::closeSockets() {
+  closeConnection();
+  platform::Socket n = notificationSocket_.exchange(platform::kInvalidSocket);
+  if (n != platform::kInvalidSocket) platform::closeSocket(n);
+  VLAppLock lock(kRecordMutex);
+  if (!running_) pending_.clear();
+}
+
+int VLClient::sendRequest(const char* data, int length) {
+  if (socket_.load() == platform::kInvalidSocket) {
+    if (sendFailed_ || !connectForRequest()) return -1;
+  }
+  if (data == nullptr || length <= 0) return 0;
+  platform::Socket s = socket_.load();
+  int sent = 0;
+  while (sent < length) {
+    int piece = std::min(kSendPiece, length - sent);
+    if (!platform::sendAll(s, data + sent, static_cast<std::size_t>(piece), kSendLimitMs)) {
+      sendFailed_ = true;
+      closeConnection();
+      return -1;
+    }
+    sent += piece;
+    if (sent < length) sleepFor(0, 500);
+  }
+  return sent;
+}
+
+void VLClient::queueRequest(int id, const std::string& method) {
+  VLRequestRecord record(id);
+  VLAppLock lock(kRecordMutex);
+  if (pendingMethods_.empty()) {
+    pendingMethods_ = method;
+  } else {
+    pendingMethods_ += " " + method;
+  }
+  std::size_t i = static_cast<std::size_t>(std::max(currentIndex_, 0));
+  while (i < records_.size() && !records_[i].isFree()) ++i;
+  if (i >= records_.size()) {
+    i = records_.size();
+    records_.resize(records_.size() + kRecordGrowth);
+  }
+  records_[i] = record;
+}
+
+bool VLClient::matchesTarget(const std::string& host, int port) const {
+  return equalsIgnoreCase(trim(host, true), trim(host_, true)) && (port == 0 || port == port_);
+}
+
+bool VLClient::keepAliveOver() const {
+  if (!keepAliveFlag_.load()) return true;
+  return platform::unixTime() > keepAliveExpiry_.load() && !relayRunning();
+}
+
+bool VLClient::prepareForReuse() {
+  VLAppLock lock(kRecordMutex);
+  if (running_) return false;
+  if (static_cast<std::size_t>(currentIndex_) < records_.size() &&
+      !records_[currentIndex_].isFree()) {
+    return false;
+  }
+  resetRecordsLocked();
+  currentIndex_ = 0;
+  pending_.clear();
+  return true;
+}
+
+bool VLClient::claimIfQuiet() {
+  VLAppLock lock(kRecordMutex);
+  std::int64_t now = platform::unixTime();
+  if (lastClaimTime_ != 0 && now - lastClaimTime_ <= 10) return false;
+  lastClaimTime_ = now;
+  return true;
+}
+
+bool VLClient::isQueueIdle(bool mutexHeld) {
+  if (!mutexHeld) vlApp.lock(kRecordMutex);
+  bool idle = static_cast<std::size_t>(currentIndex_) >= records_.size() ||
+              records_[currentIndex_].isFree();
+  if (!mutexHeld) vlApp.unlock(kRecordMutex);
+  return idle;
+}
+
+bool VLClient::startRelay() {
+  VLAppLock lock(kRecordMutex);
+  if (running_) return true;
+  running_ = true;
+  startClaimed_ = true;
+  if (start() == 0) {
+    running_ = false;
+    startClaimed_ = false;
+    return false;
+  }
+  return true;
+}
+
+bool VLClient::relayRunning() const {
+  VLAppLock lock(kRecordMutex);
+  return running_;
+}
+
+void VLClient::setKeepAlive(int seconds) {
+  if (seconds >= 1) {
+    keepAliveExpiry_ = platform::unixTime() + seconds;
+    keepAliveFlag_ = true;
+  } else {
+    keepAliveFlag_ = false;
+  }
+}
+
+void VLClient::appendPending(const char* bytes, std::size_t length) { pending_.append(bytes, length); }
+
+void VLClient::clearPending() { pending_.clear(); }
+
+std::string VLClient::pendingMethods() {
+  VLAppLock lock(kRecordMutex);
+  return pendingMethods_;
+}
+
+int VLClient::currentIndex() {
+  VLAppLock lock(kRecordMutex);
+  return currentIndex_;
+}
+
+int VLClient::recordCapacity() {
+  VLAppLock lock(kRecordMutex);
+  return static_cast<int>(records_.size());
+}
+
+VLRequestRecord VLClient::recordAt(int index) {
+  VLAppLock lock(kRecordMutex);
+  if (index < 0 || static_cast<std::size_t>(index) >= records_.size()) return VLRequestRecord();
+  return records_[index];
+}
+
+void VLClient::resetRecordsLocked() {
+  for (VLRequestRecord& r : records_) r.clear();
+  pendingMethods_.clear();
+}

@@ -1,0 +1,130 @@
+// VLClient: one outgoing connection of a browser connection, to a web
+// server, the upstream proxy or a local service program. The browser
+// connection's thread connects it, queues a record per forwarded request and
+// sends the request bytes; the client's relay thread (run, in
+// response_relay.cpp) reads the answers in queue order into part files and
+// announces them with notices. Record queue, method list, running flag and
+// claim time are shared between the two threads under mutex 0.
+//
+// Start the relay only with startRelay(): it decides under mutex 0, together
+// with the queue, whether a relay must be started, so a record queued while a
+// relay is ending is never lost and a live relay is never replaced.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/object.h"
+#include "platform/sockets.h"
+#include "varlume/relay_framing.h"
+#include "varlume/request_record.h"
+
+class VLPartWriter;
+
+class VLClient : public VLObject {
+ public:
+  static constexpr int kRecordGrowth = 100;
+  static constexpr int kSocketBufferBytes = 65536;
+
+  VLClient();
+  VLClient(const std::string& host, int port);
+  ~VLClient() override;
+
+  // Closes both sockets, drops the pending data, takes a fresh queue of 100
+  // records and the host and port of `other`. Not while a relay runs.
+  void assignTarget(const VLClient& other);
+
+  // Connecting. 1 connected, 0 failed.
+  int connectTo(const std::string& host, int port);
+  int connectForRequest();
+  void setNotificationPort(int port);
+  int connectNotifier();
+  // Shuts down and closes the socket and the notification socket.
+  void closeSockets();
+
+  // Sends the bytes on the connection (connecting first when it has none),
+  // in pieces of at most 65,536 bytes, giving the server at most 45 seconds
+  // to take them. Returns the length, 0 for no data, or -1: after a failure
+  // the socket is closed (the relay answers its queued requests with "1")
+  // and every further send fails until the client is connected again, so no
+  // part of a request ever leaves on a new connection.
+  int sendRequest(const char* data, int length);
+  // Appends a record for request `id` and its method (under mutex 0).
+  void queueRequest(int id, const std::string& method);
+
+  // Reuse tests.
+  bool matchesTarget(const std::string& host, int port) const;
+  bool keepAliveOver() const;
+  bool isReusable() const { return false; }
+  // False while the relay runs or the current record is pending; otherwise
+  // the queue starts afresh and true.
+  bool prepareForReuse();
+  bool claimIfQuiet();
+  bool isQueueIdle(bool mutexHeld);
+
+  // Relay (response_relay.cpp).
+  void run() override;
+  int relayResponse();
+  void sendNotice(const std::string& text);
+  void noticePart();
+  void noticeComplete();
+  void noticeNoResponse(int index);
+  void flushNotices();
+
+  // Starts the relay thread unless one runs (the running relay then takes
+  // the new records). False when no thread could be made.
+  bool startRelay();
+  // True while a relay runs or has been started and not yet ended.
+  bool relayRunning() const;
+
+  // Used by the relay.
+  void setKeepAlive(int seconds);
+  void appendPending(const char* bytes, std::size_t length);
+  void clearPending();
+  // Takes the first method of the pending method list (mutex 0).
+  std::string takeMethodForRelay();
+
+  platform::Socket socket() const { return socket_.load(); }
+  platform::Socket notificationSocket() const { return notificationSocket_.load(); }
+  int port() const { return port_; }
+  const std::string& host() const { return host_; }
+  int notificationPort() const { return notificationPort_; }
+  bool keepAliveFlag() const { return keepAliveFlag_.load(); }
+  std::int64_t keepAliveExpiry() const { return keepAliveExpiry_.load(); }
+  const std::string& pendingData() const { return pending_; }
+  // Copies under mutex 0, for inspection.
+  std::string pendingMethods();
+  int currentIndex();
+  int recordCapacity();
+  VLRequestRecord recordAt(int index);
+
+ private:
+  void resetRecordsLocked();
+  // Closes the connection socket only (the notification socket stays).
+  void closeConnection();
+  // The notice text of the current record and its completion (mutex 0 held).
+  std::string completeCurrentLocked();
+  // Notice texts of every pending record from the current index (mutex 0 held).
+  std::string flushLocked();
+  int relayOnce(VLPartWriter& part);
+
+  std::atomic<platform::Socket> socket_{platform::kInvalidSocket};
+  int port_ = 0;
+  std::string host_;
+  std::string pendingMethods_;
+  std::string pending_;
+  std::vector<VLRequestRecord> records_;
+  int currentIndex_ = 0;
+  int notificationPort_ = -1;
+  std::atomic<platform::Socket> notificationSocket_{platform::kInvalidSocket};
+  std::atomic<std::int64_t> keepAliveExpiry_{0};
+  std::atomic<bool> keepAliveFlag_{false};
+  bool running_ = false;        // mutex 0
+  bool startClaimed_ = false;   // mutex 0: startRelay made the thread
+  std::int64_t lastClaimTime_ = 0;  // mutex 0
+  std::atomic<bool> sendFailed_{false};
+  int currentId_ = 0;           // relay thread: id of the response being read
+  VLRelayFraming framing_;      // relay thread
+  std::vector<char> buffer_;    // relay thread: one receive buffer
+};

@@ -1,0 +1,460 @@
+#include "varlume/client_connection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "foundation/app.h"
+#include "foundation/strings.h"
+#include "varlume/cache_lookup.h"
+#include "varlume/cross_site_check.h"
+#include "varlume/event_followup.h"
+#include "varlume/request_forwarding.h"
+#include "varlume/request_intake.h"
+#include "varlume/request_target.h"
+#include "varlume/server.h"
+#include "varlume/settings.h"
+
+using platform::Socket;
+using platform::kInvalidSocket;
+
+namespace {
+
+constexpr int kPoolMutex = 0;
+constexpr int kHeadByteSeconds = 10;
+constexpr int kBodyPiece = 65536;
+// How long the end of a connection waits for the browser to close its side
+// after the proxy's last byte, so that a reset never destroys answer bytes
+// still on their way.
+constexpr int kDrainMs = 2000;
+
+// The hosts that name a local service program (the outgoing connection
+// maps each to its own port).
+bool isServiceKeyword(const std::string& host) {
+  const std::string upper = toUpper(trim(host, true));
+  return upper == "FILE" || upper == "DB" || upper == "IMAGE" || upper == "EVENT" ||
+         upper == "SECURITY" || upper == "PLUGIN";
+}
+
+bool beginsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+void shutAndClose(Socket socket) {
+  if (socket == kInvalidSocket) return;
+  platform::shutdownSocket(socket, platform::ShutdownHow::Both);
+  platform::closeSocket(socket);
+}
+
+// Ends the browser connection after the last answer: no more sends, then a
+// bounded wait for the browser's own close, then the close itself.
+void closeBrowser(Socket socket) {
+  platform::shutdownSocket(socket, platform::ShutdownHow::Send);
+  char scrap[4096];
+  for (int rounds = 0; rounds < 64; ++rounds) {
+    platform::PollEntry wait{socket, platform::kPollReadable, 0};
+    if (platform::pollSockets(&wait, 1, kDrainMs / 8) <= 0) break;
+    if (platform::receiveBytes(socket, scrap, sizeof scrap) <= 0) break;
+  }
+  shutAndClose(socket);
+}
+
+}  // namespace
+
+VLClientConnection::VLClientConnection() : lineBuffer_(new char[kLineBufferSize]()) {
+  for (auto& client : clients_) client = std::make_unique<VLClient>();
+  reset();
+}
+
+VLClientConnection::~VLClientConnection() {
+  shutAndClose(notificationListener_);
+  notificationListener_ = kInvalidSocket;
+  for (auto& client : clients_) client.reset();
+  responder_.stop();
+  for (int i = 0; i < 5 && responder_.bodyActive() > 0; ++i) VLObject::sleepFor(0, 250);
+  responder_.closeNotifiers();
+  reset();
+}
+
+void VLClientConnection::reset() {
+  browserSocket_.store(kInvalidSocket);
+  inUse_.store(false);
+  std::memset(lineBuffer_.get(), 0, kLineBufferSize);
+  owner_ = nullptr;
+  readAhead_.clear();
+  readPosition_ = 0;
+}
+
+void VLClientConnection::setLineBuffer(const char* data, int length) {
+  std::memset(lineBuffer_.get(), 0, kLineBufferSize);
+  if (data != nullptr && length > 0) {
+    std::memcpy(lineBuffer_.get(), data, std::min(length, kLineBufferSize));
+  }
+}
+
+void VLClientConnection::pause250() {
+  if (owner_ != nullptr) {
+    owner_->waitFor(0, 250);
+  } else {
+    VLObject::sleepFor(0, 250);
+  }
+}
+
+void VLClientConnection::run() {
+  int granted = 0;
+  platform::socketsStartup(0x0202, &granted);
+  try {
+    responder_.resetQueue();
+    responder_.setBrowserSocket(browserSocket());
+    int last = 1;
+    for (;;) {
+      if (getState() != kRunning || last == 2 || (last == 3 && responder_.isIdle())) break;
+      pause250();
+      last = pollOnce();
+      if (last == 3 && !responder_.isIdle()) {
+        VLAppLock lock(kPoolMutex);
+        responder_.startUnlessRunning();
+        last = 1;
+      }
+    }
+  } catch (...) {
+    // Nothing escapes the thread: the entry is ended and freed below.
+  }
+  try {
+    endConnection();
+  } catch (...) {
+    setInUse(false);
+  }
+  platform::socketsCleanup();
+}
+
+void VLClientConnection::endConnection() {
+  responder_.stop();
+  for (int i = 0; i < 5000 && (responder_.isRunning() || responder_.bodyActive() > 0); ++i) {
+    pause250();
+  }
+  responder_.resetQueue();
+
+  const Socket socket = browserSocket_.exchange(kInvalidSocket);
+  if (socket != kInvalidSocket) closeBrowser(socket);
+  responder_.setBrowserSocket(kInvalidSocket);
+  readAhead_.clear();
+  readPosition_ = 0;
+
+  for (auto& client : clients_) client->stop();
+  for (auto& client : clients_) {
+    for (int i = 0; i < 35 && client->relayRunning(); ++i) pause250();
+    client->closeSockets();
+  }
+  closeResponderNotices();
+  stop();
+  setInUse(false);
+}
+
+void VLClientConnection::closeResponderNotices() {
+  VLAppLock lock(kPoolMutex);
+  responder_.closeNotifiers();
+}
+
+Socket VLClientConnection::listenOnAnyPort(int port) {
+  // Notices come only from this process's relay threads over loopback, so
+  // the listener takes loopback connections only.
+  const Socket socket = platform::tcpSocket();
+  if (socket == kInvalidSocket) return kInvalidSocket;
+  if (!platform::bindSocket(socket, platform::kLoopbackAddress, port) ||
+      platform::localPort(socket) < 0 || !platform::listenSocket(socket, 10) ||
+      !platform::setBlocking(socket, false)) {
+    platform::closeSocket(socket);
+    return kInvalidSocket;
+  }
+  return socket;
+}
+
+void VLClientConnection::openNotificationListener(int port, int range) {
+  if (notificationListener_ != kInvalidSocket) return;
+  Socket socket = listenOnAnyPort(port);
+  while (socket == kInvalidSocket && range > 0) {
+    ++port;
+    --range;
+    socket = listenOnAnyPort(port);
+  }
+  notificationPort_ = port;
+  notificationListener_ = socket;
+}
+
+Socket VLClientConnection::acceptNotification(Socket listener) {
+  return platform::acceptSocket(listener);
+}
+
+void VLClientConnection::takeNotice() {
+  const Socket socket = acceptNotification(notificationListener_);
+  if (socket == kInvalidSocket) return;
+  platform::setLinger(socket, true, 0);
+  responder_.addNotifier(socket);
+}
+
+int VLClientConnection::pollOnce() {
+  const Socket socket = browserSocket();
+  if (socket == kInvalidSocket) return 2;
+
+  platform::PollEntry entries[2];
+  std::size_t count = 0;
+  entries[count++] = {socket, static_cast<short>(platform::kPollReadable | platform::kPollPriority), 0};
+  const bool listening = notificationListener_ != kInvalidSocket;
+  if (listening) entries[count++] = {notificationListener_, platform::kPollReadable, 0};
+  // Bytes already read ahead are a request waiting: only look for notices.
+  const bool buffered = readPosition_ < readAhead_.size();
+  const int ready = platform::pollSockets(entries, count, buffered ? 0 : 1000);
+  if (ready < 0) return platform::lastSocketError() == platform::kErrInterrupted ? 4 : 2;
+  if (ready == 0 && !buffered) return 3;
+
+  if (listening && (entries[1].ready & platform::kPollReadable) != 0) takeNotice();
+
+  const short browser = entries[0].ready;
+  const bool exception = (browser & (platform::kPollPriority | platform::kPollInvalid)) != 0;
+  if (buffered || (browser & (platform::kPollReadable | platform::kPollHangup)) != 0) {
+    pendingEventId = -1;
+    browserUrl.clear();
+    eventQuery.clear();
+    const int result = handleRequest();
+    if (result <= 0) return 2;
+    return exception ? 2 : 1;
+  }
+  return exception ? 2 : 1;
+}
+
+int VLClientConnection::receiveFromBrowser(Socket socket, int seconds, char* buffer, int size) {
+  if (socket == kInvalidSocket || size <= 0) return 0;
+  try {
+    if (socket == browserSocket() && readPosition_ < readAhead_.size()) {
+      const std::size_t count = std::min(static_cast<std::size_t>(size), readAhead_.size() - readPosition_);
+      std::memcpy(buffer, readAhead_.data() + readPosition_, count);
+      readPosition_ += count;
+      return static_cast<int>(count);
+    }
+    for (;;) {
+      platform::PollEntry entries[2];
+      std::size_t count = 0;
+      entries[count++] = {socket, platform::kPollReadable, 0};
+      const bool listening = notificationListener_ != kInvalidSocket;
+      if (listening) entries[count++] = {notificationListener_, platform::kPollReadable, 0};
+      const int ready = platform::pollSockets(entries, count, seconds * 1000);
+      if (ready < 0) {
+        if (platform::lastSocketError() == platform::kErrInterrupted) continue;
+        return -1;
+      }
+      if (ready == 0) return -1;
+      if (listening && (entries[1].ready & platform::kPollReadable) != 0) takeNotice();
+      if ((entries[0].ready & (platform::kPollReadable | platform::kPollHangup |
+                               platform::kPollInvalid)) == 0) {
+        continue;  // only a notice: wait again with the full time
+      }
+      if (socket != browserSocket()) {
+        const int received = platform::receiveBytes(socket, buffer, static_cast<std::size_t>(size));
+        return received > 0 ? received : 0;
+      }
+      // Read what has arrived, up to one buffer, and hand it out from there.
+      readAhead_.resize(kReadAheadBytes);
+      const int received = platform::receiveBytes(socket, readAhead_.data(), readAhead_.size());
+      if (received <= 0) {
+        readAhead_.clear();
+        readPosition_ = 0;
+        return 0;
+      }
+      readAhead_.resize(static_cast<std::size_t>(received));
+      const std::size_t handed = std::min(static_cast<std::size_t>(size), readAhead_.size());
+      std::memcpy(buffer, readAhead_.data(), handed);
+      readPosition_ = handed;
+      return static_cast<int>(handed);
+    }
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+int VLClientConnection::handleRequest() {
+  try {
+    VLRequestHead head;
+    std::string* text = !eventQuery.empty() ? &eventQuery : (!followUp.empty() ? &followUp : nullptr);
+    if (text != nullptr) {
+      VLRequestHead::Status status = VLRequestHead::kNeedMore;
+      for (std::size_t i = 0; i < text->size() && status == VLRequestHead::kNeedMore; ++i) {
+        status = head.addByte((*text)[i]);
+      }
+      if (status != VLRequestHead::kComplete) return 1;
+    } else {
+      for (;;) {
+        char byte = 0;
+        const int received = receiveFromBrowser(browserSocket(), kHeadByteSeconds, &byte, 1);
+        if (received <= 0) return received;
+        const VLRequestHead::Status status = head.addByte(byte);
+        if (status == VLRequestHead::kComplete) break;
+        // A head beyond the limits cannot be read on: end the connection.
+        if (status == VLRequestHead::kRefused) return 0;
+      }
+    }
+    return routeRequest(head);
+  } catch (const std::exception&) {
+    return 1;
+  }
+}
+
+void VLClientConnection::answerWithMessage(const std::string& host, const std::string& path,
+                                           const std::string& message) {
+  if (owner_ == nullptr) return;
+  const int id = owner_->nextSequence();
+  responder_.enqueueMessage(id, host, path, message);
+  pendingEventId = -1;
+  responder_.startUnlessRunning();
+}
+
+int VLClientConnection::routeRequest(VLRequestHead& head) {
+  const VLRequestAnalysis analysis = analyseRequest(head, browserUrl);
+  pageHost = analysis.target.pageHost;
+  if (head.lines.empty()) return 1;
+  const std::string& line = head.lines[0];
+  if (!analysis.accepted) {
+    answerWithMessage(std::string(), std::string(), kRefusedMessage);
+    return 1;
+  }
+  const VLRequestTarget& target = analysis.target;
+  const std::string host = hostValue(head.lines[head.hostIndex]);
+  const std::string path = requestPath(line);
+
+  // Web requests: a fresh cached copy answers a GET at once.
+  VLCacheDecision cache;
+  if (!analysis.service) {
+    cache = checkCache(*this, line, host, pageHost, target.mirror);
+    if (cache.answered) return 1;
+  }
+
+  const std::string upperLine = toUpper(line);
+  const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
+  const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
+
+  std::string crossSiteTarget = host;
+  if (pageHost.find(':') != std::string::npos && host.find(':') == std::string::npos) {
+    crossSiteTarget += ":" + intToString(target.port);
+  }
+  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) {
+    answerUnserved(*this, pageHost, path);
+    return 1;
+  }
+  // Methods that are never forwarded use no outgoing connection.
+  if (!getOrHead && !withBody) return 1;
+
+  const VLForwardTexts texts = rewriteHeaders(head.lines, head.hostIndex, analysis.service,
+                                              pageHost, target.port);
+  // A body whose end cannot be known would be read as further requests.
+  if (withBody && !texts.bodyFramingOk) return 0;
+
+  int slot = -1;
+  VLClient* client = clientFor(host, target.port, slot);
+  if (client == nullptr || client->connectForRequest() == 0) {
+    answerUnserved(*this, pageHost, path);
+    return 1;
+  }
+  const std::string& text = (!proxyHost.empty() && !analysis.service) ? texts.upstream : texts.origin;
+  const std::string method = toUpper(trim(requestMethod(line), true));
+
+  if (getOrHead) {
+    const int id = owner_->nextSequence();
+    client->queueRequest(id, method);
+    if (eventQuery.empty()) {
+      responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+      pendingEventId = -1;
+      responder_.startUnlessRunning();
+    } else {
+      pendingEventId = id;
+    }
+    startRelay(*client);
+    client->sendRequest(text.data(), static_cast<int>(text.size()));
+    return 1;
+  }
+
+  renewPostMarker(line, host);
+  if (client->sendRequest(text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
+    return 0;
+  }
+  std::int64_t remaining = texts.contentLength;
+  std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(std::max<std::int64_t>(remaining, 1), kBodyPiece)));
+  while (remaining > 0) {
+    const int want = static_cast<int>(std::min<std::int64_t>(remaining, kBodyPiece));
+    const int received = receiveFromBrowser(browserSocket(), kHeadByteSeconds, buffer.data(), want);
+    if (received <= 0) {
+      client->closeSockets();
+      return received;
+    }
+    // A body is never sent with a hole, nor its tail on another connection.
+    if (client->sendRequest(buffer.data(), received) != received) return 0;
+    remaining -= received;
+  }
+  const int id = owner_->nextSequence();
+  client->queueRequest(id, method);
+  responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+  responder_.startUnlessRunning();
+  startRelay(*client);
+  return 1;
+}
+
+void VLClientConnection::startRelay(VLClient& client) {
+  client.setNotificationPort(notificationPort_);
+  client.startRelay();
+}
+
+bool VLClientConnection::crossSiteAllowed(const std::string& pageHostText,
+                                          const std::string& targetHost,
+                                          const std::string& requestLine) {
+  return ::crossSiteAllowed(pageHostText, targetHost, requestLine);
+}
+
+VLClient* VLClientConnection::clientFor(const std::string& host, int port, int& slot) {
+  slot = -1;
+  // Close the idle connections whose keep-alive time is over.
+  for (auto& client : clients_) {
+    if (client->keepAliveOver() && client->socket() != kInvalidSocket && !client->relayRunning()) {
+      client->closeSockets();
+    }
+  }
+  // A client bound to the same target; a service is matched by name alone,
+  // since its client holds the service's port.
+  const int matchPort = isServiceKeyword(host) ? 0 : port;
+  for (int i = 0; i < kClientCount; ++i) {
+    VLClient& client = *clients_[i];
+    if (client.matchesTarget(host, matchPort) && !client.relayRunning() &&
+        client.prepareForReuse() && client.claimIfQuiet()) {
+      client.closeSockets();
+      slot = i;
+      return &client;
+    }
+  }
+  const VLClient templateClient(host, port);
+  slot = pickReusableClient(templateClient);
+  if (slot < 0) return nullptr;
+  return clients_[slot].get();
+}
+
+int VLClientConnection::pickReusableClient(const VLClient& templateClient) {
+  int chosen = -1;
+  {
+    VLAppLock lock(kPoolMutex);
+    for (int i = 0; i < kClientCount && chosen < 0; ++i) {
+      VLClient& client = *clients_[i];
+      if (client.keepAliveOver() && client.isQueueIdle(true) && !client.relayRunning() &&
+          client.claimIfQuiet()) {
+        chosen = i;
+      }
+    }
+    // None is free by those tests: any client without work may take the
+    // target; a client with work is never given another target's request.
+    for (int i = 0; i < kClientCount && chosen < 0; ++i) {
+      VLClient& client = *clients_[i];
+      if (client.isQueueIdle(true) && !client.relayRunning()) chosen = i;
+    }
+  }
+  if (chosen < 0) return -1;
+  // Closing may wait for unsent bytes: never under the mutex.
+  clients_[chosen]->closeSockets();
+  clients_[chosen]->assignTarget(templateClient);
+  return chosen;
+}

@@ -1,0 +1,117 @@
+// VLClientConnection: one entry of the listener's pool. While taken it serves
+// one browser connection on its own thread: it reads each request
+// (handleRequest), forwards it over one of its 20 outgoing connections
+// (VLClient), and its VLResponder writes the answers back in request order.
+// The relay threads announce finished response parts over loopback
+// connections to the entry's notification listener (127.0.0.1).
+#pragma once
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/object.h"
+#include "platform/sockets.h"
+#include "varlume/client.h"
+#include "varlume/responder.h"
+
+class VLServer;
+class VLRequestHead;
+
+class VLClientConnection : public VLObject {
+ public:
+  static constexpr int kClientCount = 20;
+  static constexpr int kLineBufferSize = 65536;
+
+  VLClientConnection();
+  ~VLClientConnection() override;
+
+  // Browser socket -1, not in use, line buffer cleared, no owner.
+  void reset();
+
+  // The connection thread.
+  void run() override;
+  // One cycle of waiting: 1 continue, 2 the browser is gone or an error
+  // occurred, 3 one second without anything to read, 4 interrupted.
+  int pollOnce();
+  // Bytes received (1 to size); 0 when the socket is -1, the browser closed
+  // or recv failed; -1 on time-out or a failed wait. Accepts notice
+  // connections meanwhile (each restarts the full time).
+  int receiveFromBrowser(platform::Socket socket, int seconds, char* buffer, int size);
+  // Reads one request and routes it: 1 read (whatever became of it), 0 the
+  // browser closed or a receive failed, -1 no byte within 10 seconds.
+  int handleRequest();
+
+  // The outgoing connection for a target and its slot; slot -1 (and null)
+  // when every client is busy, which the caller treats as unreachable.
+  VLClient* clientFor(const std::string& host, int port, int& slot);
+  // The slot of a client that can be given the template's target; -1 if none.
+  int pickReusableClient(const VLClient& templateClient);
+
+  // Opens the notification listener once (ports port .. port + range).
+  void openNotificationListener(int port, int range);
+  // A listening socket on 127.0.0.1:port; kInvalidSocket on failure.
+  platform::Socket listenOnAnyPort(int port);
+  platform::Socket acceptNotification(platform::Socket listener);
+  // Under mutex 0: the responder's closeNotifiers.
+  void closeResponderNotices();
+
+  // Takes a request number and queues the proxy's own 500 page with
+  // `message` for it, in its place in the order of the answers.
+  void answerWithMessage(const std::string& host, const std::string& path,
+                         const std::string& message);
+  // The reason phrase for a request that is never forwarded.
+  static constexpr const char* kRefusedMessage = "Request refused.";
+
+  // Whether the page may reach the target (member form of the check).
+  bool crossSiteAllowed(const std::string& pageHost, const std::string& targetHost,
+                        const std::string& requestLine);
+
+  const char* lineBuffer() const { return lineBuffer_.get(); }
+  void setLineBuffer(const char* data, int length);
+
+  // Accessors used by the listener and the request road.
+  bool inUse() const { return inUse_.load(); }
+  void setInUse(bool inUse) { inUse_.store(inUse); }
+  platform::Socket browserSocket() const { return browserSocket_.load(); }
+  void setBrowserSocket(platform::Socket socket) { browserSocket_.store(socket); }
+  VLServer* owner() const { return owner_; }
+  void setOwner(VLServer* owner) { owner_ = owner; }
+  platform::Socket notificationListener() const { return notificationListener_; }
+  int notificationPort() const { return notificationPort_; }
+  void setNotificationPort(int port) { notificationPort_ = port; }
+  VLResponder& responder() { return responder_; }
+  VLClient& client(int slot) { return *clients_[slot]; }
+
+  std::string eventQuery;
+  int pendingEventId = -1;
+  std::string pageHost;
+  std::string followUp;
+  std::string browserUrl;
+
+ private:
+  // Accepts one notice connection and hands it to the responder.
+  void takeNotice();
+  // The end-of-connection steps; frees the entry.
+  void endConnection();
+  // Routes a read head (forwarding half of handleRequest).
+  int routeRequest(VLRequestHead& head);
+  // Starts a client's relay thread unless it runs.
+  void startRelay(VLClient& client);
+  // The 250-microsecond pause of the owner.
+  void pause250();
+
+  static constexpr std::size_t kReadAheadBytes = 65536;
+
+  std::unique_ptr<char[]> lineBuffer_;
+  std::atomic<platform::Socket> browserSocket_{platform::kInvalidSocket};
+  VLServer* owner_ = nullptr;
+  std::atomic<bool> inUse_{false};
+  std::unique_ptr<VLClient> clients_[kClientCount];
+  platform::Socket notificationListener_ = platform::kInvalidSocket;
+  int notificationPort_ = 0;
+  VLResponder responder_;
+  // Bytes read from the browser and not yet handed out (connection thread).
+  std::vector<char> readAhead_;
+  std::size_t readPosition_ = 0;
+};

@@ -1,0 +1,42 @@
+// "varlume.config": one copy per user in the user folder and one for all users
+// that holds the port set of the next user; query-string text with the keys
+// varlume, proxyport, proxyhost, varlumeservices, range and varlumeinternal.
+// Loading it fills six start-up settings (settings.h).
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+inline constexpr char kConfigurationFileName[] = "varlume.config";
+// The built-in port sets; each is written to a file followed by CR LF.
+inline constexpr char kFirstPortSet[] =
+    "varlume=8080&proxyport=0&proxyhost=&varlumeservices=45000&varlumeinternal=50000&range=500";
+inline constexpr char kSecondPortSet[] =
+    "varlume=8081&proxyport=0&proxyhost=&varlumeservices=45020&varlumeinternal=50500&range=500";
+// At most this much of a configuration file is read.
+inline constexpr std::size_t kConfigurationReadLimit = 4096;
+
+// A decimal number as the configuration and the options give it: leading
+// white space skipped, an optional sign, digits up to the first other
+// character; no digits give 0; values beyond the int range are clamped.
+int readDecimal(const std::string& text);
+
+// Sets listeningPort, proxyPort, proxyHost (whole, untrimmed), servicesPort,
+// internalRange and internalPort from `text`, in this order.
+void parseConfiguration(const std::string& text);
+
+// `text` advanced for the next user from the settings just parsed: varlume :=
+// listeningPort + 1, varlumeservices := servicesPort + 20, varlumeinternal :=
+// internalPort + internalRange. A key the text lacks is not added.
+std::string nextUserConfiguration(const std::string& text);
+
+// Reads the user's configuration, or makes it from the all-users file (which
+// is then advanced for the next user) or from the built-in sets, and fills
+// the settings. `tempPath` must be set: a missing one is created. Two first
+// starts at once are kept apart by a lock in the all-users folder. False with
+// the log line in `failureLine` when start-up cannot go on.
+bool loadConfiguration(const std::string& userFolder, const std::string& allUsersFolder,
+                       std::string& failureLine);
+
+// The eight lines of the active configuration, labels padded to one width.
+std::vector<std::string> activeConfigurationLines();

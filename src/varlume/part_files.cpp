@@ -1,0 +1,57 @@
+#include "varlume/part_files.h"
+
+#include "foundation/strings.h"
+
+namespace {
+
+std::string inFolder(const std::string& folder, const std::string& name) {
+  std::string path = folder;
+  ensureTrailingSlash(path);
+  return path + name;
+}
+
+}  // namespace
+
+std::string partFileName(int id, int part) {
+  return "vl" + std::to_string(id) + "_" + std::to_string(part) + ".tmp";
+}
+
+std::string partFilePath(const std::string& folder, int id, int part) {
+  return inFolder(folder, partFileName(id, part));
+}
+
+std::string messageFilePath(const std::string& folder, int id) {
+  return inFolder(folder, "vl" + std::to_string(id) + "_msg.tmp");
+}
+
+#include "platform/clock.h"
+
+bool VLPartWriter::open(const std::string& folder, int id) {
+  file_.close();
+  folder_ = folder;
+  id_ = id;
+  part_ = 0;
+  return openPart();
+}
+
+bool VLPartWriter::openPart() {
+  bytes_ = 0;
+  firstByteAt_ = -1;
+  return file_.open(partFilePath(folder_, id_, part_), platform::File::Write);
+}
+
+bool VLPartWriter::write(const char* data, std::size_t length) {
+  if (length == 0) return file_.isOpen();
+  if (!file_.write(data, length)) return false;
+  if (bytes_ == 0) firstByteAt_ = platform::monotonicMilliseconds();
+  bytes_ += length;
+  return true;
+}
+
+void VLPartWriter::close() { file_.close(); }
+
+bool VLPartWriter::next() {
+  file_.close();
+  ++part_;
+  return openPart();
+}

@@ -1,0 +1,79 @@
+#include "varlume/request_forwarding.h"
+
+#include "foundation/strings.h"
+#include "varlume/request_target.h"
+
+namespace {
+
+// The line without its line end ("\r\n", "\n" or a lone "\r").
+std::string withoutLineEnd(const std::string& line) {
+  std::size_t end = line.size();
+  if (end > 0 && line[end - 1] == '\n') --end;
+  if (end > 0 && line[end - 1] == '\r') --end;
+  return line.substr(0, end);
+}
+
+bool startsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+// A body length: 1 to 18 decimal digits after trimming; false otherwise.
+bool readLength(const std::string& text, std::int64_t& length) {
+  const std::string digits = trim(text, true);
+  if (digits.empty() || digits.size() > 18) return false;
+  std::int64_t value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  length = value;
+  return true;
+}
+
+// The request line in upstream form: the origin-form path behind
+// "http://" + Host value (+ ":" + port unless 80 or 0).
+std::string upstreamLine(const std::string& line, const std::string& host, int port) {
+  static const char* const kForms[] = {"GET /", "HEAD /", "POST /", "PROPFIND /"};
+  const std::string upper = toUpper(line);
+  for (const char* form : kForms) {
+    if (!startsWith(upper, form)) continue;
+    const std::size_t slash = std::char_traits<char>::length(form) - 1;
+    std::string result = upper.substr(0, slash - 1) + " http://" + host;
+    if (port != 80 && port != 0) result += ":" + intToString(port);
+    return result + line.substr(slash);
+  }
+  return line;
+}
+
+}  // namespace
+
+VLForwardTexts rewriteHeaders(const std::vector<std::string>& lines, std::size_t hostIndex,
+                              bool service, const std::string& pageHost, int port) {
+  VLForwardTexts texts;
+  const std::string host = hostIndex < lines.size() ? hostValue(lines[hostIndex]) : std::string();
+  const std::string pageHostLine = "Host: " + trim(pageHost, true);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string line = withoutLineEnd(lines[i]);
+    if (i == 0) {
+      texts.origin += line + "\r\n";
+      texts.upstream += upstreamLine(line, host, port) + "\r\n";
+      continue;
+    }
+    const std::string upper = toUpper(line);
+    if (startsWith(upper, "CONTENT-LENGTH:")) {
+      if (!readLength(line.substr(15), texts.contentLength)) texts.bodyFramingOk = false;
+    } else if (upper.find("PROXY-CONNECTION:") != std::string::npos) {
+      continue;
+    } else if (service && upper.find("HOST:") != std::string::npos) {
+      line = pageHostLine;
+    } else if (!service && startsWith(upper, "HOST:") && i != hostIndex) {
+      continue;  // only the Host line the analysis chose names the target
+    } else if (startsWith(upper, "TRANSFER-ENCODING:") &&
+               trim(upper.substr(18), true) != "IDENTITY") {
+      texts.bodyFramingOk = false;
+    }
+    texts.origin += line + "\r\n";
+    texts.upstream += line + "\r\n";
+  }
+  return texts;
+}

@@ -1,0 +1,48 @@
+// Request-line helpers and the target analysis of a browser request: the
+// "VARLUME/", "VARLUME/WEB/" and "VARLUME/MIRROR/" forms, the page host, the
+// target port and the mirror flag, and the service test that also turns an
+// absolute request line into origin form. Pure text functions, no I/O.
+#pragma once
+#include <string>
+
+// The method word as the client wrote it (one of GET, POST, HEAD, OPTIONS,
+// PUT, DELETE, TRACE, PROPFIND, matched in any case), or empty.
+std::string requestMethod(const std::string& line);
+// The URL of a request line: the token after the method, up to the last
+// " HTTP/" (or the line end). An absolute URL starts with "http://" (any
+// case); otherwise the URL starts at the token's first "/". Empty when none.
+std::string requestUrl(const std::string& line);
+// requestUrl without its query (cut at the last "?").
+std::string requestPath(const std::string& line);
+// From the last "HTTP/" to the end of the line, line end included;
+// "HTTP/1.1\r\n" when the line has none.
+std::string requestVersion(const std::string& line);
+
+// Result of parseRequestTarget.
+struct VLRequestTarget {
+  std::string pageHost;
+  int port = 80;
+  bool mirror = false;
+};
+
+// Analyses the request line and the Host line (hostLine empty when the head
+// has none) and rewrites both for the target. browserUrl receives the URL
+// (trimmed of blanks, tabs, CR and LF) when it is empty.
+VLRequestTarget parseRequestTarget(std::string& requestLine, std::string& hostLine,
+                                   std::string& browserUrl);
+
+// True when the Host value is exactly FILE, DB, IMAGE, EVENT or SECURITY in
+// any case. An absolute request line is rewritten to origin form either way.
+bool isServiceHost(std::string& requestLine, const std::string& hostLine);
+
+// The host part of an absolute URL ("http://" up to "/" or "?"); empty for
+// any other URL.
+std::string absoluteUrlHost(const std::string& url);
+
+// The Host value of a Host line: the text after "Host:", trimmed of blanks,
+// tabs, CR and LF.
+std::string hostValue(const std::string& hostLine);
+
+// A host text that may be forwarded: no byte below 32 or 127, no "\" and no
+// ".." segment (between "/" separators); empty only when allowEmpty.
+bool isSafeHostText(const std::string& text, bool allowEmpty);

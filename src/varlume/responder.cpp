@@ -1,0 +1,486 @@
+#include "varlume/responder.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "foundation/app.h"
+#include "foundation/strings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "varlume/mirror_files.h"
+#include "varlume/notice.h"
+#include "varlume/part_files.h"
+#include "varlume/settings.h"
+
+namespace {
+
+constexpr int kEnqueueMutex = 1;
+constexpr int kQueueMutex = 2;
+constexpr int kNoticeWaitMs = 10000;
+constexpr std::size_t kFilePiece = 65536;
+constexpr std::size_t kNoticeReadBytes = 1200;
+constexpr char kNoResponse[] = "No response from server.";
+constexpr std::size_t kMaxAbandoned = 1000;
+
+const char* const kDayNames[] = {"Sun, ", "Mon, ", "Tue, ", "Wed, ", "Thu, ", "Fri, ", "Sat, "};
+const char* const kMonthNames[] = {" Jan ", " Feb ", " Mar ", " Apr ", " May ", " Jun ",
+                                   " Jul ", " Aug ", " Sep ", " Oct ", " Nov ", " Dec "};
+
+// A reason phrase never carries a line break into the head.
+std::string reasonText(const std::string& reason) {
+  std::string text;
+  for (char c : reason) text += (c == '\r' || c == '\n' || c == '\0') ? ' ' : c;
+  return text;
+}
+
+void removePartFiles(int id, int from, int to) {
+  for (int k = from; k <= to; ++k) platform::removeFile(partFilePath(tempPath, id, k));
+}
+
+}  // namespace
+
+VLResponder::VLResponder() : queue_(kQueueSize) {}
+
+VLResponder::~VLResponder() {
+  closeNotifiers();
+  std::lock_guard<std::mutex> guard(wakeMutex_);
+  if (wakeRead_ != platform::kInvalidSocket) platform::closeSocket(wakeRead_);
+  if (wakeWrite_ != platform::kInvalidSocket) platform::closeSocket(wakeWrite_);
+}
+
+void VLResponder::setBrowserSocket(platform::Socket socket) { browserSocket_ = socket; }
+
+bool VLResponder::addNotifier(platform::Socket socket) {
+  if (socket == platform::kInvalidSocket) return false;
+  {
+    VLAppLock first(kEnqueueMutex);
+    VLAppLock second(kQueueMutex);
+    int open = 0;
+    Notifier* slot = nullptr;
+    for (Notifier& n : notifiers_) {
+      if (n.socket != platform::kInvalidSocket) {
+        ++open;
+      } else if (slot == nullptr) {
+        slot = &n;
+      }
+    }
+    if (open >= kMaxNotifiers) {
+      platform::closeSocket(socket);
+      return false;
+    }
+    if (slot == nullptr) {
+      notifiers_.emplace_back();
+      slot = &notifiers_.back();
+    }
+    slot->socket = socket;
+    slot->carried.clear();
+  }
+  wake();
+  return true;
+}
+
+void VLResponder::closeNotifiers() {
+  VLAppLock lock(kQueueMutex);
+  for (Notifier& n : notifiers_) {
+    if (n.socket != platform::kInvalidSocket) platform::closeSocket(n.socket);
+  }
+  notifiers_.clear();
+}
+
+void VLResponder::resetQueue() {
+  VLAppLock lock(kQueueMutex);
+  queue_.assign(kQueueSize, VLRequestRecord());
+  head_ = 0;
+  pending_ = 0;
+  messages_.clear();
+  timedOut_.clear();
+}
+
+void VLResponder::compactLocked() {
+  std::vector<VLRequestRecord> fresh(std::max<std::size_t>(kQueueSize, pending_ + kQueueSize));
+  for (int i = 0; i < pending_; ++i) fresh[i] = queue_[head_ + i];
+  queue_.swap(fresh);
+  head_ = 0;
+}
+
+void VLResponder::enqueueRecord(const VLRequestRecord& record, const std::string* message) {
+  {
+    VLAppLock first(kEnqueueMutex);
+    VLAppLock second(kQueueMutex);
+    // Undelivered records are the head and the pending ones right behind it.
+    std::size_t slot = static_cast<std::size_t>(head_ + pending_);
+    if (slot + 1 >= queue_.size()) {
+      compactLocked();
+      slot = static_cast<std::size_t>(pending_);
+    }
+    queue_[slot] = record;
+    ++pending_;
+    if (message != nullptr) messages_[record.getId()] = *message;
+  }
+  wake();
+}
+
+void VLResponder::enqueue(int id, bool mirror, const std::string& host, const std::string& url,
+                          const std::string& cachePath, bool fromCache, bool toCache) {
+  VLRequestRecord record(id);
+  record.setMirror(mirror);
+  record.setHost(host);
+  record.setUrl(url);
+  record.setToCache(toCache);
+  record.setFromCache(fromCache);
+  record.setCachePath(cachePath);
+  enqueueRecord(record, nullptr);
+}
+
+void VLResponder::enqueueMessage(int id, const std::string& host, const std::string& url,
+                                 const std::string& message) {
+  VLRequestRecord record(id);
+  record.setHost(host);
+  record.setUrl(url);
+  record.setReady(true);
+  record.setNoResponse(true);
+  enqueueRecord(record, &message);
+}
+
+bool VLResponder::isIdle() {
+  VLAppLock lock(kQueueMutex);
+  return !busy_ && pending_ <= 0;
+}
+
+bool VLResponder::startUnlessRunning() {
+  VLAppLock lock(kQueueMutex);
+  if (running_) return true;
+  running_ = true;
+  startClaimed_ = true;
+  if (start() == 0) {
+    running_ = false;
+    startClaimed_ = false;
+    return false;
+  }
+  return true;
+}
+
+bool VLResponder::isRunning() {
+  VLAppLock lock(kQueueMutex);
+  return running_;
+}
+
+int VLResponder::pendingCount() {
+  VLAppLock lock(kQueueMutex);
+  return pending_;
+}
+
+int VLResponder::notifierCount() {
+  VLAppLock lock(kQueueMutex);
+  int open = 0;
+  for (const Notifier& n : notifiers_) open += n.socket != platform::kInvalidSocket ? 1 : 0;
+  return open;
+}
+
+bool VLResponder::ensureWakePair() {
+  std::lock_guard<std::mutex> guard(wakeMutex_);
+  if (wakeRead_ != platform::kInvalidSocket) return true;
+  platform::Socket listener = platform::tcpSocket();
+  if (listener == platform::kInvalidSocket) return false;
+  bool ok = platform::bindSocket(listener, platform::kLoopbackAddress, 0) &&
+            platform::listenSocket(listener, 1);
+  int port = ok ? platform::localPort(listener) : -1;
+  platform::Socket writer = platform::tcpSocket();
+  platform::Socket reader = platform::kInvalidSocket;
+  if (port > 0 && writer != platform::kInvalidSocket &&
+      platform::connectSocket(writer, "127.0.0.1", port, 5)) {
+    reader = platform::acceptSocket(listener);
+  }
+  platform::closeSocket(listener);
+  if (reader == platform::kInvalidSocket) {
+    if (writer != platform::kInvalidSocket) platform::closeSocket(writer);
+    return false;
+  }
+  platform::setBlocking(writer, false);
+  wakeRead_ = reader;
+  wakeWrite_ = writer;
+  return true;
+}
+
+void VLResponder::wake() {
+  std::lock_guard<std::mutex> guard(wakeMutex_);
+  if (wakeWrite_ != platform::kInvalidSocket) platform::sendBytes(wakeWrite_, "w", 1);
+}
+
+void VLResponder::drainWake() {
+  char bytes[256];
+  platform::receiveBytes(wakeRead_, bytes, sizeof bytes);
+}
+
+void VLResponder::streamHead(std::vector<Delivery>& out) {
+  if (pending_ <= 0) return;
+  VLRequestRecord& head = queue_[head_];
+  if (head.isFree() || head.getMirror() || head.getFromCache() || head.getNoResponse()) return;
+  for (int k = head.getPartsSent(); k < head.getPartsWritten(); ++k) {
+    out.push_back({partFilePath(tempPath, head.getId(), k), !head.getToCache(), false});
+  }
+  head.setPartsSent(head.getPartsWritten());
+}
+
+void VLResponder::handleNotice(int id, char kind, std::vector<Delivery>& out) {
+  auto late = abandoned_.find(id);
+  if (late != abandoned_.end()) {
+    platform::removeFile(partFilePath(tempPath, id, late->second));
+    if (kind == '+') {
+      ++late->second;
+    } else {
+      abandoned_.erase(late);
+    }
+    return;
+  }
+  for (int i = 0; i < pending_; ++i) {
+    VLRequestRecord& record = queue_[head_ + i];
+    if (record.getId() != id) continue;
+    if (record.getReady()) return;  // answered already (time-out or own page)
+    record.touch();
+    if (kind == '+' || kind == '0') record.setPartsWritten(record.getPartsWritten() + 1);
+    if (kind != '+') {
+      record.setReady(true);
+      record.setNoResponse(kind == '1');
+    }
+    if (i == 0 && kind != '1') streamHead(out);
+    return;
+  }
+}
+
+void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
+  while (pending_ > 0) {
+    VLRequestRecord& head = queue_[head_];
+    if (head.isFree()) break;
+    if (!head.getReady()) {
+      // It just became the head: what was announced for it goes out now.
+      streamHead(out);
+      break;
+    }
+    busy_ = true;
+    VLRequestRecord record = head;
+    --pending_;
+    ++head_;
+    int id = record.getId();
+    if (record.getNoResponse()) {
+      std::string message = kNoResponse;
+      auto own = messages_.find(id);
+      if (own != messages_.end()) {
+        message = own->second;
+        messages_.erase(own);
+      }
+      removePartFiles(id, record.getPartsSent(), record.getPartsWritten());
+      if (timedOut_.erase(id) > 0 && abandoned_.size() < kMaxAbandoned) {
+        // Its relay may still be writing (it had no "1" yet): whatever it
+        // announces later is deleted then.
+        abandoned_[id] = record.getPartsWritten();
+      }
+      if (record.getPartsSent() > 0) {
+        // Part of the answer went out already: the browser learns of the
+        // failure by the close, never by a page appended to a partial body.
+        out.push_back({std::string(), false, true});
+      } else {
+        out.push_back({writeMessageResponse(record, message), true, false});
+      }
+    } else if (record.getMirror()) {
+      std::string path;
+      mirrorResponse(*this, record, path);
+      out.push_back({path, true, false});
+    } else if (record.getFromCache()) {
+      std::string path = record.getCachePath();
+      replaceAll("/", "\\", path);
+      out.push_back({path, false, false});
+    } else {
+      if (record.getToCache()) storeInCache(record);
+      for (int k = record.getPartsSent(); k < record.getPartsWritten(); ++k) {
+        out.push_back({partFilePath(tempPath, id, k), true, false});
+      }
+    }
+  }
+}
+
+void VLResponder::send(const std::vector<Delivery>& items) {
+  for (const Delivery& item : items) {
+    if (item.closeAfter) {
+      platform::Socket s = browserSocket_.exchange(platform::kInvalidSocket);
+      if (s != platform::kInvalidSocket) platform::shutdownSocket(s, platform::ShutdownHow::Both);
+      continue;
+    }
+    sendFile(item.path);
+    if (item.remove) platform::removeFile(item.path);
+  }
+}
+
+void VLResponder::run() {
+  {
+    VLAppLock lock(kQueueMutex);
+    if (startClaimed_) {
+      startClaimed_ = false;
+    } else if (running_) {
+      return;
+    } else {
+      running_ = true;
+    }
+  }
+  ensureWakePair();
+  std::vector<platform::PollEntry> waitSet;
+  std::vector<char> bytes(kNoticeReadBytes);
+  for (;;) {
+    bool headReady = false;
+    int waitMs = kNoticeWaitMs;
+    platform::Socket wakeSocket;
+    {
+      std::lock_guard<std::mutex> guard(wakeMutex_);
+      wakeSocket = wakeRead_;
+    }
+    {
+      VLAppLock lock(kQueueMutex);
+      if (getState() != kRunning || pending_ <= 0 || queue_[head_].isFree()) {
+        // Decided under the same mutex as startUnlessRunning, so a record
+        // enqueued from now on finds the thread not running and starts one.
+        if (pending_ <= 0) resetQueue();
+        running_ = false;
+        break;
+      }
+      waitSet.clear();
+      for (const Notifier& n : notifiers_) {
+        if (n.socket != platform::kInvalidSocket) waitSet.push_back({n.socket, platform::kPollReadable, 0});
+      }
+      if (wakeSocket != platform::kInvalidSocket) waitSet.push_back({wakeSocket, platform::kPollReadable, 0});
+      VLRequestRecord& head = queue_[head_];
+      std::int64_t now = vlRecordClock();
+      if (!head.getReady() && now - head.getTimeStamp() > kNoNoticeSeconds) {
+        head.setReady(true);
+        head.setNoResponse(true);
+        timedOut_.insert(head.getId());
+      }
+      headReady = head.getReady();
+      if (!headReady) {
+        std::int64_t left = (head.getTimeStamp() + kNoNoticeSeconds + 1 - now) * 1000;
+        waitMs = static_cast<int>(std::clamp<std::int64_t>(left, 0, kNoticeWaitMs));
+      }
+    }
+    int ready = 0;
+    if (!waitSet.empty()) {
+      ready = platform::pollSockets(waitSet.data(), waitSet.size(), headReady ? 0 : waitMs);
+    } else if (!headReady) {
+      sleepFor(0, 50000);  // no wake-up pair: look again soon
+    }
+    if (ready < 0 && platform::lastSocketError() == platform::kErrInterrupted) sleepFor(0, 500);
+
+    std::vector<Delivery> out;
+    {
+      VLAppLock lock(kQueueMutex);
+      for (const platform::PollEntry& e : waitSet) {
+        if (ready <= 0 || e.ready == 0) continue;
+        if (e.socket == wakeSocket) {
+          drainWake();
+          continue;
+        }
+        auto it = std::find_if(notifiers_.begin(), notifiers_.end(),
+                               [&](const Notifier& n) { return n.socket == e.socket; });
+        if (it == notifiers_.end()) continue;
+        int got = platform::receiveBytes(it->socket, bytes.data(), bytes.size());
+        if (got <= 0) {
+          platform::closeSocket(it->socket);
+          it->socket = platform::kInvalidSocket;
+          it->carried.clear();
+          continue;
+        }
+        it->carried.append(bytes.data(), static_cast<std::size_t>(got));
+        std::size_t at = 0;
+        bool bad = false;
+        while (it->carried.size() - at >= kNoticeLength) {
+          VLNotice notice;
+          if (!parseNotice(it->carried.data() + at, notice)) {
+            bad = true;
+            break;
+          }
+          at += kNoticeLength;
+          handleNotice(notice.id, static_cast<char>(notice.kind), out);
+        }
+        if (bad) {
+          // Not a relay of ours: nothing more is taken from it.
+          platform::closeSocket(it->socket);
+          it->socket = platform::kInvalidSocket;
+          it->carried.clear();
+        } else {
+          it->carried.erase(0, at);
+        }
+      }
+      if (pending_ > 0 && !queue_[head_].isFree()) deliveryWalk(out);
+      if (!out.empty()) busy_ = true;
+    }
+    if (!out.empty()) {
+      send(out);
+      sleepFor(0, 500);
+      VLAppLock lock(kQueueMutex);
+      busy_ = false;
+    }
+  }
+  stop();
+}
+
+void VLResponder::stop() {
+  VLObject::stop();
+  wake();
+}
+
+bool VLResponder::sendAll(const char* data, std::size_t length) {
+  platform::Socket s = browserSocket_.load();
+  if (s == platform::kInvalidSocket) return false;
+  if (length == 0) return true;
+  if (platform::sendAll(s, data, length, kBrowserSendMs)) return true;
+  browserSocket_.compare_exchange_strong(s, platform::kInvalidSocket);
+  return false;
+}
+
+bool VLResponder::sendFile(const std::string& path) {
+  if (path.empty()) return false;
+  platform::File file;
+  if (!file.open(path, platform::File::Read)) return false;
+  std::vector<char> piece(kFilePiece);
+  for (;;) {
+    long got = file.read(piece.data(), piece.size());
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!sendAll(piece.data(), static_cast<std::size_t>(got))) return false;
+  }
+}
+
+std::string VLResponder::responseHeader(int code, const std::string& reason,
+                                        const std::string& contentType) {
+  platform::CalendarTime t = platform::utcCalendar(platform::unixTime());
+  char date[64];
+  std::snprintf(date, sizeof date, "Date: %s%02d%s%04d %02d:%02d:%02d GMT\r\n",
+                kDayNames[t.weekday % 7], t.day, kMonthNames[t.month % 12], t.year, t.hour,
+                t.minute, t.second);
+  std::string head = "HTTP/1.1 " + std::to_string(code) + " " + reasonText(reason) + "\r\n";
+  head += date;
+  head += "Server: Varlume Release 1.00.00 Linux.\r\n";
+  head += "Content-Type: " + contentType + "\r\n";
+  head += "Connection: Keep-Alive\r\n";
+  head += "Keep-Alive: timeout=100, max=1000\r\n";
+  head += "Content-Length: 0\r\n";
+  return head;
+}
+
+namespace {
+
+std::string writePage(int id, const std::string& text) {
+  std::string path = messageFilePath(tempPath, id);
+  platform::File file;
+  if (file.open(path, platform::File::Write)) file.write(text);
+  return path;
+}
+
+}  // namespace
+
+std::string VLResponder::writeSuccessResponse(const VLRequestRecord& record) {
+  return writePage(record.getId(), responseHeader(200, "Success", "text/html") + "\r\n");
+}
+
+std::string VLResponder::writeMessageResponse(const VLRequestRecord& record,
+                                              const std::string& message) {
+  return writePage(record.getId(), responseHeader(500, message, "text/html") + "\r\n");
+}

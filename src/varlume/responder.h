@@ -1,0 +1,125 @@
+// VLResponder: the ordered delivery of one browser connection. The request
+// road enqueues one record per request in the order the requests were read;
+// relay threads announce part files with notices over the notice
+// connections; the responder's thread sends each response, oldest first, to
+// the browser and deletes the part files. A request without an answer (a
+// "1" notice, or 45 seconds without any notice) gets the proxy's own 500
+// page "No response from server.". Mutex 1 then mutex 2 guard the queue and
+// the notice sockets; no browser send ever happens while either is held, and
+// every send to the browser has a time limit.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/object.h"
+#include "platform/sockets.h"
+#include "varlume/request_record.h"
+
+class VLResponder : public VLObject {
+ public:
+  static constexpr int kQueueSize = 400;
+  static constexpr int kMaxNotifiers = 400;
+  static constexpr int kNoNoticeSeconds = 45;
+  static constexpr int kBrowserSendMs = 45000;
+
+  VLResponder();
+  ~VLResponder() override;
+
+  // The browser connection's socket; -1 at the end of a connection.
+  void setBrowserSocket(platform::Socket socket);
+  platform::Socket browserSocket() const { return browserSocket_.load(); }
+  // Takes an accepted notice connection. False (the socket is closed) when
+  // kMaxNotifiers are open already.
+  bool addNotifier(platform::Socket socket);
+  void closeNotifiers();
+  // A fresh queue of 400 records (under mutex 2).
+  void resetQueue();
+  // Queues one request (mutex 1, then 2) and wakes the thread.
+  void enqueue(int id, bool mirror, const std::string& host, const std::string& url,
+               const std::string& cachePath, bool fromCache, bool toCache);
+  // Queues the proxy's own 500 page with `message` as its reason phrase for
+  // request `id`, delivered in its place in the order.
+  void enqueueMessage(int id, const std::string& host, const std::string& url,
+                      const std::string& message);
+  // False while a delivery pass is sending or records are pending (mutex 2).
+  bool isIdle();
+
+  // Starts the delivery thread unless it runs; the decision is taken under
+  // mutex 2 together with the thread's own decision to end, so a record
+  // enqueued while the thread ends is never left behind.
+  bool startUnlessRunning();
+  // True while the delivery thread runs or has been started.
+  bool isRunning();
+
+  void run() override;
+  // Asks the thread to stop and ends its wait for notices at once.
+  void stop();
+
+  // Sends on the browser socket with a time limit of kBrowserSendMs; any
+  // failure forgets the socket (the browser connection still owns it).
+  bool sendAll(const char* data, std::size_t length);
+  // Sends a file in pieces of at most 65,536 bytes; false when it could not
+  // be read or sent whole.
+  bool sendFile(const std::string& path);
+
+  // The head of the proxy's own pages, ending with "Content-Length: 0"
+  // (they have no body) but without the empty line.
+  static std::string responseHeader(int code, const std::string& reason,
+                                    const std::string& contentType);
+  // Writes the 200 "Success" page / the 500 page with `message` as reason
+  // for the record into its own file in the temporary folder; the path.
+  std::string writeSuccessResponse(const VLRequestRecord& record);
+  std::string writeMessageResponse(const VLRequestRecord& record, const std::string& message);
+
+  // For inspection (mutex 2).
+  int pendingCount();
+  int notifierCount();
+
+ private:
+  struct Notifier {
+    platform::Socket socket = platform::kInvalidSocket;
+    std::string carried;  // bytes of a notice that arrived split
+  };
+  struct Delivery {
+    std::string path;
+    bool remove = false;
+    bool closeAfter = false;  // shut the browser connection after this item
+  };
+
+  // Wake-up pair: a byte on it ends the thread's wait at once.
+  bool ensureWakePair();
+  void wake();
+  void drainWake();
+  // Under mutex 2: handles one notice, adding files to stream to `out`.
+  void handleNotice(int id, char kind, std::vector<Delivery>& out);
+  // Under mutex 2: the part files of the head that were announced and not sent.
+  void streamHead(std::vector<Delivery>& out);
+  // Under mutex 2: takes every ready record from the head.
+  void deliveryWalk(std::vector<Delivery>& out);
+  void compactLocked();
+  void enqueueRecord(const VLRequestRecord& record, const std::string* message);
+  void send(const std::vector<Delivery>& items);
+
+  std::atomic<platform::Socket> browserSocket_{platform::kInvalidSocket};
+  std::vector<Notifier> notifiers_;          // mutex 2 (added under 1 and 2)
+  std::vector<VLRequestRecord> queue_;       // mutex 2
+  std::map<int, std::string> messages_;      // mutex 2: own pages by request id
+  // mutex 2: requests answered without their response whose relay may still
+  // announce parts, with the number of parts announced so far; those parts
+  // are deleted as they are announced.
+  std::map<int, int> abandoned_;
+  std::set<int> timedOut_;                   // mutex 2: heads given up waiting for
+  int pending_ = 0;                          // mutex 2
+  int head_ = 0;                             // mutex 2
+  bool busy_ = false;                        // mutex 2
+  bool running_ = false;                     // mutex 2
+  bool startClaimed_ = false;                // mutex 2
+  std::mutex wakeMutex_;
+  platform::Socket wakeRead_ = platform::kInvalidSocket;
+  platform::Socket wakeWrite_ = platform::kInvalidSocket;
+};

@@ -1,0 +1,303 @@
+#include "varlume/response_relay.h"
+
+#include <algorithm>
+
+#include "foundation/app.h"
+#include "foundation/strings.h"
+#include "platform/clock.h"
+#include "varlume/notice.h"
+#include "varlume/part_files.h"
+#include "varlume/settings.h"
+
+namespace {
+
+constexpr int kRecordMutex = 0;
+constexpr int kNoticeSendMs = 10000;
+
+}  // namespace
+
+// The relay's view of the current part file and of its client.
+class VLRelayPartSink : public VLRelaySink {
+ public:
+  VLRelayPartSink(VLClient& client, VLPartWriter& part) : client_(client), part_(part) {}
+  bool writeBytes(const char* data, std::size_t length) override { return part_.write(data, length); }
+  std::string takeMethod() override { return client_.takeMethodForRelay(); }
+  void keepAliveSeconds(int seconds) override { client_.setKeepAlive(seconds); }
+  void connectionClose() override { client_.setKeepAlive(0); }
+
+ private:
+  VLClient& client_;
+  VLPartWriter& part_;
+};
+
+std::string VLClient::takeMethodForRelay() {
+  VLAppLock lock(kRecordMutex);
+  std::size_t blank = pendingMethods_.find(' ');
+  std::string method = pendingMethods_.substr(0, blank);
+  pendingMethods_ = blank == std::string::npos ? std::string() : trim(pendingMethods_.substr(blank + 1), false);
+  return toUpper(trim(method, false));
+}
+
+void VLClient::sendNotice(const std::string& text) {
+  platform::Socket s = notificationSocket_.load();
+  if (s == platform::kInvalidSocket || text.empty()) return;
+  platform::sendAll(s, text.data(), text.size(), kNoticeSendMs);
+}
+
+void VLClient::noticePart() { sendNotice(formatNotice(currentId_, VLNoticeKind::Part)); }
+
+std::string VLClient::completeCurrentLocked() {
+  if (currentIndex_ < 0 || static_cast<std::size_t>(currentIndex_) >= records_.size()) return std::string();
+  VLRequestRecord& record = records_[currentIndex_];
+  std::string text = formatNotice(record.getId(), VLNoticeKind::Complete);
+  record.setReady(true);
+  record.setId(0);
+  ++currentIndex_;
+  return text;
+}
+
+void VLClient::noticeComplete() {
+  std::string text;
+  {
+    VLAppLock lock(kRecordMutex);
+    text = completeCurrentLocked();
+  }
+  sendNotice(text);
+}
+
+void VLClient::noticeNoResponse(int index) {
+  std::string text;
+  {
+    VLAppLock lock(kRecordMutex);
+    if (index < 0 || static_cast<std::size_t>(index) >= records_.size()) return;
+    VLRequestRecord& record = records_[index];
+    text = formatNotice(record.getId(), VLNoticeKind::NoResponse);
+    record.setReady(true);
+    record.setNoResponse(true);
+    record.setId(0);
+    ++currentIndex_;
+  }
+  sendNotice(text);
+}
+
+std::string VLClient::flushLocked() {
+  std::string texts;
+  std::size_t from = static_cast<std::size_t>(std::max(currentIndex_, 0));
+  for (std::size_t i = from; i < records_.size(); ++i) {
+    VLRequestRecord& record = records_[i];
+    if (record.isFree() || record.getReady()) continue;
+    texts += formatNotice(record.getId(), VLNoticeKind::NoResponse);
+    record.setReady(true);
+    record.setNoResponse(true);
+    record.setId(0);
+    currentIndex_ = static_cast<int>(i) + 1;
+  }
+  // Every waiting request is answered: no method is due any more.
+  pendingMethods_.clear();
+  return texts;
+}
+
+void VLClient::flushNotices() {
+  std::string texts;
+  {
+    VLAppLock lock(kRecordMutex);
+    texts = flushLocked();
+  }
+  sendNotice(texts);
+}
+
+void VLClient::run() {
+  {
+    VLAppLock lock(kRecordMutex);
+    if (startClaimed_) {
+      startClaimed_ = false;
+    } else if (running_) {
+      return;
+    } else {
+      running_ = true;
+    }
+  }
+  bool notifier = connectNotifier() != 0;
+  int last = 1;
+  int fives = 0;
+  int samePending = 0;
+  std::size_t lastPending = pending_.size();
+  for (;;) {
+    bool fatal = !notifier;
+    while (!fatal && getState() == kRunning && last != -1 && last != -100 && last != 2 && last != 3 &&
+           !isQueueIdle(false)) {
+      sleepFor(0, 500);
+      last = relayResponse();
+      fives = last == 5 ? fives + 1 : 0;
+      samePending = (!pending_.empty() && pending_.size() == lastPending) ? samePending + 1 : 0;
+      lastPending = pending_.size();
+      if (fives >= 11 || samePending >= 10) {
+        flushNotices();
+        fatal = true;
+      }
+    }
+    // The end is decided under the mutex together with the queue, so a
+    // record queued meanwhile is either relayed here or finds no relay
+    // running and starts one.
+    std::string texts;
+    {
+      VLAppLock lock(kRecordMutex);
+      bool stopping = fatal || getState() != kRunning || last == -1 || last == 2 || last == 3;
+      if (!stopping && !isQueueIdle(true)) {
+        last = 1;
+        continue;
+      }
+      texts = flushLocked();
+      resetRecordsLocked();
+      running_ = false;
+      lastClaimTime_ = 0;
+    }
+    sendNotice(texts);
+    break;
+  }
+  platform::Socket n = notificationSocket_.exchange(platform::kInvalidSocket);
+  if (n != platform::kInvalidSocket) platform::closeSocket(n);
+  stop();
+}
+
+int VLClient::relayResponse() {
+  int id = 0;
+  {
+    VLAppLock lock(kRecordMutex);
+    if (socket_.load() != platform::kInvalidSocket &&
+        static_cast<std::size_t>(currentIndex_) < records_.size()) {
+      id = records_[currentIndex_].getId();
+    } else if (socket_.load() != platform::kInvalidSocket) {
+      id = 0;
+    } else {
+      id = -1;
+    }
+  }
+  if (id < 0) {
+    flushNotices();
+    return -1;
+  }
+  if (id == 0) return -100;
+  currentId_ = id;
+  VLPartWriter part;
+  if (!part.open(tempPath, id)) {
+    closeConnection();
+    flushNotices();
+    return -1;
+  }
+  return relayOnce(part);
+}
+
+int VLClient::relayOnce(VLPartWriter& part) {
+  VLRelayPartSink sink(*this, part);
+  framing_.begin();
+  if (buffer_.size() < kReceiveBytes) buffer_.resize(kReceiveBytes);
+  char* buffer = buffer_.data();
+  long bytesRead = 0;
+  platform::Socket s = socket_.load();
+
+  auto fail = [&]() {
+    part.close();
+    closeConnection();
+    flushNotices();
+    return -1;
+  };
+  auto complete = [&](bool truncated) {
+    part.close();
+    noticeComplete();
+    if (framing_.endsConnection() || truncated) {
+      pending_.clear();
+      closeConnection();
+    }
+    if (!truncated) return 1;
+    // The body was cut off between chunks: it went out terminated, and the
+    // requests behind it on this connection have no answer.
+    flushNotices();
+    return -1;
+  };
+  auto rollIfDue = [&]() {
+    bool full = part.bytes() >= kPartBytes;
+    bool waited = part.bytes() > 0 && part.firstByteAt() >= 0 &&
+                  platform::monotonicMilliseconds() - part.firstByteAt() >= kPartWaitMs;
+    if (!full && !waited) return true;
+    part.close();
+    noticePart();
+    return part.next();
+  };
+
+  std::int64_t deadline = platform::monotonicMilliseconds() + kRelayWaitMs;
+  for (;;) {
+    std::size_t n = 0;
+    if (!pending_.empty()) {
+      n = std::min(pending_.size(), kReceiveBytes);
+      std::copy(pending_.begin(), pending_.begin() + static_cast<long>(n), buffer);
+      pending_.erase(0, n);
+    } else {
+      std::int64_t now = platform::monotonicMilliseconds();
+      std::int64_t wait = deadline - now;
+      if (part.bytes() > 0 && part.firstByteAt() >= 0) {
+        wait = std::min(wait, part.firstByteAt() + kPartWaitMs - now);
+      }
+      if (wait < 0) wait = 0;
+      platform::PollEntry entry{s, platform::kPollReadable, 0};
+      int ready = platform::pollSockets(&entry, 1, static_cast<int>(wait));
+      if (ready < 0) {
+        if (platform::lastSocketError() == platform::kErrInterrupted) continue;
+        bool truncated = false;
+        if (framing_.kind() == VLRelayFraming::Kind::Chunked &&
+            framing_.serverClosed(sink, truncated) == VLRelayFraming::Result::Complete) {
+          return complete(true);
+        }
+        return fail();
+      }
+      if (ready == 0) {
+        if (platform::monotonicMilliseconds() < deadline) {
+          if (!rollIfDue()) return fail();
+          continue;
+        }
+        if (framing_.headSeen() && framing_.timedOut(sink) == VLRelayFraming::Result::Complete) {
+          return complete(false);
+        }
+        part.close();
+        closeConnection();
+        flushNotices();
+        return bytesRead == 0 ? -2 : static_cast<int>(std::min<long>(bytesRead, 0x7fffffff));
+      }
+      if (entry.ready & platform::kPollInvalid) return fail();
+      int got = platform::receiveBytes(s, buffer, kReceiveBytes);
+      if (got < 0) return fail();
+      if (got == 0) {
+        bool truncated = false;
+        if (framing_.headSeen() &&
+            framing_.serverClosed(sink, truncated) == VLRelayFraming::Result::Complete) {
+          closeConnection();
+          return complete(truncated);
+        }
+        return fail();
+      }
+      n = static_cast<std::size_t>(got);
+      deadline = platform::monotonicMilliseconds() + kRelayWaitMs;
+    }
+    bytesRead += static_cast<long>(n);
+
+    std::size_t offset = 0;
+    while (offset < n) {
+      std::size_t used = 0;
+      VLRelayFraming::Result r = framing_.feed(buffer + offset, n - offset, used, sink);
+      offset += used;
+      if (r == VLRelayFraming::Result::Interim) {
+        part.close();
+        noticePart();
+        if (!part.next()) return fail();
+        continue;
+      }
+      if (r == VLRelayFraming::Result::Complete) {
+        pending_.insert(0, buffer + offset, n - offset);
+        return complete(false);
+      }
+      if (r == VLRelayFraming::Result::Failed) return fail();
+      break;
+    }
+    if (!rollIfDue()) return fail();
+  }
+}

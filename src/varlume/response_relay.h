@@ -1,0 +1,18 @@
+// The relay thread of a VLClient: VLClient::run, relayResponse and the
+// notices are defined in response_relay.cpp. Each response is read for the
+// record at the client's current index, copied unchanged into the part files
+// vl<id>_<k>.tmp of the temporary folder, and announced with 12-byte notices
+// on the client's notification connection: "+" for each finished part that
+// another follows, "0" when the response is complete, "1" for a request that
+// ends without one. A part is closed and announced once it holds 65,536
+// bytes, or once its first byte has waited kPartWaitMs, so slow and long
+// bodies stream. Results of relayResponse: 1 complete, -1 failure (every
+// waiting request got "1"), -100 nothing queued, -2 no byte within the wait,
+// otherwise the bytes read.
+#pragma once
+#include "varlume/client.h"
+
+constexpr int kRelayWaitMs = 45000;
+constexpr int kPartWaitMs = 15000;
+constexpr std::size_t kPartBytes = 65536;
+constexpr std::size_t kReceiveBytes = 65536;

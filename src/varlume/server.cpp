@@ -1,0 +1,166 @@
+#include "varlume/server.h"
+
+#include <cstdlib>
+
+#include "foundation/app.h"
+#include "foundation/object.h"
+#include "foundation/strings.h"
+#include "varlume/client_connection.h"
+#include "varlume/settings.h"
+#include "varlume/startup_log.h"
+
+using platform::Socket;
+using platform::kInvalidSocket;
+
+namespace {
+
+// Pause of the accept loop while every entry is busy or an accept failed:
+// browsers wait in the listen backlog meanwhile.
+constexpr int kBusyPauseMicroseconds = 50000;
+constexpr int kAcceptWaitMs = 10000;
+
+void shutAndClose(Socket socket) {
+  if (socket == kInvalidSocket) return;
+  platform::shutdownSocket(socket, platform::ShutdownHow::Both);
+  platform::closeSocket(socket);
+}
+
+}  // namespace
+
+VLServer::VLServer(int mutexIndex) : mutexIndex_(mutexIndex) {
+  for (auto& entry : pool_) entry = std::make_unique<VLClientConnection>();
+}
+
+VLServer::~VLServer() {
+  running_ = 0;
+  for (auto& entry : pool_) {
+    const Socket socket = entry->browserSocket();
+    if (socket != kInvalidSocket) shutAndClose(socket);
+  }
+  waitFor(0, 250);
+  shutAndClose(listenSocket_);
+  listenSocket_ = kInvalidSocket;
+  for (auto& entry : pool_) entry.reset();
+}
+
+void VLServer::waitFor(int seconds, int microseconds) { VLObject::sleepFor(seconds, microseconds); }
+
+bool VLServer::openListener(int port) {
+  const Socket socket = platform::tcpSocket();
+  if (socket == kInvalidSocket) return false;
+  // Address reuse lets a restart bind while old connections linger in
+  // TIME_WAIT; it never admits two live listeners on one port. A listener
+  // that does not block keeps a connection that vanishes between the wait
+  // and the accept from stalling the loop.
+  if (!platform::setReuseAddress(socket) ||
+      !platform::bindSocket(socket, platform::kLoopbackAddress, port) ||
+      platform::localPort(socket) < 0 || !platform::listenSocket(socket, 10) ||
+      !platform::setBlocking(socket, false)) {
+    platform::closeSocket(socket);
+    return false;
+  }
+  listenSocket_ = socket;
+  return true;
+}
+
+Socket VLServer::acceptConnection(Socket listener) {
+  const Socket socket = platform::acceptSocket(listener);
+  if (socket != kInvalidSocket) platform::setBlocking(socket, true);
+  return socket;
+}
+
+bool VLServer::isEntryFree(int index) const {
+  const VLClientConnection& entry = *pool_[index];
+  return !entry.inUse() && entry.bodyActive() == 0 &&
+         const_cast<VLClientConnection&>(entry).responder().bodyActive() == 0;
+}
+
+int VLServer::takeConnectionSlot(Socket socket) {
+  for (int i = 0; i < kPoolCapacity; ++i) {
+    if (!isEntryFree(i)) continue;
+    VLClientConnection& entry = *pool_[i];
+    // The listener is opened the first time the entry is taken and kept; an
+    // entry that could not open one is tried again at its next take.
+    if (entry.notificationListener() == kInvalidSocket) {
+      entry.setNotificationPort(internalPort);
+      entry.openNotificationListener(internalPort, internalRange);
+      if (entry.notificationListener() == kInvalidSocket) continue;
+    }
+    entry.reset();
+    entry.setInUse(true);
+    entry.setBrowserSocket(socket);
+    entry.setOwner(this);
+    return i;
+  }
+  return -1;
+}
+
+int VLServer::nextSequence() {
+  VLAppLock lock(mutexIndex_);
+  sequence_ = sequence_ >= kMaxSequence ? 1 : sequence_ + 1;
+  return sequence_;
+}
+
+Socket VLServer::serve(int listenPort, int /*internalPort*/) {
+  waitFor(0, 250);
+  if (listenSocket_ != kInvalidSocket) {
+    shutAndClose(listenSocket_);
+    listenSocket_ = kInvalidSocket;
+  }
+  listenPort_ = listenPort;
+  if (!openListener(listenPort_)) {
+    appendStartupLog("Could not listen for browser connections on 127.0.0.1 port " +
+                     intToString(listenPort_) + ". Varlume aborting.");
+    std::exit(1);
+  }
+
+  while (running_ != 0) {
+    // Accept only when an entry can take the connection.
+    bool anyFree = false;
+    {
+      VLAppLock lock(mutexIndex_);
+      for (int i = 0; i < kPoolCapacity && !anyFree; ++i) anyFree = isEntryFree(i);
+    }
+    if (!anyFree) {
+      waitFor(0, kBusyPauseMicroseconds);
+      continue;
+    }
+
+    platform::PollEntry wait{listenSocket_, platform::kPollReadable, 0};
+    const int ready = platform::pollSockets(&wait, 1, kAcceptWaitMs);
+    if (ready < 0) {
+      const int error = platform::lastSocketError();
+      if (error == platform::kErrInterrupted || error == platform::kErrBadHandle) continue;
+      std::exit(1);
+    }
+    if (ready == 0 || (wait.ready & platform::kPollReadable) == 0) continue;
+
+    const Socket socket = acceptConnection(listenSocket_);
+    if (socket == kInvalidSocket) {
+      // Nothing was taken (the connection vanished, or no descriptor is
+      // left): no entry is bound to it; pause unless it merely vanished.
+      if (platform::lastSocketError() != platform::kErrWouldBlock) {
+        waitFor(0, kBusyPauseMicroseconds);
+      }
+      continue;
+    }
+    platform::setLinger(socket, true, 0);
+
+    int index;
+    {
+      VLAppLock lock(mutexIndex_);
+      index = takeConnectionSlot(socket);
+    }
+    if (index < 0) {
+      shutAndClose(socket);
+      continue;
+    }
+    if (pool_[index]->start() == 0) {
+      // No thread: the entry serves nothing and is free again.
+      VLAppLock lock(mutexIndex_);
+      pool_[index]->reset();
+      shutAndClose(socket);
+    }
+  }
+  return listenSocket_;
+}

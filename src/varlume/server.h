@@ -1,0 +1,57 @@
+// VLServer: the proxy's front door. Listens on 127.0.0.1 at the listening
+// port, hands each accepted browser connection to a free entry of its pool of
+// 20 VLClientConnection objects and starts that entry's thread. It also hands
+// out the request numbers shared by all connections: 1, 2, ... 99,999,999 and
+// then 1 again, so every number fits the 12-byte notices.
+#pragma once
+#include <memory>
+
+#include "platform/sockets.h"
+
+class VLClientConnection;
+
+class VLServer {
+ public:
+  static constexpr int kPoolCapacity = 20;
+  static constexpr int kMaxSequence = 99999999;
+
+  // Builds the 20 entries; mutexIndex guards the pool and the request numbers.
+  explicit VLServer(int mutexIndex);
+  virtual ~VLServer();
+  VLServer(const VLServer&) = delete;
+  VLServer& operator=(const VLServer&) = delete;
+
+  // The accept loop; returns the listening socket once `running` is 0 (only
+  // the destructor clears it). The second argument plays no part: the
+  // notification listeners take their ports from the start-up settings.
+  platform::Socket serve(int listenPort, int internalPort);
+  // The listening socket on 127.0.0.1:port; false on any failure (the caller
+  // logs the failure and ends the process).
+  bool openListener(int port);
+  // One accepted connection, blocking; kInvalidSocket when none was taken.
+  platform::Socket acceptConnection(platform::Socket listener);
+  // Binds an accepted socket to the first free entry and returns its index,
+  // or -1 when no entry is free. The caller holds the mutex `mutexIndex`.
+  int takeConnectionSlot(platform::Socket socket);
+  // The next request number (under the mutex).
+  int nextSequence();
+  // A pause, the same as VLObject::sleepFor.
+  void waitFor(int seconds, int microseconds);
+
+  // An entry is free when it serves no browser and neither its connection
+  // thread nor its responder thread is still inside its body.
+  bool isEntryFree(int index) const;
+  VLClientConnection& entry(int index) { return *pool_[index]; }
+  int poolCapacity() const { return kPoolCapacity; }
+  platform::Socket listenSocket() const { return listenSocket_; }
+  int listenPort() const { return listenPort_; }
+  int mutexIndex() const { return mutexIndex_; }
+
+ private:
+  platform::Socket listenSocket_ = platform::kInvalidSocket;
+  int listenPort_ = 0;
+  volatile int running_ = 1;
+  std::unique_ptr<VLClientConnection> pool_[kPoolCapacity];
+  int mutexIndex_;
+  int sequence_ = 0;
+};

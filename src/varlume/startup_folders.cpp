@@ -1,0 +1,49 @@
+#include "varlume/startup_folders.h"
+
+#include "foundation/privileged_host.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/paths.h"
+
+namespace {
+
+std::string shellFolderText(platform::ShellFolder which) {
+  return platform::fromSystemPath(platform::shellFolder(which));
+}
+
+}  // namespace
+
+std::string varlumeFolderIn(const std::string& folder) {
+  std::string path = platform::fromSystemPath(folder);
+  if (!path.empty() && path.back() != '\\') path += '\\';
+  return path + "Varlume\\";
+}
+
+VLStartupFolders workOutFolders() {
+  VLStartupFolders folders;
+  folders.documents = shellFolderText(platform::ShellFolder::Documents);
+  folders.userFolder = varlumeFolderIn(shellFolderText(platform::ShellFolder::LocalAppData));
+  folders.allUsersFolder = varlumeFolderIn(shellFolderText(platform::ShellFolder::CommonAppData));
+  folders.programFolder = varlumeFolderIn(shellFolderText(platform::ShellFolder::ProgramFiles));
+  folders.dataRoot = varlumeFolderIn(folders.documents);
+  folders.privilegedFolder = folders.dataRoot + kPrivilegedHost + "\\";
+  return folders;
+}
+
+bool makeFolderPath(const std::string& path) {
+  if (path.empty()) return false;
+  if (platform::isDirectory(path)) return true;
+  // Every prefix that ends before a "\" is a parent, from the top down; a
+  // leading "\" is the root, which exists.
+  for (std::size_t end = path.find('\\', 1); end != std::string::npos;
+       end = path.find('\\', end + 1)) {
+    std::string parent = path.substr(0, end);
+    if (parent.empty() || parent.back() == '\\' || platform::isDirectory(parent)) continue;
+    // Another process may make the same folder at the same moment.
+    if (!platform::makeDirectory(parent) && !platform::isDirectory(parent)) return false;
+  }
+  if (!platform::isDirectory(path) && !platform::makeDirectory(path)) {
+    return platform::isDirectory(path);
+  }
+  return true;
+}

@@ -1,0 +1,23 @@
+// The main program's folders, each a well-known folder joined with exactly one
+// "\" to "Varlume\", in the programs' "\" form and ending with "\". A folder
+// the system cannot give leaves the path relative ("Varlume\").
+#pragma once
+#include <string>
+
+struct VLStartupFolders {
+  std::string documents;         // the documents folder itself, no trailing "\"
+  std::string userFolder;        // local application data + "Varlume\"
+  std::string allUsersFolder;    // common application data + "Varlume\"
+  std::string programFolder;     // program files + "Varlume\"
+  std::string dataRoot;          // documents + "Varlume\"
+  std::string privilegedFolder;  // dataRoot + the privileged host + "\"
+};
+
+VLStartupFolders workOutFolders();
+
+// `folder` (a well-known folder in either form) joined to "Varlume\".
+std::string varlumeFolderIn(const std::string& folder);
+
+// Creates `path` and its missing parents. The path is taken as built, never
+// %XX-decoded. True when the folder exists afterwards.
+bool makeFolderPath(const std::string& path);

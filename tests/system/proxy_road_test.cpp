@@ -1,0 +1,246 @@
+// The real varlume on its whole road: a browser's request through the proxy
+// to a scripted origin server and back, byte for byte, with each framing;
+// pipelined requests answered in order; the proxy's own pages for a target
+// that cannot be reached or a request that is refused; and the temporary
+// folder left without part files.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/origin_server.h"
+#include "support/proxy_process.h"
+#include "support/sandbox.h"
+
+namespace {
+
+using origin::VLOriginServer;
+using origin::VLReceived;
+using origin::VLReply;
+using proxytest::exchange;
+
+constexpr int kAnswerMs = 15000;
+
+// Bytes of every value, zero included, in an order that repeats rarely.
+std::string patternBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  unsigned state = seed;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 16);
+  }
+  return bytes;
+}
+
+const std::string kLengthBody = patternBytes(200000, 1);
+const std::string kChunkedBody = patternBytes(150000, 2);
+const std::string kUntilCloseBody = patternBytes(90000, 3);
+
+const std::string kRanges =
+    "HTTP/1.1 206 Partial Content\r\n"
+    "Content-Type: multipart/byteranges; boundary=THIS_STRING\r\n\r\n"
+    "--THIS_STRING\r\nContent-Type: text/plain\r\nContent-Range: bytes 0-4/20\r\n\r\n01234\r\n"
+    "--THIS_STRING\r\nContent-Type: text/plain\r\nContent-Range: bytes 10-14/20\r\n\r\nabcde\r\n"
+    "--THIS_STRING--";
+
+VLReply webScript(const VLReceived& request) {
+  const std::string path = request.path();
+  if (request.method() == "HEAD") {
+    return VLReply::bytes("HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n");
+  }
+  if (path == "/length") return VLReply::withLength(kLengthBody);
+  if (path == "/chunked") return VLReply::chunked(kChunkedBody, 7000);
+  if (path == "/ranges") return VLReply::bytes(kRanges);
+  if (path == "/http10") return VLReply::untilClose(kUntilCloseBody);
+  if (path == "/continue") {
+    VLReply reply = VLReply::bytes("HTTP/1.1 100 Continue\r\n\r\n");
+    reply.steps.push_back({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", 100});
+    return reply;
+  }
+  if (path == "/notmodified") return VLReply::bytes("HTTP/1.1 304 Not Modified\r\nETag: \"a\"\r\n\r\n");
+  if (path == "/slow") {
+    VLReply reply = VLReply::bytes("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n");
+    reply.steps.push_back({"01234", 400});
+    reply.steps.push_back({"56789", 400});
+    return reply;
+  }
+  if (path == "/closed") return VLReply::bytes("", VLReply::After::Close);
+  if (path == "/stall") return VLReply::bytes("", VLReply::After::Stall);
+  if (path == "/upload") return VLReply::withLength("got " + std::to_string(request.body.size()));
+  return VLReply::withLength("small:" + path);
+}
+
+// The exact bytes the origin sends for a GET of `path`.
+std::string originBytes(const std::string& path) {
+  VLReceived request;
+  request.head = "GET " + path + " HTTP/1.1\r\n\r\n";
+  std::string bytes;
+  for (const VLReply::Step& step : webScript(request).steps) bytes += step.bytes;
+  return bytes;
+}
+
+class ProxyRoad : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(web.listening());
+    servicesBase = proxytest::freeServicesBase({0, 3});
+    ASSERT_GT(servicesBase, 0);
+    ASSERT_TRUE(proxy.start(box, servicesBase));
+  }
+
+  std::string webRequest(const std::string& method, const std::string& path) {
+    const std::string authority = "127.0.0.1:" + std::to_string(web.port());
+    return method + " http://" + authority + path + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n";
+  }
+
+  bool noPartFilesLeft() {
+    return sandbox::waitUntil([&] { return proxy.partFiles().empty(); }, 5000);
+  }
+
+  sandbox::VLSandbox box;
+  VLOriginServer web{webScript};
+  int servicesBase = 0;
+  proxytest::VLProxyProcess proxy;
+};
+
+TEST_F(ProxyRoad, EachFramingArrivesByteForByte) {
+  const char* const paths[] = {"/length", "/chunked", "/ranges", "/continue",
+                               "/notmodified", "/slow", "/http10"};
+  for (const char* path : paths) {
+    const std::string expected = originBytes(path);
+    EXPECT_EQ(exchange(proxy.port(), webRequest("GET", path), expected.size(), kAnswerMs), expected)
+        << path;
+  }
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+TEST_F(ProxyRoad, HeadAndNotModifiedEndAtTheHeadAndTheConnectionGoesOn) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n";
+  const std::string expected = head + originBytes("/notmodified") + originBytes("/small");
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("HEAD", "/length")));
+  EXPECT_EQ(proxytest::receiveUpTo(socket, head.size(), kAnswerMs), head);
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/notmodified") + webRequest("GET", "/small")));
+  EXPECT_EQ(proxytest::receiveUpTo(socket, expected.size() - head.size(), kAnswerMs),
+            expected.substr(head.size()));
+  proxytest::closeConnection(socket);
+}
+
+TEST_F(ProxyRoad, PipelinedRequestsAreAnsweredInRequestOrder) {
+  // The first answer is the slowest; the others complete before it.
+  const std::vector<std::string> paths = {"/slow", "/small", "/chunked", "/a", "/length"};
+  std::string requests;
+  std::string expected;
+  for (const std::string& path : paths) {
+    requests += webRequest("GET", path);
+    expected += originBytes(path);
+  }
+  EXPECT_EQ(exchange(proxy.port(), requests, expected.size(), kAnswerMs), expected);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+TEST_F(ProxyRoad, UnreachableTargetGetsTheProxyPageInItsPlace) {
+  const int closedPort = sandbox::freeLoopbackPorts(1).at(0);
+  const std::string unreachable = "GET http://127.0.0.1:" + std::to_string(closedPort) +
+                                  "/x HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const std::string after = originBytes("/small");
+  const std::string answer =
+      exchange(proxy.port(), unreachable + webRequest("GET", "/small"), 100000, 3000);
+  ASSERT_EQ(answer.rfind("HTTP/1.1 500 No response from server.\r\n", 0), 0u) << answer;
+  // The page has no body, so the next answer follows its head directly.
+  EXPECT_NE(answer.find("Content-Length: 0\r\n\r\n" + after), std::string::npos) << answer;
+}
+
+TEST_F(ProxyRoad, ServerClosingBeforeAnyByteGetsTheProxyPage) {
+  const std::string answer = exchange(proxy.port(), webRequest("GET", "/closed"), 100000, 5000);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 500 No response from server.\r\n", 0), 0u) << answer;
+}
+
+TEST_F(ProxyRoad, UnsafePageHostsAreNeverForwarded) {
+  VLOriginServer fileService([](const VLReceived&) { return VLReply::withLength("file"); },
+                             servicesBase);
+  ASSERT_TRUE(fileService.listening());
+  const char* const heads[] = {
+      "GET http://site.example%0d%0aVarlumeSubDomainHome:%20x/varlume/file/SCANDIR HTTP/1.1\r\n"
+      "Host: site.example\r\n\r\n",
+      "GET http://..%2f..%2f/varlume/file/SCANDIR HTTP/1.1\r\nHost: a\r\n\r\n",
+      "GET /varlume/file/SCANDIR HTTP/1.1\r\nHost: \r\n\r\n",
+  };
+  for (const char* head : heads) {
+    const std::string answer = exchange(proxy.port(), head, 100000, 3000);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 500 Request refused.\r\n", 0), 0u) << answer;
+  }
+  EXPECT_TRUE(fileService.received().empty());
+}
+
+TEST_F(ProxyRoad, PostOfSeveralMegabytesArrivesIntact) {
+  const std::string body = patternBytes(5 * 1024 * 1024 + 123, 4);
+  const std::string authority = "127.0.0.1:" + std::to_string(web.port());
+  const std::string request = "POST http://" + authority + "/upload HTTP/1.1\r\nHost: " +
+                              authority + "\r\nContent-Length: " + std::to_string(body.size()) +
+                              "\r\n\r\n" + body;
+  const std::string expected = VLReply::withLength("got " + std::to_string(body.size())).steps[0].bytes;
+  EXPECT_EQ(exchange(proxy.port(), request, expected.size(), 30000), expected);
+  ASSERT_TRUE(web.waitForRequests(1, 1000));
+  const std::vector<VLReceived> received = web.received();
+  EXPECT_EQ(received.back().body.size(), body.size());
+  EXPECT_TRUE(received.back().body == body);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+// More browsers at once than the pool has entries: the extra ones wait in
+// the listen backlog until an entry is free, and every one is answered.
+TEST_F(ProxyRoad, MoreBrowsersThanEntriesAreAllServed) {
+  constexpr int kBrowsers = 26;
+  std::vector<int> sockets;
+  for (int i = 0; i < kBrowsers; ++i) {
+    sockets.push_back(proxytest::connectLoopback(proxy.port()));
+    ASSERT_GE(sockets.back(), 0);
+    ASSERT_TRUE(proxytest::sendText(sockets.back(), webRequest("GET", "/slow")));
+  }
+  const std::string expected = originBytes("/slow");
+  for (int socket : sockets) {
+    EXPECT_EQ(proxytest::receiveUpTo(socket, expected.size(), kAnswerMs), expected);
+    proxytest::closeConnection(socket);
+  }
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+// curl as a real client: a download and an upload through the proxy.
+TEST_F(ProxyRoad, CurlDownloadsAndUploadsThroughTheProxy) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(web.port());
+  const std::string proxyAddress = "127.0.0.1:" + std::to_string(proxy.port());
+  const std::string downloaded = box.root() + "/downloaded";
+  const std::string upload = box.root() + "/upload";
+  const std::string uploadBody = patternBytes(3 * 1024 * 1024, 5);
+  ASSERT_TRUE(sandbox::writeFile(upload, uploadBody));
+
+  auto curl = [&](const std::vector<std::string>& arguments) {
+    sandbox::VLChildProgram child;
+    std::vector<std::string> all = {"-s", "--max-time", "30", "-x", proxyAddress};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    if (!child.start("/usr/bin/curl", all, box.root(), box.environment(0))) return -2;
+    int status = -1;
+    if (!child.waitForExit(40000, &status)) child.stop();
+    return status;
+  };
+  ASSERT_EQ(curl({"-o", downloaded, url + "/length"}), 0);
+  EXPECT_TRUE(sandbox::readFile(downloaded) == kLengthBody);
+  ASSERT_EQ(curl({"-o", downloaded, url + "/chunked"}), 0);
+  EXPECT_TRUE(sandbox::readFile(downloaded) == kChunkedBody);
+  ASSERT_EQ(curl({"-o", downloaded, "--data-binary", "@" + upload, url + "/upload"}), 0);
+  EXPECT_EQ(sandbox::readFile(downloaded), "got " + std::to_string(uploadBody.size()));
+  EXPECT_TRUE(web.received().back().body == uploadBody);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+// A server that answers nothing: the proxy's page after its waiting time
+// (more than 45 and at most about 55 seconds).
+TEST_F(ProxyRoad, SilentServerGetsTheProxyPageAfterItsWait) {
+  const std::string answer = exchange(proxy.port(), webRequest("GET", "/stall"), 100000, 70000);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 500 No response from server.\r\n", 0), 0u) << answer;
+}
+
+}  // namespace

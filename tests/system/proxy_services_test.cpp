@@ -1,0 +1,140 @@
+// Page requests for the local services leave the real varlume in the
+// loopback service form: origin-form request line, the page host as every
+// host header, no sub-home or Proxy-Connection line, the body relayed; they
+// reach 127.0.0.1 at the services base port plus the service's offset, also
+// when an upstream proxy is set. With -x/-y, web requests go to the upstream
+// proxy in absolute form.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/origin_server.h"
+#include "support/proxy_process.h"
+#include "support/sandbox.h"
+
+namespace {
+
+using origin::VLOriginServer;
+using origin::VLReceived;
+using origin::VLReply;
+using proxytest::exchange;
+
+constexpr int kAnswerMs = 10000;
+
+VLReply answerAs(const std::string& who) {
+  return VLReply::withLength(who + " answer", "Keep-Alive: timeout=100, max=1000\r\n");
+}
+
+struct ServiceCase {
+  const char* request;  // as the browser sends it
+  int offset;           // the service's port offset
+  const char* head;     // what the service receives
+  const char* body;
+};
+
+class ProxyServices : public ::testing::Test {
+ protected:
+  void start(const std::vector<std::string>& arguments) {
+    servicesBase = proxytest::freeServicesBase({0, 3});
+    ASSERT_GT(servicesBase, 0);
+    file = std::make_unique<VLOriginServer>([](const VLReceived&) { return answerAs("file"); },
+                                            servicesBase);
+    event = std::make_unique<VLOriginServer>([](const VLReceived&) { return answerAs("event"); },
+                                             servicesBase + 3);
+    ASSERT_TRUE(file->listening() && event->listening());
+    ASSERT_TRUE(proxy.start(box, servicesBase, arguments));
+  }
+
+  VLOriginServer& service(int offset) { return offset == 0 ? *file : *event; }
+
+  void expectServiceForms() {
+    const ServiceCase cases[] = {
+        {"GET http://site.example/varlume/file/SCANDIR?Name=docs HTTP/1.1\r\n"
+         "Host: site.example\r\nVarlumeSubDomainHome: other\r\n"
+         "VARLUMESUBDOMAINCOMMONHOME: x\r\nProxy-Connection: keep-alive\r\nAccept: */*\r\n\r\n",
+         0, "GET /SCANDIR?Name=docs HTTP/1.1\r\nHost: site.example\r\nAccept: */*\r\n\r\n", ""},
+        {"GET http://site.example:8080/varlume/event/getEvent?Path=/a&Event=NOWEB HTTP/1.1\r\n"
+         "Host: site.example:8080\r\nX-Forwarded-Host: a.example\r\n\r\n",
+         3,
+         "GET /getEvent?Path=/a&Event=NOWEB HTTP/1.1\r\nHost: site.example:8080\r\n"
+         "Host: site.example:8080\r\n\r\n",
+         ""},
+        {"GET /varlume/file/SCANDIR?Name=ghost:1 HTTP/1.1\nHost: page.example\n\n", 0,
+         "GET /SCANDIR?Name=ghost:1 HTTP/1.1\r\nHost: page.example\r\n\r\n", ""},
+        {"POST http://site.example/varlume/file/SAVE?Name=a HTTP/1.0\r\nHost: site.example\r\n"
+         "Content-Length: 11\r\n\r\nhello world",
+         0, "POST /SAVE?Name=a HTTP/1.0\r\nHost: site.example\r\nContent-Length: 11\r\n\r\n",
+         "hello world"},
+    };
+    for (const ServiceCase& c : cases) {
+      VLOriginServer& target = service(c.offset);
+      const std::size_t before = target.received().size();
+      const std::string expected = answerAs(c.offset == 0 ? "file" : "event").steps[0].bytes;
+      EXPECT_EQ(exchange(proxy.port(), c.request, expected.size(), kAnswerMs), expected) << c.request;
+      ASSERT_TRUE(target.waitForRequests(before + 1, 1000)) << c.request;
+      const VLReceived got = target.received().back();
+      EXPECT_EQ(got.head, c.head);
+      EXPECT_EQ(got.body, c.body);
+    }
+  }
+
+  sandbox::VLSandbox box;
+  int servicesBase = 0;
+  std::unique_ptr<VLOriginServer> file;
+  std::unique_ptr<VLOriginServer> event;
+  proxytest::VLProxyProcess proxy;
+};
+
+TEST_F(ProxyServices, PageRequestsReachTheServicesInTheLoopbackForm) {
+  start({});
+  expectServiceForms();
+}
+
+// Services keep their connections alive for 100 seconds; many requests in a
+// row still each reach the right service (never a client made for another).
+TEST_F(ProxyServices, ManyServiceRequestsInARowStayOnTheirService) {
+  start({});
+  for (int i = 0; i < 30; ++i) {
+    const bool toFile = i % 3 != 0;
+    const std::string request = std::string("GET http://s.example/varlume/") +
+                                (toFile ? "file" : "event") + "/x" + std::to_string(i) +
+                                " HTTP/1.1\r\nHost: s.example\r\n\r\n";
+    const std::string expected = answerAs(toFile ? "file" : "event").steps[0].bytes;
+    ASSERT_EQ(exchange(proxy.port(), request, expected.size(), kAnswerMs), expected) << i;
+  }
+  EXPECT_EQ(file->received().size(), 20u);
+  EXPECT_EQ(event->received().size(), 10u);
+}
+
+TEST_F(ProxyServices, UpstreamProxyGetsTheAbsoluteFormServicesStayLocal) {
+  VLOriginServer upstream([](const VLReceived&) { return answerAs("upstream"); });
+  ASSERT_TRUE(upstream.listening());
+  start({"-x", "127.0.0.1", "-y", std::to_string(upstream.port())});
+
+  struct UpstreamCase {
+    const char* request;
+    const char* head;
+  };
+  const UpstreamCase cases[] = {
+      {"GET http://a.example:8080/x?q=1 HTTP/1.1\r\nHost: a.example:8080\r\n"
+       "Proxy-Connection: keep-alive\r\n\r\n",
+       "GET http://a.example:8080/x?q=1 HTTP/1.1\r\nHost: a.example\r\n\r\n"},
+      {"GET http://b.example/y HTTP/1.1\r\nHost: b.example\r\n\r\n",
+       "GET http://b.example/y HTTP/1.1\r\nHost: b.example\r\n\r\n"},
+      {"HEAD http://site.example/varlume/web/c.example:81/z HTTP/1.1\r\nHost: site.example\r\n\r\n",
+       "HEAD http://c.example:81/z HTTP/1.1\r\nHost: c.example\r\n\r\n"},
+  };
+  const std::string expected = answerAs("upstream").steps[0].bytes;
+  for (const UpstreamCase& c : cases) {
+    const std::size_t before = upstream.received().size();
+    const std::string answer = exchange(proxy.port(), c.request, expected.size(), kAnswerMs);
+    // A HEAD answer ends at its head.
+    EXPECT_EQ(answer, expected.substr(0, answer.size())) << c.request;
+    ASSERT_TRUE(upstream.waitForRequests(before + 1, 1000)) << c.request;
+    EXPECT_EQ(upstream.received().back().head, c.head);
+  }
+  expectServiceForms();
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+#include "support/origin_server.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include "platform/sockets.h"
+
+namespace origin {
+
+namespace {
+
+constexpr int kWaitStepMs = 100;
+constexpr int kIdleLimitMs = 60000;  // a connection silent this long is ended
+
+std::string lowerCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The Content-Length of a head; 0 when none.
+std::size_t bodyLength(const std::string& head) {
+  const std::string lower = lowerCase(head);
+  const std::size_t at = lower.find("\ncontent-length:");
+  if (at == std::string::npos) return 0;
+  return static_cast<std::size_t>(std::strtoull(head.c_str() + at + 16, nullptr, 10));
+}
+
+}  // namespace
+
+std::string VLReceived::path() const {
+  const std::size_t start = head.find(' ');
+  if (start == std::string::npos) return std::string();
+  const std::size_t end = head.find(' ', start + 1);
+  return head.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
+std::string VLReceived::method() const { return head.substr(0, head.find(' ')); }
+
+VLReply VLReply::bytes(const std::string& text, After after) {
+  VLReply reply;
+  reply.steps.push_back({text, 0});
+  reply.after = after;
+  return reply;
+}
+
+VLReply VLReply::withLength(const std::string& body, const std::string& extraHeaders) {
+  return bytes("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n" + extraHeaders +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+VLReply VLReply::chunked(const std::string& body, std::size_t chunkSize) {
+  std::string text = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTrailer: X-Sum\r\n\r\n";
+  for (std::size_t at = 0; at < body.size(); at += chunkSize) {
+    const std::string piece = body.substr(at, chunkSize);
+    char size[32];
+    std::snprintf(size, sizeof size, "%zx", piece.size());
+    text += std::string(size) + ";name=value\r\n" + piece + "\r\n";
+  }
+  text += "0\r\nX-Sum: done\r\n\r\n";
+  return bytes(text);
+}
+
+VLReply VLReply::untilClose(const std::string& body) {
+  return bytes("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body, After::Close);
+}
+
+VLOriginServer::VLOriginServer(VLScript script, int port) : script_(std::move(script)) {
+  const int socket = platform::tcpSocket();
+  if (socket < 0) return;
+  platform::setReuseAddress(socket);
+  if (!platform::bindSocket(socket, platform::kLoopbackAddress, port) ||
+      !platform::listenSocket(socket, 64)) {
+    platform::closeSocket(socket);
+    return;
+  }
+  listener_ = socket;
+  port_ = platform::localPort(socket);
+  acceptThread_ = std::thread([this] { acceptLoop(); });
+}
+
+VLOriginServer::~VLOriginServer() {
+  stopping_ = true;
+  if (acceptThread_.joinable()) acceptThread_.join();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int socket : sockets_) platform::shutdownSocket(socket, platform::ShutdownHow::Both);
+  }
+  for (std::thread& thread : threads_) thread.join();
+  for (int socket : sockets_) platform::closeSocket(socket);
+  if (listener_ >= 0) platform::closeSocket(listener_);
+}
+
+void VLOriginServer::acceptLoop() {
+  while (!stopping_) {
+    platform::PollEntry wait{listener_, platform::kPollReadable, 0};
+    if (platform::pollSockets(&wait, 1, kWaitStepMs) <= 0) continue;
+    const int socket = platform::acceptSocket(listener_);
+    if (socket < 0) continue;
+    ++connections_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    sockets_.push_back(socket);
+    threads_.emplace_back([this, socket] { serveConnection(socket); });
+  }
+}
+
+std::vector<VLReceived> VLOriginServer::received() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return received_;
+}
+
+bool VLOriginServer::waitForRequests(std::size_t count, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [&] { return received_.size() >= count; });
+}
+
+void VLOriginServer::serveConnection(int socket) {
+  std::string buffer;
+  int idleMs = 0;
+  // Reads until `buffer` holds `wanted` bytes; false when the peer closed,
+  // the server stops or the connection stayed silent too long.
+  auto fill = [&](std::size_t wanted, bool untilHeadEnd) {
+    for (;;) {
+      if (untilHeadEnd ? buffer.find("\r\n\r\n") != std::string::npos &&
+                             buffer.find("\r\n\r\n") + 4 <= buffer.size()
+                       : buffer.size() >= wanted) {
+        return true;
+      }
+      if (stopping_ || idleMs >= kIdleLimitMs) return false;
+      platform::PollEntry wait{socket, platform::kPollReadable, 0};
+      const int ready = platform::pollSockets(&wait, 1, kWaitStepMs);
+      if (ready < 0) return false;
+      if (ready == 0) {
+        idleMs += kWaitStepMs;
+        continue;
+      }
+      char chunk[65536];
+      const int got = platform::receiveBytes(socket, chunk, sizeof chunk);
+      if (got <= 0) return false;
+      idleMs = 0;
+      buffer.append(chunk, static_cast<std::size_t>(got));
+    }
+  };
+
+  for (;;) {
+    if (!fill(0, true)) break;
+    const std::size_t headEnd = buffer.find("\r\n\r\n") + 4;
+    VLReceived request;
+    request.head = buffer.substr(0, headEnd);
+    buffer.erase(0, headEnd);
+    const std::size_t length = bodyLength(request.head);
+    if (!fill(length, false)) break;
+    request.body = buffer.substr(0, length);
+    buffer.erase(0, length);
+    const VLReply reply = script_(request);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      received_.push_back(request);
+    }
+    arrived_.notify_all();
+
+    bool sent = true;
+    for (const VLReply::Step& step : reply.steps) {
+      for (int waited = 0; waited < step.pauseMsBefore && !stopping_; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      if (!step.bytes.empty() &&
+          !platform::sendAll(socket, step.bytes.data(), step.bytes.size(), 20000)) {
+        sent = false;
+        break;
+      }
+    }
+    if (!sent || reply.after == VLReply::After::Close) break;
+    if (reply.after == VLReply::After::Stall) {
+      while (!stopping_) std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
+      break;
+    }
+  }
+  platform::shutdownSocket(socket, platform::ShutdownHow::Both);
+}
+
+}  // namespace origin

@@ -1,0 +1,251 @@
+// The framing follower of the relay, fed whole, byte by byte and in odd
+// pieces: where each response ends, what reaches the part files, and what is
+// left for the next response.
+#include "varlume/relay_framing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Result = VLRelayFraming::Result;
+
+class MemorySink : public VLRelaySink {
+ public:
+  explicit MemorySink(std::string method) : method_(std::move(method)) { parts.emplace_back(); }
+  bool writeBytes(const char* data, std::size_t length) override {
+    parts.back().append(data, length);
+    return true;
+  }
+  std::string takeMethod() override {
+    ++methodsTaken;
+    return method_;
+  }
+  void keepAliveSeconds(int seconds) override { keepAlive = seconds; }
+  void connectionClose() override { closed = true; }
+
+  std::vector<std::string> parts;
+  int methodsTaken = 0;
+  int keepAlive = -1;
+  bool closed = false;
+
+ private:
+  std::string method_;
+};
+
+enum class End { None, Close, Silence };
+
+struct Outcome {
+  Result result = Result::NeedMore;
+  std::vector<std::string> parts;
+  std::string leftover;
+  bool endsConnection = false;
+};
+
+// Feeds `input` in pieces of `step` bytes (0: whole); Interim opens a new
+// part. `end` is what happens when the bytes run out before the end.
+Outcome feedAll(const std::string& input, const std::string& method, std::size_t step, End end,
+                MemorySink* sinkOut = nullptr) {
+  VLRelayFraming framing;
+  framing.begin();
+  MemorySink sink(method);
+  Outcome out;
+  std::size_t pos = 0;
+  bool done = false;
+  while (pos < input.size() && !done) {
+    std::size_t piece = step == 0 ? input.size() - pos : std::min(step, input.size() - pos);
+    std::size_t offset = 0;
+    while (offset < piece) {
+      std::size_t used = 0;
+      Result r = framing.feed(input.data() + pos + offset, piece - offset, used, sink);
+      offset += used;
+      if (r == Result::Interim) {
+        sink.parts.emplace_back();
+        continue;
+      }
+      if (r == Result::Complete || r == Result::Failed) {
+        out.result = r;
+        out.leftover = input.substr(pos + offset);
+        done = true;
+      }
+      break;
+    }
+    pos += piece;
+  }
+  if (!done) {
+    bool truncated = false;
+    if (end == End::Close) out.result = framing.serverClosed(sink, truncated);
+    if (end == End::Silence) out.result = framing.timedOut(sink);
+  }
+  out.parts = sink.parts;
+  out.endsConnection = framing.endsConnection();
+  if (sinkOut != nullptr) *sinkOut = sink;
+  return out;
+}
+
+struct Case {
+  const char* name;
+  std::string input;
+  std::string method;
+  End end;
+  Result result;
+  std::vector<std::string> parts;
+  std::string leftover;
+  bool endsConnection;
+};
+
+const std::string kOkLength = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n";
+const std::string kChunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+const std::string kRangesHead =
+    "HTTP/1.1 206 Partial Content\r\nContent-Type: multipart/byteranges; boundary=\"SEP\"; x=1\r\n\r\n";
+const std::string kRangesBody =
+    "\r\n--SEP\r\nContent-Type: text/plain\r\nContent-Range: bytes 0-4/20\r\n\r\nhello"
+    "\r\n--SEP\r\nContent-Range: bytes 10-12/20\r\n\r\nabc\r\n--SEP--";
+
+std::vector<Case> cases() {
+  return {
+      {"length then next response", kOkLength + "helloHTTP/1.1 200", "GET", End::None,
+       Result::Complete, {kOkLength + "hello"}, "HTTP/1.1 200", false},
+      {"chunked with extensions and trailers",
+       kChunkedHead + "5;ext=\"a b\"\r\nhello\r\n6 \r\n world\r\n0\r\nX-Sum: 1\r\nX-Two: 2\r\n\r\nNEXT",
+       "GET", End::None, Result::Complete,
+       {kChunkedHead + "5;ext=\"a b\"\r\nhello\r\n6 \r\n world\r\n0\r\nX-Sum: 1\r\nX-Two: 2\r\n\r\n"},
+       "NEXT", false},
+      {"chunked with bare LF line ends", kChunkedHead + "3\nabc\n0\n\nN", "GET", End::None,
+       Result::Complete, {kChunkedHead + "3\nabc\n0\n\n"}, "N", false},
+      {"chunked, upper-case hex", kChunkedHead + "A\r\n0123456789\r\n0\r\n\r\n", "GET", End::None,
+       Result::Complete, {kChunkedHead + "A\r\n0123456789\r\n0\r\n\r\n"}, "", false},
+      {"byte ranges", kRangesHead + kRangesBody + "\r\nHTTP", "GET", End::None, Result::Complete,
+       {kRangesHead + kRangesBody}, "\r\nHTTP", false},
+      {"HTTP/1.0 until close", "HTTP/1.0 200 OK\r\nContent-Type: a\r\n\r\nbody bytes", "GET",
+       End::Close, Result::Complete, {"HTTP/1.0 200 OK\r\nContent-Type: a\r\n\r\nbody bytes"}, "",
+       true},
+      {"HTTP/1.0 with a length closes after it", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nabXX",
+       "GET", End::None, Result::Complete, {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nab"}, "XX",
+       true},
+      {"HTTP/1.1 without a length runs until close", "HTTP/1.1 200 OK\r\nServer: s\r\n\r\nabc",
+       "GET", End::Close, Result::Complete, {"HTTP/1.1 200 OK\r\nServer: s\r\n\r\nabc"}, "", true},
+      {"... and is complete after the silence", "HTTP/1.1 200 OK\r\n\r\nabc", "GET", End::Silence,
+       Result::Complete, {"HTTP/1.1 200 OK\r\n\r\nabc"}, "", true},
+      {"100 Continue then 200",
+       "HTTP/1.1 100 continue\r\nX: y\r\n\r\n" + kOkLength + "hello", "POST", End::None,
+       Result::Complete, {"HTTP/1.1 100 Continue\r\n\r\n", kOkLength + "hello"}, "", false},
+      {"103 Early Hints then 200", "HTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + kOkLength + "hello",
+       "GET", End::None, Result::Complete,
+       {"HTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n", kOkLength + "hello"}, "", false},
+      {"HEAD ends at the head", "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\nHTTP/1.1 304", "head",
+       End::None, Result::Complete, {"HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"},
+       "HTTP/1.1 304", false},
+      {"304 has no body", "HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\nX", "GET", End::None,
+       Result::Complete, {"HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n"}, "X", false},
+      {"204 has no body", "HTTP/1.1 204 No Content\r\n\r\n", "GET", End::None, Result::Complete,
+       {"HTTP/1.1 204 No Content\r\n\r\n"}, "", false},
+      {"zero length", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\nX", "GET", End::None,
+       Result::Complete, {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}, "X", false},
+      {"empty lines before the status line are dropped", "\r\n\r\n" + kOkLength + "hello", "GET",
+       End::None, Result::Complete, {kOkLength + "hello"}, "", false},
+      {"bare LF head: the earliest end counts", "HTTP/1.1 200 OK\nContent-Length: 4\n\nab\r\n", "GET",
+       End::None, Result::Complete, {"HTTP/1.1 200 OK\nContent-Length: 4\n\nab\r\n"}, "", false},
+      {"a header name inside another is no length",
+       "HTTP/1.1 200 OK\r\nX-Original-Content-Length: 1\r\n\r\nabc", "GET", End::Close,
+       Result::Complete, {"HTTP/1.1 200 OK\r\nX-Original-Content-Length: 1\r\n\r\nabc"}, "", true},
+      {"close on another line is no Connection: close",
+       "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nX-Note: close\r\nContent-Length: 1\r\n\r\na", "GET",
+       End::None, Result::Complete,
+       {"HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nX-Note: close\r\nContent-Length: 1\r\n\r\na"}, "",
+       false},
+      {"Connection: close ends the connection after the length",
+       "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\na", "GET", End::None,
+       Result::Complete, {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\na"}, "", true},
+      {"close before the head is complete", "HTTP/1.1 200 OK\r\nContent-", "GET", End::Close,
+       Result::Failed, {"" }, "", false},
+      {"close inside a length body", kOkLength + "he", "GET", End::Close, Result::Failed,
+       {kOkLength + "he"}, "", false},
+      {"close between chunks ends the body", kChunkedHead + "3\r\nabc\r\n", "GET", End::Close,
+       Result::Complete, {kChunkedHead + "3\r\nabc\r\n0\r\n\r\n"}, "", true},
+      {"silence right after chunk data", kChunkedHead + "3\r\nabc", "GET", End::Silence,
+       Result::Complete, {kChunkedHead + "3\r\nabc\r\n0\r\n\r\n"}, "", true},
+      {"close inside chunk data", kChunkedHead + "9\r\nabc", "GET", End::Close, Result::Failed,
+       {kChunkedHead + "9\r\nabc"}, "", false},
+  };
+}
+
+// Failures: the bytes that do not form a response.
+std::vector<std::string> failures() {
+  return {
+      "FTP/1.0 200 OK\r\n\r\n",
+      "HTTP/1.1 2x0 OK\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nContent-Length: \r\n\r\n",
+      kChunkedHead + "zz\r\n",
+      kChunkedHead + "1a2b3c4d5e6f708192\r\n",  // more than 16 hex digits
+      kChunkedHead + "\r\n",
+      kRangesHead + "--SEP\r\nContent-Range: bytes 9-3/20\r\n\r\n",
+      kRangesHead + "--SEP\r\nContent-Type: a\r\n\r\n",
+      kRangesHead + "--SEP\r\nContent-Range: bytes 0-1/2\r\n\r\nab\r\n--XYZ--",
+  };
+}
+
+TEST(RelayFraming, EndsEachResponseWhereItsFramingSays) {
+  for (const Case& c : cases()) {
+    for (std::size_t step : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{7}}) {
+      SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(step));
+      Outcome out = feedAll(c.input, c.method, step, c.end);
+      EXPECT_EQ(out.result, c.result);
+      EXPECT_EQ(out.parts, c.parts);
+      if (c.result == Result::Complete) {
+        EXPECT_EQ(out.leftover, c.leftover);
+        EXPECT_EQ(out.endsConnection, c.endsConnection);
+      }
+    }
+  }
+}
+
+TEST(RelayFraming, RejectsBytesThatAreNoResponse) {
+  for (const std::string& input : failures()) {
+    for (std::size_t step : {std::size_t{0}, std::size_t{1}}) {
+      SCOPED_TRACE(input);
+      EXPECT_EQ(feedAll(input, "GET", step, End::Close).result, Result::Failed);
+    }
+  }
+}
+
+TEST(RelayFraming, HeadsAndSizeLinesAreBounded) {
+  std::string longHead = "HTTP/1.1 200 OK\r\nX: " + std::string(70000, 'a');
+  EXPECT_EQ(feedAll(longHead, "GET", 4096, End::None).result, Result::Failed);
+  std::string longSize = kChunkedHead + std::string(70000, '0');
+  EXPECT_EQ(feedAll(longSize, "GET", 4096, End::None).result, Result::Failed);
+  std::string longTrailer = kChunkedHead + "0\r\nX: " + std::string(70000, 'a');
+  EXPECT_EQ(feedAll(longTrailer, "GET", 4096, End::None).result, Result::Failed);
+}
+
+TEST(RelayFraming, LargeLengthsUseSixtyFourBits) {
+  std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\n";
+  VLRelayFraming framing;
+  framing.begin();
+  MemorySink sink("GET");
+  std::size_t used = 0;
+  EXPECT_EQ(framing.feed(head.data(), head.size(), used, sink), Result::NeedMore);
+  EXPECT_EQ(used, head.size());
+  EXPECT_EQ(framing.kind(), VLRelayFraming::Kind::Length);
+  std::string chunked = kChunkedHead + "FFFFFFFFF\r\nabc";
+  framing.begin();
+  EXPECT_EQ(framing.feed(chunked.data(), chunked.size(), used, sink), Result::NeedMore);
+}
+
+TEST(RelayFraming, HeadersReachTheClientOncePerResponse) {
+  MemorySink sink("x");
+  feedAll("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=9\r\n"
+          "Content-Length: 0\r\n\r\n",
+          "GET", 1, End::None, &sink);
+  EXPECT_EQ(sink.methodsTaken, 1);  // the interim head takes no method
+  EXPECT_EQ(sink.keepAlive, 15);
+  EXPECT_FALSE(sink.closed);
+  feedAll("HTTP/1.1 200 OK\r\nconnection: Close\r\nContent-Length: 0\r\n\r\n", "GET", 0, End::None,
+          &sink);
+  EXPECT_TRUE(sink.closed);
+}
+
+}  // namespace

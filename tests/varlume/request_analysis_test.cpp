@@ -1,0 +1,246 @@
+// The analysis and header rewrite of browser request heads: what leaves the
+// proxy for each head (origin and upstream text), and which heads are refused.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "varlume/request_forwarding.h"
+#include "varlume/request_intake.h"
+#include "varlume/request_target.h"
+
+namespace {
+
+struct Analysed {
+  bool accepted = false;
+  bool service = false;
+  VLRequestTarget target;
+  VLForwardTexts texts;
+  std::string browserUrl;
+};
+
+// Reads the head byte by byte as the connection does, then analyses and
+// rewrites it.
+Analysed analyse(const std::string& head) {
+  VLRequestHead reader;
+  for (char byte : head) {
+    if (reader.addByte(byte) != VLRequestHead::kNeedMore) break;
+  }
+  Analysed result;
+  const VLRequestAnalysis analysis = analyseRequest(reader, result.browserUrl);
+  result.accepted = analysis.accepted;
+  result.service = analysis.service;
+  result.target = analysis.target;
+  result.texts = rewriteHeaders(reader.lines, reader.hostIndex, analysis.service,
+                                analysis.target.pageHost, analysis.target.port);
+  return result;
+}
+
+struct RoadCase {
+  const char* head;
+  const char* pageHost;
+  int port;
+  bool mirror;
+  bool service;
+  const char* origin;  // the text sent without an upstream proxy
+};
+
+class AcceptedHeads : public ::testing::TestWithParam<RoadCase> {};
+
+TEST_P(AcceptedHeads, LeaveTheProxyAsExpected) {
+  const RoadCase& c = GetParam();
+  const Analysed a = analyse(c.head);
+  ASSERT_TRUE(a.accepted) << c.head;
+  EXPECT_EQ(a.target.pageHost, c.pageHost);
+  EXPECT_EQ(a.target.port, c.port);
+  EXPECT_EQ(a.target.mirror, c.mirror);
+  EXPECT_EQ(a.service, c.service);
+  EXPECT_EQ(a.texts.origin, c.origin);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Road, AcceptedHeads,
+    ::testing::Values(
+        RoadCase{"GET http://site.example/varlume/file/SCANDIR?Name=docs HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n",
+                 "site.example", 80, false, true,
+                 "GET /SCANDIR?Name=docs HTTP/1.1\r\nHost: site.example\r\n\r\n"},
+        RoadCase{"GET http://site.example/Varlume/Web/other.example/a/b.html HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n",
+                 "site.example", 80, false, false,
+                 "GET /a/b.html HTTP/1.1\r\nHost: other.example\r\n\r\n"},
+        RoadCase{"GET http://site.example/varlume/web/other.example:8081/p?q=1 HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n",
+                 "site.example", 8081, false, false,
+                 "GET /p?q=1 HTTP/1.1\r\nHost: other.example\r\n\r\n"},
+        RoadCase{"GET http://site.example/varlume/web/other.example HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n",
+                 "site.example", 80, false, false,
+                 "GET / HTTP/1.1\r\nHost: other.example\r\n\r\n"},
+        RoadCase{"GET http://site.example/varlume/mirror/other.example/p.html HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n",
+                 "site.example", 80, true, false,
+                 "GET /p.html HTTP/1.0\r\nHost: other.example\r\n\r\n"},
+        RoadCase{"GET http://site.example:8080/x HTTP/1.1\r\nHost: site.example:8080\r\n\r\n",
+                 "site.example:8080", 8080, false, false,
+                 "GET /x HTTP/1.1\r\nHost: site.example\r\n\r\n"},
+        RoadCase{"GET http://site.example/docs/varlume/file/x HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n",
+                 "site.example/docs", 80, false, true,
+                 "GET /x HTTP/1.1\r\nHost: site.example/docs\r\n\r\n"},
+        RoadCase{"GET http://site.example/varlume/file/SCANDIR?Name=a:b HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n",
+                 "site.example", 80, false, true,
+                 "GET /SCANDIR?Name=a:b HTTP/1.1\r\nHost: site.example\r\n\r\n"},
+        // The proxy's own event query: origin form, page host from the Host line.
+        RoadCase{"GET /varlume/event/getEvent?Path=/x?y=1&Event=NOWEB HTTP/1.1\r\n"
+                 "Host: 127.0.0.1:9\r\n\r\n",
+                 "127.0.0.1:9", 80, false, true,
+                 "GET /getEvent?Path=/x?y=1&Event=NOWEB HTTP/1.1\r\nHost: 127.0.0.1:9\r\n\r\n"},
+        // An "http://" inside the query never re-targets the request.
+        RoadCase{"GET /varlume/event/getEvent?Path=/login?r=http://a.example/&Event=NOWEB "
+                 "HTTP/1.1\r\nHost: site.example\r\n\r\n",
+                 "site.example", 80, false, true,
+                 "GET /getEvent?Path=/login?r=http://a.example/&Event=NOWEB HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n"},
+        RoadCase{"GET http://event/getEvent?Path=/a&Event=NOWEB HTTP/1.1\r\nHost: event\r\n\r\n",
+                 "event", 80, false, true,
+                 "GET /getEvent?Path=/a&Event=NOWEB HTTP/1.1\r\nHost: event\r\n\r\n"},
+        RoadCase{"get http://site.example/varlume/file/x HTTP/1.1\r\nHost: site.example\r\n\r\n",
+                 "site.example", 80, false, true,
+                 "get /x HTTP/1.1\r\nHost: site.example\r\n\r\n"},
+        // "host:" in the request line is no header: the line stays a request line.
+        RoadCase{"GET http://site.example/varlume/file/SCANDIR?Name=ghost:1 HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n",
+                 "site.example", 80, false, true,
+                 "GET /SCANDIR?Name=ghost:1 HTTP/1.1\r\nHost: site.example\r\n\r\n"},
+        // Heads with bare LF line ends leave with CR LF.
+        RoadCase{"GET http://site.example/a HTTP/1.1\nHost: site.example\nAccept: */*\n\n",
+                 "site.example", 80, false, false,
+                 "GET /a HTTP/1.1\r\nHost: site.example\r\nAccept: */*\r\n\r\n"},
+        // The longer prefixes count only where the marker stands.
+        RoadCase{"GET http://site.example/varlume/file/x?u=varlume/mirror/evil.example/y "
+                 "HTTP/1.1\r\nHost: site.example\r\n\r\n",
+                 "site.example", 80, false, true,
+                 "GET /x?u=varlume/mirror/evil.example/y HTTP/1.1\r\nHost: site.example\r\n\r\n"},
+        // Services: every header naming a host is the page host; sub-home and
+        // Proxy-Connection lines never leave.
+        RoadCase{"GET http://site.example:8080/varlume/file/x HTTP/1.1\r\n"
+                 "Host: site.example:8080\r\nX-Forwarded-Host: a.example\r\n"
+                 "VarlumeSubDomainHome: other\r\nvarlumesubdomaincommonhome:\r\n"
+                 "Proxy-Connection: keep-alive\r\n\r\n",
+                 "site.example:8080", 80, false, true,
+                 "GET /x HTTP/1.1\r\nHost: site.example:8080\r\nHost: site.example:8080\r\n\r\n"},
+        // A head without a Host line gets one from its absolute URL; further
+        // Host lines of a web request are dropped.
+        RoadCase{"GET http://a.example/x HTTP/1.0\r\n\r\n", "a.example", 80, false, false,
+                 "GET /x HTTP/1.0\r\nHost: a.example\r\n\r\n"},
+        RoadCase{"GET http://a.example/x HTTP/1.1\r\nHost: b.example\r\nHost: a.example\r\n\r\n",
+                 "a.example", 80, false, false,
+                 "GET /x HTTP/1.1\r\nHost: a.example\r\n\r\n"},
+        // A ":" in the query of a target without a path is no port.
+        RoadCase{"GET http://site.example/varlume/web/o.example?t=1:2 HTTP/1.1\r\n"
+                 "Host: site.example\r\n\r\n",
+                 "site.example", 80, false, false,
+                 "GET /?t=1:2 HTTP/1.1\r\nHost: o.example\r\n\r\n"}));
+
+// Heads whose page host or Host value could inject header lines into the
+// services' requests or leave the data root are never forwarded.
+TEST(RefusedHeads, UnsafeHostsAndMissingHost) {
+  const char* const heads[] = {
+      "GET http://..%2f..%2f/varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
+      "GET http://site.example%0d%0aVarlumeSubDomainHome:%20x/varlume/file/x HTTP/1.1\r\n"
+      "Host: site.example\r\n\r\n",
+      "GET http://site%5c..%5cx/varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
+      "GET http://a/../varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
+      "GET http://a.example/ HTTP/1.1\r\nHost: a.example%0d%0aX-Evil: 1:80\r\n\r\n",
+      "GET /varlume/file/x HTTP/1.1\r\nHost: \r\n\r\n",       // empty page host, service
+      "GET http://site.example%00x/varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
+      "GET /x HTTP/1.1\r\n\r\n",                               // no Host, origin form
+      "GET http://site.example/varlume/web/ HTTP/1.1\r\nHost: a\r\n\r\n",  // no target host
+  };
+  for (const char* head : heads) EXPECT_FALSE(analyse(head).accepted) << head;
+}
+
+TEST(UpstreamForm, NamesHostAndPortUnlessEighty) {
+  EXPECT_EQ(analyse("GET /x HTTP/1.1\r\nHost: site.example:8080\r\n\r\n").texts.upstream,
+            "GET http://site.example:8080/x HTTP/1.1\r\nHost: site.example\r\n\r\n");
+  EXPECT_EQ(analyse("GET http://site.example/x HTTP/1.1\r\nHost: site.example\r\n\r\n")
+                .texts.upstream,
+            "GET http://site.example/x HTTP/1.1\r\nHost: site.example\r\n\r\n");
+  EXPECT_EQ(analyse("post http://s.example:81/f HTTP/1.1\r\nHost: s.example:81\r\n\r\n")
+                .texts.upstream,
+            "POST http://s.example:81/f HTTP/1.1\r\nHost: s.example\r\n\r\n");
+}
+
+TEST(BrowserUrl, KeepsTheUrlAsSentOnlyWhenEmpty) {
+  Analysed a = analyse("GET http://site.example/varlume/file/x?a=1 HTTP/1.1\r\nHost: s\r\n\r\n");
+  EXPECT_EQ(a.browserUrl, "http://site.example/varlume/file/x?a=1");
+
+  VLRequestHead head;
+  for (char byte : std::string("GET http://b.example/y HTTP/1.1\r\nHost: b\r\n\r\n")) {
+    head.addByte(byte);
+  }
+  std::string kept = "http://first.example/";
+  analyseRequest(head, kept);
+  EXPECT_EQ(kept, "http://first.example/");
+}
+
+struct LengthCase {
+  const char* headers;
+  std::int64_t length;
+  bool ok;
+};
+
+TEST(ContentLength, HeaderNameOnlyLastOneSixtyFourBits) {
+  const LengthCase cases[] = {
+      {"Content-Length: 12\r\n", 12, true},
+      {"Content-Length: 12\r\ncontent-length:  7 \r\n", 7, true},
+      {"Content-Length: 12\r\nX-Original-Content-Length: 0\r\n", 12, true},
+      {"Content-Length: 5000000000\r\n", 5000000000LL, true},
+      {"Content-Length: 12abc\r\n", 0, false},
+      {"Content-Length: -1\r\n", 0, false},
+      {"Content-Length:\r\n", 0, false},
+      {"Transfer-Encoding: chunked\r\n", 0, false},
+      {"", 0, true},
+  };
+  for (const LengthCase& c : cases) {
+    const Analysed a = analyse(std::string("POST http://a.example/f HTTP/1.1\r\nHost: a.example\r\n") +
+                               c.headers + "\r\n");
+    EXPECT_EQ(a.texts.bodyFramingOk, c.ok) << c.headers;
+    if (c.ok) {
+      EXPECT_EQ(a.texts.contentLength, c.length) << c.headers;
+    }
+  }
+}
+
+struct LineCase {
+  const char* line;
+  const char* method;
+  const char* url;
+  const char* path;
+  const char* version;
+};
+
+TEST(RequestLine, HelpersFindTheTokenAfterTheMethod) {
+  const LineCase cases[] = {
+      {"GET http://a.example/p?q=1 HTTP/1.1\r\n", "GET", "http://a.example/p?q=1",
+       "http://a.example/p", "HTTP/1.1\r\n"},
+      {"propfind /d/ HTTP/1.0\n", "propfind", "/d/", "/d/", "HTTP/1.0\n"},
+      {"GET /a?b?c HTTP/1.1\r\n", "GET", "/a?b?c", "/a?b", "HTTP/1.1\r\n"},
+      {"GET /login?r=http://x.example/ HTTP/1.1\r\n", "GET", "/login?r=http://x.example/",
+       "/login", "HTTP/1.1\r\n"},
+      {"GET /y\r\n", "GET", "/y", "/y", "HTTP/1.1\r\n"},  // no version: the URL ends at the line end
+      {"OPTIONS * HTTP/1.1\r\n", "OPTIONS", "", "", "HTTP/1.1\r\n"},
+      {"CONNECT a.example:443 HTTP/1.1\r\n", "", "", "", "HTTP/1.1\r\n"},
+      {"\r\n", "", "", "", "HTTP/1.1\r\n"},
+  };
+  for (const LineCase& c : cases) {
+    EXPECT_EQ(requestMethod(c.line), c.method) << c.line;
+    EXPECT_EQ(requestUrl(c.line), c.url) << c.line;
+    EXPECT_EQ(requestPath(c.line), c.path) << c.line;
+    EXPECT_EQ(requestVersion(c.line), c.version) << c.line;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,201 @@
+// Ordered delivery: a VLResponder with a loopback "browser" and notice
+// connections driven by the test, which writes the part files itself.
+#include "varlume/responder.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "foundation/object.h"
+#include "relay_support.h"
+#include "varlume/notice.h"
+
+namespace {
+
+std::string notice(int id, char kind) { return formatNotice(id, static_cast<VLNoticeKind>(kind)); }
+
+class Delivery {
+ public:
+  Delivery() {
+    responder.setBrowserSocket(browser.far);
+    addNoticeConnection();
+  }
+  ~Delivery() {
+    responder.stop();
+    for (int i = 0; i < 500 && responder.bodyActive() > 0; ++i) VLObject::sleepFor(0, 10000);
+    responder.closeNotifiers();
+  }
+  // A new notice connection handed to the responder; returns the test's end.
+  platform::Socket addNoticeConnection() {
+    noticePairs.push_back(std::make_unique<VLTestPair>());
+    EXPECT_TRUE(responder.addNotifier(noticePairs.back()->far));
+    return noticePairs.back()->near;
+  }
+  void part(int id, int k, const std::string& bytes, char kind) {
+    scratch.write("vl" + std::to_string(id) + "_" + std::to_string(k) + ".tmp", bytes);
+    sendText(noticePairs.front()->near, notice(id, kind));
+  }
+  void enqueue(int id) { responder.enqueue(id, false, "site.example", "/p", "", false, false); }
+  // What the browser received: exactly `count` bytes (5 s at most).
+  std::string browserGot(std::size_t count) { return receiveUpTo(browser.near, count); }
+  // Bytes that arrive within a short look.
+  std::string browserExtra() { return receiveUpTo(browser.near, 1, 200); }
+  bool waitIdle() {
+    for (int i = 0; i < 500; ++i) {
+      if (responder.isIdle()) return true;
+      VLObject::sleepFor(0, 10000);
+    }
+    return false;
+  }
+
+  VLRelayScratch scratch;
+  VLTestPair browser;
+  std::vector<std::unique_ptr<VLTestPair>> noticePairs;
+  VLResponder responder;
+};
+
+TEST(Responder, DeliversInRequestOrderAndStreamsTheHeadsParts) {
+  Delivery d;
+  d.enqueue(1);
+  d.enqueue(2);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  d.part(2, 0, "B-all", '0');  // the later answer is complete first
+  EXPECT_EQ(d.browserExtra(), "");
+  d.part(1, 0, "A-part0|", '+');
+  EXPECT_EQ(d.browserGot(8), "A-part0|");  // streamed before A is complete
+  d.part(1, 1, "A-part1", '0');
+  EXPECT_EQ(d.browserGot(12), "A-part1B-all");
+  EXPECT_TRUE(d.waitIdle());
+  EXPECT_EQ(d.scratch.names(), std::vector<std::string>{});  // every part deleted
+}
+
+TEST(Responder, PartsAnnouncedBeforeARecordBecomesHeadAreNotSkipped) {
+  Delivery d;
+  d.enqueue(1);
+  d.enqueue(2);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  d.part(2, 0, "b0", '+');
+  d.part(2, 1, "b1", '+');
+  d.part(1, 0, "a", '0');
+  EXPECT_EQ(d.browserGot(5), "ab0b1");
+  d.part(2, 2, "b2", '0');
+  EXPECT_EQ(d.browserGot(2), "b2");
+  EXPECT_EQ(d.browserExtra(), "");
+}
+
+TEST(Responder, OwnPagesTakeTheirPlaceInTheOrderAndCarryALength) {
+  Delivery d;
+  d.enqueue(3);
+  d.responder.enqueueMessage(4, "site.example", "/x", "Bad request.");
+  d.enqueue(5);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  d.part(5, 0, "five", '1');  // the relay gave up on 5
+  d.part(3, 0, "three", '0');
+  std::string got = d.browserGot(5);
+  EXPECT_EQ(got, "three");
+  std::string pages;
+  for (int i = 0; i < 2; ++i) {
+    std::string page;
+    while (page.find("\r\n\r\n") == std::string::npos) {
+      std::string byte = d.browserGot(1);
+      if (byte.empty()) break;
+      page += byte;
+    }
+    pages += page;
+  }
+  std::regex page(
+      "HTTP/1\\.1 500 (Bad request\\.|No response from server\\.)\r\n"
+      "Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-9]{2} "
+      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} GMT\r\n"
+      "Server: Varlume Release 1\\.00\\.00 Linux\\.\r\n"
+      "Content-Type: text/html\r\n"
+      "Connection: Keep-Alive\r\n"
+      "Keep-Alive: timeout=100, max=1000\r\n"
+      "Content-Length: 0\r\n\r\n");
+  std::size_t split = pages.find("\r\n\r\n") + 4;
+  EXPECT_TRUE(std::regex_match(pages.substr(0, split), page)) << pages;
+  EXPECT_NE(pages.find("500 Bad request."), std::string::npos);
+  EXPECT_TRUE(std::regex_match(pages.substr(split), page)) << pages;
+  EXPECT_NE(pages.find("500 No response from server."), std::string::npos);
+  EXPECT_TRUE(d.waitIdle());
+  EXPECT_EQ(d.scratch.names(), std::vector<std::string>{});
+}
+
+TEST(Responder, NoticesAreCheckedBeforeUse) {
+  Delivery d;
+  d.enqueue(6);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  platform::Socket rogue = d.addNoticeConnection();
+  sendText(rogue, "00000000 1 0");  // id 0 would match a free slot
+  EXPECT_EQ(receiveUpTo(rogue, 1), "");  // the responder closed that connection
+  platform::Socket other = d.addNoticeConnection();
+  sendText(other, "00000099 1 0");  // a request this connection never queued
+  sendText(other, "0000x006 1 0");
+  EXPECT_EQ(receiveUpTo(other, 1), "");
+  EXPECT_EQ(d.responder.pendingCount(), 1);
+  // A good notice arriving in two pieces still counts.
+  d.scratch.write("vl6_0.tmp", "six");
+  platform::Socket split = d.addNoticeConnection();
+  sendText(split, notice(6, '0').substr(0, 5));
+  VLObject::sleepFor(0, 50000);
+  sendText(split, notice(6, '0').substr(5));
+  EXPECT_EQ(d.browserGot(3), "six");
+}
+
+TEST(Responder, AFailureAfterPartOfTheBodyClosesTheBrowserConnection) {
+  Delivery d;
+  d.enqueue(7);
+  d.enqueue(8);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  d.part(7, 0, "partial", '+');
+  EXPECT_EQ(d.browserGot(7), "partial");
+  d.scratch.write("vl7_1.tmp", "unannounced");
+  d.part(7, 1, "", '1');
+  // No page is appended to the partial body: the browser sees the close.
+  EXPECT_EQ(d.browserGot(100), "");
+  EXPECT_EQ(d.responder.browserSocket(), platform::kInvalidSocket);
+  EXPECT_FALSE(d.scratch.exists("vl7_1.tmp"));
+}
+
+TEST(Responder, ANoticeConnectionAddedDuringTheWaitIsHeardAtOnce) {
+  Delivery d;
+  d.enqueue(9);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  VLObject::sleepFor(0, 200000);  // the thread is waiting now
+  platform::Socket late = d.addNoticeConnection();
+  d.scratch.write("vl9_0.tmp", "nine");
+  sendText(late, notice(9, '0'));
+  // Well within the responder's 10-second wait.
+  EXPECT_EQ(receiveUpTo(d.browser.near, 4, 3000), "nine");
+}
+
+TEST(Responder, ACachedCopyIsSentAndKept) {
+  Delivery d;
+  d.scratch.write("cached.resp", "from the cache");
+  std::string path = tempPath + "cached.resp";
+  d.responder.enqueue(10, false, "site.example", "/c.gif", path, true, false);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  EXPECT_EQ(d.browserGot(14), "from the cache");
+  EXPECT_TRUE(d.waitIdle());
+  EXPECT_TRUE(d.scratch.exists("cached.resp"));
+}
+
+TEST(Responder, ABrowserThatStopsReadingStallsNoOtherConnection) {
+  Delivery stalled;
+  Delivery lively;
+  stalled.enqueue(11);
+  lively.enqueue(12);
+  ASSERT_TRUE(stalled.responder.startUnlessRunning());
+  ASSERT_TRUE(lively.responder.startUnlessRunning());
+  // Far more than the socket buffers hold; nobody reads it.
+  stalled.part(11, 0, std::string(32 * 1024 * 1024, 's'), '0');
+  VLObject::sleepFor(0, 300000);
+  lively.part(12, 0, "twelve", '0');
+  EXPECT_EQ(receiveUpTo(lively.browser.near, 6, 5000), "twelve");
+  // Let the stalled one go: its browser leaves.
+  platform::closeSocket(stalled.browser.near);
+}
+
+}  // namespace

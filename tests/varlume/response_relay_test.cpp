@@ -1,0 +1,197 @@
+// The relay of VLClient against a scripted server over a loopback pair: the
+// part files each response leaves in the temporary folder, the notices that
+// announce them, and what is left for the next response.
+#include "varlume/response_relay.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "relay_support.h"
+#include "varlume/client.h"
+#include "varlume/notice.h"
+
+namespace {
+
+// One client connected to a scripted server, with its notices arriving on a
+// test listener.
+class Relay {
+ public:
+  Relay() {
+    client.setNotificationPort(notices.port());
+    EXPECT_EQ(client.connectTo("127.0.0.1", server.port()), 1);
+    serverSide = server.accept();
+    EXPECT_EQ(client.connectNotifier(), 1);
+    noticeSide = notices.accept();
+  }
+  ~Relay() {
+    client.closeSockets();
+    platform::closeSocket(serverSide);
+    platform::closeSocket(noticeSide);
+  }
+  // The notices that arrived: `count` of them (waiting at most 5 seconds),
+  // and whatever else is already there.
+  std::string noticesReceived(std::size_t count) {
+    std::string got = receiveUpTo(noticeSide, count * kNoticeLength);
+    return got + receiveUpTo(noticeSide, kNoticeLength, 100);
+  }
+
+  VLRelayScratch scratch;
+  VLTestListener server;
+  VLTestListener notices;
+  VLClient client;
+  platform::Socket serverSide = platform::kInvalidSocket;
+  platform::Socket noticeSide = platform::kInvalidSocket;
+};
+
+std::string notice(int id, char kind) { return formatNotice(id, static_cast<VLNoticeKind>(kind)); }
+
+struct Case {
+  const char* name;
+  std::string method;
+  std::string response;
+  bool closeAfter;
+  int result;
+  std::vector<std::string> parts;  // part 0, 1, ...
+  std::string notices;             // for request 7
+  std::string pending;             // left for the next response
+};
+
+std::string body(std::size_t n) {
+  std::string text(n, 'x');
+  for (std::size_t i = 0; i < n; ++i) text[i] = static_cast<char>('a' + i % 26);
+  return text;
+}
+
+const std::string kHead100k = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+const std::string kChunked =
+    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4;a=b\r\nWiki\r\n0\r\nX-T: 1\r\n\r\n";
+const std::string kRanges =
+    "HTTP/1.1 206 Partial\r\nContent-Type: multipart/byteranges; boundary=B\r\n\r\n"
+    "--B\r\nContent-Range: bytes 1-3/9\r\n\r\nabc\r\n--B--";
+
+std::vector<Case> cases() {
+  std::string big = body(100000);
+  return {
+      {"a length of 100000 gives two parts", "GET", kHead100k + big, false, 1,
+       {(kHead100k + big).substr(0, 0)}, "", ""},  // parts filled in below
+      {"chunked with extensions and trailers", "GET", kChunked + "HTTP/1.1 204 x\r\n\r\n", false, 1,
+       {kChunked}, notice(7, '0'), "HTTP/1.1 204 x\r\n\r\n"},
+      {"byte ranges", "GET", kRanges, false, 1, {kRanges}, notice(7, '0'), ""},
+      {"HTTP/1.0 until the close", "GET", "HTTP/1.0 200 OK\r\n\r\nold body", true, 1,
+       {"HTTP/1.0 200 OK\r\n\r\nold body"}, notice(7, '0'), ""},
+      {"100 Continue then 200", "POST", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+       false, 1, {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"},
+       notice(7, '+') + notice(7, '0'), ""},
+      {"HEAD with a length", "HEAD", "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n", false, 1,
+       {"HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"}, notice(7, '0'), ""},
+      {"304", "GET", "HTTP/1.1 304 Not Modified\r\nETag: x\r\n\r\n", false, 1,
+       {"HTTP/1.1 304 Not Modified\r\nETag: x\r\n\r\n"}, notice(7, '0'), ""},
+      {"length-less HTTP/1.1 until the close", "GET", "HTTP/1.1 200 OK\r\n\r\nall of it", true, 1,
+       {"HTTP/1.1 200 OK\r\n\r\nall of it"}, notice(7, '0'), ""},
+      {"close before any byte", "GET", "", true, -1, {""}, notice(7, '1') + notice(8, '1'), ""},
+      {"close inside the body", "GET", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc", true, -1,
+       {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"}, notice(7, '1') + notice(8, '1'), ""},
+      {"garbage instead of a head", "GET", "SSH-2.0-OpenSSH\r\n\r\n", false, -1, {""},
+       notice(7, '1') + notice(8, '1'), ""},
+  };
+}
+
+TEST(ResponseRelay, WritesEachFramingIntoPartsAndAnnouncesThem) {
+  for (Case c : cases()) {
+    SCOPED_TRACE(c.name);
+    if (c.parts.size() == 1 && c.parts[0].empty() && c.result == 1) {
+      std::string all = c.response;
+      c.parts = {all.substr(0, 65536), all.substr(65536)};
+      c.notices = notice(7, '+') + notice(7, '0');
+    }
+    Relay relay;
+    relay.client.queueRequest(7, c.method);
+    relay.client.queueRequest(8, "GET");
+    sendText(relay.serverSide, c.response);
+    if (c.closeAfter) platform::shutdownSocket(relay.serverSide, platform::ShutdownHow::Send);
+    EXPECT_EQ(relay.client.relayResponse(), c.result);
+    EXPECT_EQ(relay.noticesReceived(c.notices.size() / kNoticeLength), c.notices);
+    for (std::size_t k = 0; k < c.parts.size(); ++k) {
+      std::string name = "vl7_" + std::to_string(k) + ".tmp";
+      if (c.result == 1 || !c.parts[k].empty()) {
+        EXPECT_TRUE(relay.scratch.file(name) == c.parts[k]) << name;
+      }
+    }
+    EXPECT_FALSE(relay.scratch.exists("vl7_" + std::to_string(c.parts.size()) + ".tmp"));
+    EXPECT_EQ(relay.client.pendingData(), c.pending);
+    if (c.result == 1) {
+      EXPECT_EQ(relay.client.currentIndex(), 1);
+      EXPECT_EQ(relay.client.recordAt(1).getId(), 8);  // the next one still waits
+    } else {
+      EXPECT_TRUE(relay.client.isQueueIdle(false));
+      EXPECT_EQ(relay.client.socket(), platform::kInvalidSocket);
+    }
+  }
+}
+
+TEST(ResponseRelay, PipelinedResponsesInOneReadAreSplitByThePendingData) {
+  Relay relay;
+  relay.client.queueRequest(1, "GET");
+  relay.client.queueRequest(2, "HEAD");
+  relay.client.queueRequest(3, "GET");
+  std::string a = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc";
+  std::string b = "HTTP/1.1 200 OK\r\nContent-Length: 99\r\n\r\n";
+  std::string c = "HTTP/1.1 404 No\r\nContent-Length: 1\r\n\r\nz";
+  sendText(relay.serverSide, a + b + c);
+  EXPECT_EQ(relay.client.relayResponse(), 1);
+  EXPECT_EQ(relay.client.pendingData(), b + c);
+  // The HEAD answer ends at its head although it names a length.
+  EXPECT_EQ(relay.client.relayResponse(), 1);
+  EXPECT_EQ(relay.client.relayResponse(), 1);
+  EXPECT_EQ(relay.scratch.file("vl1_0.tmp"), a);
+  EXPECT_EQ(relay.scratch.file("vl2_0.tmp"), b);
+  EXPECT_EQ(relay.scratch.file("vl3_0.tmp"), c);
+  EXPECT_EQ(relay.noticesReceived(3), notice(1, '0') + notice(2, '0') + notice(3, '0'));
+  EXPECT_EQ(relay.client.relayResponse(), -100);
+  EXPECT_EQ(relay.client.pendingMethods(), "");
+}
+
+TEST(ResponseRelay, KeepAliveAndCloseHeadersReachTheClient) {
+  Relay relay;
+  relay.client.queueRequest(1, "GET");
+  relay.client.queueRequest(2, "GET");
+  sendText(relay.serverSide, "HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(relay.client.relayResponse(), 1);
+  EXPECT_TRUE(relay.client.keepAliveFlag());
+  EXPECT_FALSE(relay.client.keepAliveOver());
+  sendText(relay.serverSide, "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(relay.client.relayResponse(), 1);
+  EXPECT_FALSE(relay.client.keepAliveFlag());
+  // The server said it closes: the client lets go of the connection.
+  EXPECT_EQ(relay.client.socket(), platform::kInvalidSocket);
+}
+
+TEST(ResponseRelay, TheRelayThreadAnswersEveryQueuedRequestAndEnds) {
+  Relay relay;
+  relay.client.queueRequest(4, "GET");
+  relay.client.queueRequest(5, "GET");
+  sendText(relay.serverSide,
+           "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\naHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb");
+  // The thread connects its own notifier; the test's was closed first.
+  platform::Socket old = relay.client.notificationSocket();
+  ASSERT_NE(old, platform::kInvalidSocket);
+  ASSERT_TRUE(relay.client.startRelay());
+  EXPECT_TRUE(relay.client.relayRunning());
+  EXPECT_EQ(relay.noticesReceived(2), notice(4, '0') + notice(5, '0'));
+  for (int i = 0; i < 400 && relay.client.relayRunning(); ++i) VLObject::sleepFor(0, 10000);
+  EXPECT_FALSE(relay.client.relayRunning());
+  EXPECT_EQ(relay.scratch.file("vl5_0.tmp"), "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb");
+}
+
+TEST(ResponseRelay, APartFileThatCannotBeMadeFailsTheRequests) {
+  Relay relay;
+  tempPath = "\\nonexistent-folder-of-the-relay-test\\";
+  relay.client.queueRequest(9, "GET");
+  sendText(relay.serverSide, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(relay.client.relayResponse(), -1);
+  EXPECT_EQ(relay.noticesReceived(1), notice(9, '1'));
+}
+
+}  // namespace
