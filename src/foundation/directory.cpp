@@ -113,9 +113,8 @@ std::string mkdirText(platform::FileError error, const std::string& p) {
   }
 }
 
-bool canEnter(const std::string& folder) {
-  return platform::isDirectory(folder) && platform::canSearch(folder);
-}
+// An existing folder that may be entered.
+bool canEnter(const std::string& folder) { return platform::canSearch(folder); }
 
 }  // namespace
 

@@ -3,6 +3,8 @@
 // exact-name filters and a stack of saved working folders. Paths use "\" or
 // "/" and may hold %XX escapes (each operation says how it treats them);
 // failures the caller is to see append an English text to `message`.
+// Decoding operations decode the whole path, so a folder whose own name
+// holds "%" (a data root, say) is not reached through them.
 // A helper belongs to one thread at a time and holds no handles between calls.
 #pragma once
 #include <string>

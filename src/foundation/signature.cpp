@@ -17,9 +17,9 @@ std::string normalisedPath(std::string path) {
   return path;
 }
 
-// Only regular files are opened: a FIFO or device must never block the caller.
+// Only regular files are opened (File refuses anything else without
+// blocking): a FIFO or device must never block the caller.
 bool openRegularFile(const std::string& path, platform::File& file) {
-  if (!platform::isRegularFile(path)) return false;
   return file.open(path, platform::File::Read);
 }
 

@@ -1,5 +1,6 @@
 #include "foundation/strings.h"
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -100,13 +101,19 @@ struct Engine {
   }
 };
 
+// The most bytes that repeats of inserted text may put in beyond the linear
+// allowance before the fallback takes over.
+constexpr std::size_t kCascadeBytes = 256 * 1024;
+
 // The whole rule with its fallback; `maxReplacements` limits each attempt.
 Outcome replaceInto(const std::string& from, const std::string& to, const std::string& text,
                     std::size_t maxReplacements, std::string& out) {
   Engine engine(from, to);
   if (to.find(from) == std::string::npos) {
-    // Repeats of inserted text within this allowance follow the rule exactly.
-    const std::size_t allowance = text.size() + 64;
+    // Repeats of inserted text within this allowance follow the rule exactly:
+    // as many as the text is long, and more while the bytes they put in stay
+    // within kCascadeBytes, so a cascade that ends soon gives the rule's result.
+    const std::size_t allowance = std::max(text.size() + 64, kCascadeBytes / (to.size() + 1));
     Outcome outcome = engine.run(text, true, allowance, maxReplacements, out);
     if (outcome != Outcome::Cascade) return outcome;
   }

@@ -10,9 +10,10 @@
 // of the text each time) is replaced by `to` for as long as one exists; the
 // search resumes where an earlier occurrence can no longer exist, so the
 // result is the same as a restart from the beginning. Always ends, in time
-// and memory linear in the text (times the length of `to`): an occurrence
-// made entirely of text put in by earlier replacements is replaced only while
-// such repeats stay within a linear allowance; past it, and always when `to`
+// and memory linear in the text (times the length of `to`, plus a fixed
+// quarter megabyte): an occurrence made entirely of text put in by earlier
+// replacements is replaced only while such repeats stay within that
+// allowance; past it, and always when `to`
 // contains `from`, the text is done again with such occurrences left as they
 // are (so "a" -> "aa" doubles every "a" once).
 std::string& replaceAll(const std::string& from, const std::string& to, std::string& text);

@@ -429,7 +429,13 @@ bool File::flush() {
 namespace {
 
 int lockDescriptor(const std::string& path, int operation) {
-  int descriptor = ::open(toSystemPath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  const std::string system = toSystemPath(path);
+  int descriptor = ::open(system.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  // A lock file that another user made (a shared folder) may be read-only to
+  // this one; flock needs no write access.
+  if (descriptor < 0 && errno == EACCES) {
+    descriptor = ::open(system.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  }
   if (descriptor < 0) {
     failWithErrno();
     return -1;

@@ -99,8 +99,9 @@ class File {
   int descriptor_ = -1;
 };
 
-// An exclusive advisory lock on a file (created when missing), held until
-// unlock or destruction. Used to keep processes of one user apart.
+// An exclusive advisory lock on a file (created when missing; one this user
+// may only read serves too), held until unlock or destruction. Used to keep
+// processes of one user, or the users of a shared folder, apart.
 class FileLock {
  public:
   FileLock() = default;

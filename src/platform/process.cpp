@@ -23,7 +23,8 @@ bool exists(const std::string& systemPath) {
 }
 
 void reap(pid_t child) {
-  // With SIGCHLD ignored the kernel reaps and this returns ECHILD at once.
+  // With SIGCHLD ignored (the programs' entry) the kernel reaps the child and
+  // this wait ends with ECHILD when the child ends.
   while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
   }
 }

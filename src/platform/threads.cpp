@@ -3,6 +3,8 @@
 
 #include <pthread.h>
 
+#include <new>
+
 namespace platform {
 namespace {
 
@@ -25,7 +27,11 @@ bool startThread(ThreadEntry entry, void* argument) {
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return false;
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  auto* start = new ThreadStart{entry, argument};
+  auto* start = new (std::nothrow) ThreadStart{entry, argument};
+  if (start == nullptr) {
+    pthread_attr_destroy(&attributes);
+    return false;
+  }
   pthread_t thread;
   int result = pthread_create(&thread, &attributes, runThread, start);
   pthread_attr_destroy(&attributes);

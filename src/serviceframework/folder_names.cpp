@@ -14,6 +14,19 @@ bool isControlByte(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Every "%" starts a whole %XX escape. A broken one would swallow the
+// characters behind it when decoded ("a%/.." decodes to one harmless
+// segment, yet as a folder it is the data root itself).
+bool hasOnlyWholeEscapes(const std::string& value) {
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '%') continue;
+    if (i + 2 >= value.size() || !isHexDigit(value[i + 1]) || !isHexDigit(value[i + 2])) return false;
+    i += 2;
+  }
+  return true;
+}
 
 bool isPlainSegment(std::string_view segment) {
   if (segment.empty() || segment.size() > kMaxSegmentBytes) return false;
@@ -29,7 +42,7 @@ bool isPlainSegment(std::string_view segment) {
 }  // namespace
 
 bool isPlainFolderValue(const std::string& value) {
-  if (value.empty()) return false;
+  if (value.empty() || !hasOnlyWholeEscapes(value)) return false;
   std::vector<char> decoded(value.size() + 10, '\0');
   std::size_t length = urlDecodeInto(value.c_str(), decoded.data(), decoded.size());
   std::string_view text(decoded.data(), length);

@@ -147,7 +147,8 @@ VLGenericHandler::BodyResult VLGenericHandler::parseMultipart() {
   std::int64_t size = body.size();
   if (size < 0) return BodyResult::Unreadable;
   std::size_t windowSize = static_cast<std::size_t>(std::min<std::int64_t>(size, kWindowBytes));
-  const std::string closingLine = boundary + "--\r\n";
+  const std::string closingMark = boundary + "--";
+  const std::string closingLine = closingMark + "\r\n";
 
   std::int64_t h = findBoundary(body, 0);  // anything before the first boundary is skipped
   int parts = 0;
@@ -158,18 +159,19 @@ VLGenericHandler::BodyResult VLGenericHandler::parseMultipart() {
     if (!body.seek(h)) return BodyResult::Unreadable;
     window.resize(readUpTo(body, window.data(), window.size()));
 
+    // The closing delimiter, with or without its line end or padding.
+    const bool closing = window.compare(0, closingMark.size(), closingMark) == 0;
+
     // The rest of the boundary line, the part's header lines and the empty line.
     std::vector<std::string> headerLines;
     std::size_t k = 0;
     bool ended = false;
-    bool closing = false;
     while (k < window.size()) {
       std::size_t lineFeed = window.find('\n', k);
       if (lineFeed == std::string::npos) break;
       std::string headerLine = window.substr(k, lineFeed + 1 - k);
       k = lineFeed + 1;
-      closing = headerLine == closingLine;
-      bool last = closing || headerLine == "\r\n";
+      bool last = headerLine == closingLine || headerLine == "\r\n";
       headerLines.push_back(std::move(headerLine));
       if (last) {
         ended = true;
@@ -177,9 +179,9 @@ VLGenericHandler::BodyResult VLGenericHandler::parseMultipart() {
       }
     }
     if (!ended) {
-      // A closing delimiter at the very end needs no line end; anything else
-      // whose header block does not end in its window is no part.
-      if (window.compare(0, boundary.size() + 2, boundary + "--") == 0) break;
+      // Only the closing delimiter may end the body without a line end;
+      // anything else whose header block does not end in its window is no part.
+      if (closing) break;
       return BodyResult::Refused;
     }
 

@@ -152,7 +152,8 @@ int VLGenericHandler::readRequest() {
   // path forgot its reset.
   reset();
   spoilt = false;
-  std::vector<std::string> lines;
+  std::string requestLine;
+  bool started = false;  // the request line has arrived
   std::string line;
   HeadNotes notes;
   int linesSeen = 0;
@@ -162,7 +163,7 @@ int VLGenericHandler::readRequest() {
     int result = receiveByte(&byte);
     if (result < 1) {
       // Bytes of this request arrived and it stays unanswered: the connection is lost.
-      spoilt = !lines.empty() || (!line.empty() && line != "\r");
+      spoilt = started || (!line.empty() && line != "\r");
       reset();
       return result;
     }
@@ -184,17 +185,20 @@ int VLGenericHandler::readRequest() {
       return 0;
     }
     // Empty lines before the request line (a CR LF after a body) are skipped.
-    if (lines.empty() && isEmptyLine(text)) continue;
-    lines.push_back(text);
+    if (!started && isEmptyLine(text)) continue;
     if (!noteHeaderLine(text, notes)) {
       spoilt = true;
       reset();
       return 0;
     }
-    if (lines.size() > 1 && isEmptyLine(text)) break;
+    if (!started) {
+      requestLine = text;
+      started = true;
+    } else if (isEmptyLine(text)) {
+      break;
+    }
   }
 
-  const std::string& requestLine = lines.front();
   method = parseMethod(requestLine);
   host = notes.hostConflict ? std::string() : notes.hostValue;
   parseRequestLine(requestLine);

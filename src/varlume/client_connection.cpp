@@ -133,7 +133,6 @@ void VLClientConnection::endConnection() {
   for (int i = 0; i < 5000 && (responder_.isRunning() || responder_.bodyActive() > 0); ++i) {
     pause250();
   }
-  responder_.resetQueue();
 
   const Socket socket = browserSocket_.exchange(kInvalidSocket);
   if (socket != kInvalidSocket) closeBrowser(socket);
@@ -146,6 +145,8 @@ void VLClientConnection::endConnection() {
     for (int i = 0; i < 35 && client->relayRunning(); ++i) pause250();
     client->closeSockets();
   }
+  responder_.removeUndelivered();
+  responder_.resetQueue();
   closeResponderNotices();
   stop();
   setInUse(false);
@@ -372,7 +373,8 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     return 1;
   }
 
-  renewPostMarker(line, host);
+  // A request to a service names the page host in its Host line.
+  renewPostMarker(line, analysis.service ? trim(pageHost, true) : host);
   if (client->sendRequest(text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
     return 0;
   }

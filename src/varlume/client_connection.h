@@ -3,7 +3,9 @@
 // (handleRequest), forwards it over one of its 20 outgoing connections
 // (VLClient), and its VLResponder writes the answers back in request order.
 // The relay threads announce finished response parts over loopback
-// connections to the entry's notification listener (127.0.0.1).
+// connections to the entry's notification listener (127.0.0.1). At the end
+// of a connection the browser is given a moment to close its side after the
+// last answer, so no answer bytes are lost to the reset.
 #pragma once
 #include <atomic>
 #include <memory>
@@ -39,7 +41,11 @@ class VLClientConnection : public VLObject {
   // connections meanwhile (each restarts the full time).
   int receiveFromBrowser(platform::Socket socket, int seconds, char* buffer, int size);
   // Reads one request and routes it: 1 read (whatever became of it), 0 the
-  // browser closed or a receive failed, -1 no byte within 10 seconds.
+  // browser closed or a receive failed, -1 no byte within 10 seconds. A head
+  // beyond its limits (see VLRequestHead), a body whose length cannot be
+  // known or an upload the server cut off also give 0: the connection ends.
+  // A request that cannot be forwarded safely, or whose target cannot be
+  // reached, is answered with the proxy's own 500 page in its place.
   int handleRequest();
 
   // The outgoing connection for a target and its slot; slot -1 (and null)
@@ -67,7 +73,7 @@ class VLClientConnection : public VLObject {
   bool crossSiteAllowed(const std::string& pageHost, const std::string& targetHost,
                         const std::string& requestLine);
 
-  const char* lineBuffer() const { return lineBuffer_.get(); }
+  virtual const char* lineBuffer() const { return lineBuffer_.get(); }
   void setLineBuffer(const char* data, int length);
 
   // Accessors used by the listener and the request road.
@@ -81,6 +87,7 @@ class VLClientConnection : public VLObject {
   int notificationPort() const { return notificationPort_; }
   void setNotificationPort(int port) { notificationPort_ = port; }
   VLResponder& responder() { return responder_; }
+  const VLResponder& responder() const { return responder_; }
   VLClient& client(int slot) { return *clients_[slot]; }
 
   std::string eventQuery;

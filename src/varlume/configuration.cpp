@@ -11,10 +11,6 @@
 
 namespace {
 
-// Held in the all-users folder from the existence test to the rewrite, so two
-// first starts never take the same port set.
-constexpr char kAllUsersLockName[] = "varlume.config.lock";
-
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }

@@ -15,6 +15,10 @@ inline constexpr char kSecondPortSet[] =
     "varlume=8081&proxyport=0&proxyhost=&varlumeservices=45020&varlumeinternal=50500&range=500";
 // At most this much of a configuration file is read.
 inline constexpr std::size_t kConfigurationReadLimit = 4096;
+// Locked in the all-users folder while the all-users file is tested and
+// written (a first start's rewrite, the copy of the shipped seed), so two
+// first starts never take the same port set.
+inline constexpr char kAllUsersLockName[] = "varlume.config.lock";
 
 // A decimal number as the configuration and the options give it: leading
 // white space skipped, an optional sign, digits up to the first other

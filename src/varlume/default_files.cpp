@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "varlume/configuration.h"
 #include "varlume/startup_folders.h"
 
 namespace {
@@ -15,10 +16,14 @@ constexpr const char* kPortalFiles[] = {"varlumeportal.html"};
 constexpr const char* kPortalImageFiles[] = {
     "sqlite.gif", "imagemagik.jpg", "varlumeLogoMedium.png", "flourish_one_vertical_01.png"};
 
-// Makes `folder` when missing and copies each bare name missing there into it.
+// Makes `folder` when missing and copies each bare name missing there into it;
+// with a `lockName`, under the lock on that file of the folder.
 template <std::size_t N>
-void installInto(const std::string& folder, const char* const (&names)[N]) {
+void installInto(const std::string& folder, const char* const (&names)[N],
+                 const char* lockName = nullptr) {
   if (!platform::isDirectory(folder)) makeFolderPath(folder);
+  platform::FileLock lock;
+  if (lockName != nullptr) lock.lock(folder + lockName);
   for (const char* name : names) {
     std::string target = folder + name;
     if (!platform::isRegularFile(target)) platform::copyFileAtomic(name, target);
@@ -29,7 +34,9 @@ void installInto(const std::string& folder, const char* const (&names)[N]) {
 
 bool installDefaultFiles() {
   VLStartupFolders folders = workOutFolders();
-  installInto(folders.allUsersFolder, kAllUsersFiles);
+  // The seed "varlume.config" must not land over the all-users file that a
+  // first start of another user has just advanced.
+  installInto(folders.allUsersFolder, kAllUsersFiles, kAllUsersLockName);
   installInto(folders.privilegedFolder, kPortalFiles);
   installInto(folders.privilegedFolder + "images\\", kPortalImageFiles);
   return true;

@@ -37,6 +37,13 @@ void removePartFiles(int id, int from, int to) {
   for (int k = from; k <= to; ++k) platform::removeFile(partFilePath(tempPath, id, k));
 }
 
+// Parts not sent are never deleted out of turn, so they lie in one run from
+// `from` on; the run ends at the first part that is missing.
+void removePartsFrom(int id, int from) {
+  for (int k = from; platform::removeFile(partFilePath(tempPath, id, k)); ++k) {
+  }
+}
+
 }  // namespace
 
 VLResponder::VLResponder() : queue_(kQueueSize) {}
@@ -94,6 +101,18 @@ void VLResponder::resetQueue() {
   pending_ = 0;
   messages_.clear();
   timedOut_.clear();
+}
+
+void VLResponder::removeUndelivered() {
+  VLAppLock lock(kQueueMutex);
+  for (int i = 0; i < pending_; ++i) {
+    const VLRequestRecord& record = queue_[head_ + i];
+    if (record.isFree() || record.getMirror() || record.getFromCache()) continue;
+    removePartsFrom(record.getId(), record.getPartsSent());
+    platform::removeFile(messageFilePath(tempPath, record.getId()));
+  }
+  for (const auto& [id, announced] : abandoned_) removePartsFrom(id, announced);
+  abandoned_.clear();
 }
 
 void VLResponder::compactLocked() {

@@ -39,6 +39,10 @@ class VLResponder : public VLObject {
   void closeNotifiers();
   // A fresh queue of 400 records (under mutex 2).
   void resetQueue();
+  // Once the delivery thread and the relays have ended: deletes the part
+  // files and own pages of every request left undelivered or abandoned, so
+  // none outlives its browser connection.
+  void removeUndelivered();
   // Queues one request (mutex 1, then 2) and wakes the thread.
   void enqueue(int id, bool mirror, const std::string& host, const std::string& url,
                const std::string& cachePath, bool fromCache, bool toCache);

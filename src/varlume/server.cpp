@@ -71,8 +71,7 @@ Socket VLServer::acceptConnection(Socket listener) {
 
 bool VLServer::isEntryFree(int index) const {
   const VLClientConnection& entry = *pool_[index];
-  return !entry.inUse() && entry.bodyActive() == 0 &&
-         const_cast<VLClientConnection&>(entry).responder().bodyActive() == 0;
+  return !entry.inUse() && entry.bodyActive() == 0 && entry.responder().bodyActive() == 0;
 }
 
 int VLServer::takeConnectionSlot(Socket socket) {

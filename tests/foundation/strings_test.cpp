@@ -91,6 +91,24 @@ TEST(ReplaceAll, AgreesWithTheLiteralRuleWheneverItEnds) {
   EXPECT_GT(compared, 25000);
 }
 
+// Short texts whose cascades of inserted text end only after many times
+// their own length of replacements still give the literal result.
+TEST(ReplaceAll, AgreesWithTheLiteralRuleOnLongCascadesThatEnd) {
+  struct Case {
+    const char* from;
+    const char* to;
+    const char* text;
+  };
+  for (const Case& c : {Case{"ab", "baaa", "baabbbaabb"}, Case{"ab", "bbba", "aaabaaab"},
+                        Case{"ba", "abb", "bbababbaaa"}}) {
+    auto expected = literalRule(c.from, c.to, c.text, 5000);
+    ASSERT_TRUE(expected.has_value()) << c.text;
+    std::string got = c.text;
+    replaceAll(c.from, c.to, got);
+    EXPECT_EQ(got, *expected) << c.from << " -> " << c.to << " on " << c.text;
+  }
+}
+
 // Pairs under which the literal rule never ends or grows exponentially:
 // the result is bounded by a multiple of the input, and the replacement's
 // invariant (the count of 'a') holds.

@@ -198,6 +198,14 @@ TEST(FileLockTest, SecondHolderIsRefusedUntilUnlock) {
   EXPECT_FALSE(second.tryLock(path));
   first.unlock();
   EXPECT_TRUE(second.tryLock(path));
+  second.unlock();
+
+  // A lock file this user may only read (made by another user in a shared
+  // folder) still locks, and still keeps others out.
+  fs::permissions(temp.path("lock"), fs::perms::owner_read | fs::perms::group_read |
+                                         fs::perms::others_read);
+  ASSERT_TRUE(first.lock(path));
+  EXPECT_FALSE(second.tryLock(path));
 }
 
 TEST(FolderCallsTest, MakeRemoveAndSearch) {

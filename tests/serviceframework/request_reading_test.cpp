@@ -157,6 +157,11 @@ TEST(RequestReading, RefusesHeadsBeyondTheLimitsAndEndsTheConnection) {
        multipartWith("Content-Type: multipart/form-data; boundary=zz\r\n",
                      "--zz\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a\"\r\n\r\ndata"),
        false},
+      {"closing delimiter with padding and an epilogue",
+       multipartWith("Content-Type: multipart/form-data; boundary=zz\r\n",
+                     "--zz\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nv\r\n--zz-- \r\n"
+                     "epilogue\r\n\r\n"),
+       true},
       {"part header block that never ends",
        multipartWith("Content-Type: multipart/form-data; boundary=zz\r\n",
                      "--zz\r\nContent-Disposition: form-data; name=\"f\"\r\n" + std::string(70000, 'h')),

@@ -65,6 +65,12 @@ TEST(SiteFolders, RefusesValuesThatAreNoPlainFolderNames) {
       {"Host: a%0D%0AHost: x", "", "", "", ""},
       {"Host: c:", "", "", "", ""},
       {"Host: c:x", "", "", "", ""},
+      // A broken escape swallows the "/" or "\" and a dot behind it when decoded;
+      // as sent, it names the data root or another site's folder.
+      {"Host: a%/..", "", "", "", ""},
+      {"Host: a%/../other.example", "", "", "", ""},
+      {"Host: a%z\\..", "", "", "", ""},
+      {"Host: a%2Fb", "", "", "", "a%2fb\\"},
       // Home folders: the sub-home unless Common asks for the common one.
       {"Host: s.example", "", "sub", "com", "s.example\\sub\\"},
       {"Host: s.example", "Common=yes", "sub", "com", "s.example\\com\\"},
@@ -78,6 +84,7 @@ TEST(SiteFolders, RefusesValuesThatAreNoPlainFolderNames) {
       {"Host: s.example", "", "../..", "", ""},
       {"Host: s.example", "Common=yes", "", "..", ""},
       {"Host: s.example", "", "x%2F..%2F..", "", ""},
+      {"Host: s.example", "", "x%/..", "", ""},
   };
   auto running = startServer<EchoHandler>(1000);
   LoopbackClient client(running.port);

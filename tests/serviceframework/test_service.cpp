@@ -52,10 +52,7 @@ class SandboxEnvironment : public ::testing::Environment {
     tempDirectory = programForm(root / "localappdata" / "Varlume" / "Temp");
     storageRoot = programForm(root / "documents" / "Varlume");
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(sandboxRoot(), ignored);
-  }
+  void TearDown() override { removeSandbox(); }
 };
 
 [[maybe_unused]] ::testing::Environment* const sandbox =
@@ -69,6 +66,11 @@ int remaining(std::int64_t deadline) {
 }
 
 }  // namespace
+
+void removeSandbox() {
+  std::error_code ignored;
+  if (!sandboxRoot().empty()) fs::remove_all(sandboxRoot(), ignored);
+}
 
 std::string sandboxTempFolder() { return tempDirectory; }
 std::string sandboxDataRoot() { return storageRoot; }

@@ -23,6 +23,9 @@ std::string sandboxDataRoot();
 std::vector<std::string> tempFolderNames();
 // Waits (bounded) until the temporary folder is empty.
 bool tempFolderEmptied(int timeoutMs = 5000);
+// Removes the sandbox now: for a death test's child, which never reaches the
+// environment's tear-down.
+void removeSandbox();
 
 // Answers every request with the framework's default page.
 class PageHandler : public VLGenericHandler {

@@ -147,6 +147,9 @@ TEST_F(Startup, FirstStartsAtTheSameTimeTakeDistinctSets) {
   constexpr int kUsers = 4;
   std::vector<int> ports = sandbox::freeLoopbackPorts(kUsers);
   ASSERT_EQ(ports.size(), static_cast<std::size_t>(kUsers));
+  // With the shipped seed beside the program, as installed: its copy into the
+  // all-users folder must not undo another start's advance.
+  std::filesystem::copy_file(VARLUME_SOURCE_DIR "/data/varlume.config", work + "/varlume.config");
   std::vector<std::unique_ptr<VLChildProgram>> children;
   for (int i = 0; i < kUsers; ++i) {
     children.push_back(std::make_unique<VLChildProgram>());

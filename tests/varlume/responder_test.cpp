@@ -159,6 +159,24 @@ TEST(Responder, AFailureAfterPartOfTheBodyClosesTheBrowserConnection) {
   EXPECT_FALSE(d.scratch.exists("vl7_1.tmp"));
 }
 
+// The browser left before its answers were sent: what the relays wrote for
+// it, announced or not, goes with the connection.
+TEST(Responder, PartsOfUndeliveredRequestsAreRemovedAtTheEnd) {
+  Delivery d;
+  d.enqueue(13);
+  d.enqueue(14);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  d.part(13, 0, "thirteen", '+');
+  EXPECT_EQ(d.browserGot(8), "thirteen");
+  d.scratch.write("vl13_1.tmp", "announced later");
+  d.scratch.write("vl13_2.tmp", "still open");
+  d.part(14, 0, "fourteen", '0');
+  d.responder.stop();
+  for (int i = 0; i < 500 && d.responder.bodyActive() > 0; ++i) VLObject::sleepFor(0, 10000);
+  d.responder.removeUndelivered();
+  EXPECT_EQ(d.scratch.names(), std::vector<std::string>{});
+}
+
 TEST(Responder, ANoticeConnectionAddedDuringTheWaitIsHeardAtOnce) {
   Delivery d;
   d.enqueue(9);

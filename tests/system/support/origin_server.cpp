@@ -151,6 +151,14 @@ void VLOriginServer::serveConnection(int socket) {
     VLReceived request;
     request.head = buffer.substr(0, headEnd);
     buffer.erase(0, headEnd);
+    if (!closeAfterHeadPath_.empty() && request.path() == closeAfterHeadPath_) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.push_back(request);
+      }
+      arrived_.notify_all();
+      break;
+    }
     const std::size_t length = bodyLength(request.head);
     if (!fill(length, false)) break;
     request.body = buffer.substr(0, length);

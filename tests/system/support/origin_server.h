@@ -60,12 +60,16 @@ class VLOriginServer {
   bool waitForRequests(std::size_t count, int timeoutMs);
   // Connections accepted so far.
   int connections() const { return connections_.load(); }
+  // Requests for `path` are recorded with their head only and the
+  // connection is closed at once, before any body byte is read.
+  void closeAfterHead(const std::string& path) { closeAfterHeadPath_ = path; }
 
  private:
   void acceptLoop();
   void serveConnection(int socket);
 
   VLScript script_;
+  std::string closeAfterHeadPath_;
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
