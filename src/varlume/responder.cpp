@@ -358,6 +358,10 @@ void VLResponder::run() {
         // Decided under the same mutex as startUnlessRunning, so a record
         // enqueued from now on finds the thread not running and starts one.
         if (pending_ <= 0) resetQueue();
+        // The state is left at stop requested before running_ is cleared:
+        // a thread started from then on is a new generation this one never
+        // touches again.
+        VLObject::stop();
         running_ = false;
         break;
       }
@@ -437,7 +441,6 @@ void VLResponder::run() {
       busy_ = false;
     }
   }
-  stop();
 }
 
 void VLResponder::stop() {

@@ -38,11 +38,16 @@ std::string VLClient::takeMethodForRelay() {
   return toUpper(trim(method, false));
 }
 
-void VLClient::sendNotice(const std::string& text) {
-  platform::Socket s = notificationSocket_.load();
+namespace {
+
+void sendNoticeOn(platform::Socket s, const std::string& text) {
   if (s == platform::kInvalidSocket || text.empty()) return;
   platform::sendAll(s, text.data(), text.size(), kNoticeSendMs);
 }
+
+}  // namespace
+
+void VLClient::sendNotice(const std::string& text) { sendNoticeOn(notificationSocket_.load(), text); }
 
 void VLClient::noticePart() { sendNotice(formatNotice(currentId_, VLNoticeKind::Part)); }
 
@@ -140,6 +145,7 @@ void VLClient::run() {
     // record queued meanwhile is either relayed here or finds no relay
     // running and starts one.
     std::string texts;
+    platform::Socket n = platform::kInvalidSocket;
     {
       VLAppLock lock(kRecordMutex);
       bool stopping = fatal || getState() != kRunning || last == -1 || last == 2 || last == 3;
@@ -149,15 +155,18 @@ void VLClient::run() {
       }
       texts = flushLocked();
       resetRecordsLocked();
+      // Once running_ is clear a new relay may start on this client at once:
+      // this thread gives up its notice socket and its state before that,
+      // so it can neither close the new relay's socket nor stop the new one.
+      n = notificationSocket_.exchange(platform::kInvalidSocket);
+      stop();
       running_ = false;
       lastClaimTime_ = 0;
     }
-    sendNotice(texts);
+    sendNoticeOn(n, texts);
+    if (n != platform::kInvalidSocket) platform::closeSocket(n);
     break;
   }
-  platform::Socket n = notificationSocket_.exchange(platform::kInvalidSocket);
-  if (n != platform::kInvalidSocket) platform::closeSocket(n);
-  stop();
 }
 
 int VLClient::relayResponse() {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/origin_server.h"
@@ -247,6 +248,33 @@ TEST_F(ProxyRoad, MoreBrowsersThanEntriesAreAllServed) {
     EXPECT_TRUE(sameBytes(proxytest::receiveUpTo(socket, expected.size(), kAnswerMs), expected));
     proxytest::closeConnection(socket);
   }
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+// Sixteen browsers, each with a run of requests one after another on its
+// own connection: every answer ends the relay and the delivery threads,
+// the next request starts them again at once, and none may be lost.
+TEST_F(ProxyRoad, RequestsInQuickSuccessionOnManyConnectionsAreAllAnswered) {
+  constexpr int kBrowsers = 16;
+  constexpr int kRequests = 300;
+  std::vector<int> answered(kBrowsers, 0);
+  std::vector<std::thread> browsers;
+  for (int b = 0; b < kBrowsers; ++b) {
+    browsers.emplace_back([&, b] {
+      const int socket = proxytest::connectLoopback(proxy.port());
+      if (socket < 0) return;
+      for (int r = 0; r < kRequests; ++r) {
+        const std::string path = "/b" + std::to_string(b) + "r" + std::to_string(r);
+        const std::string expected = originBytes(path);
+        if (!proxytest::sendText(socket, webRequest("GET", path))) break;
+        if (proxytest::receiveUpTo(socket, expected.size(), kAnswerMs) != expected) break;
+        ++answered[b];
+      }
+      proxytest::closeConnection(socket);
+    });
+  }
+  for (std::thread& browser : browsers) browser.join();
+  for (int b = 0; b < kBrowsers; ++b) EXPECT_EQ(answered[b], kRequests) << "browser " << b;
   EXPECT_TRUE(noPartFilesLeft());
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 
 #include "platform/sockets.h"
 #include "varlume/client_connection.h"
@@ -13,9 +14,12 @@
 
 namespace {
 
-// A loopback port that nothing listens on, with `count` free ports after it.
+// A loopback port that nothing listens on, with `count` free ports after it;
+// taken below the system's range of ephemeral ports (32768 and up), where the
+// closed connections of other tests would block whole stretches.
 int freeRange(int count) {
-  for (int base = 42000; base < 43000; base += count + 1) {
+  const int offset = static_cast<int>(std::random_device()() % 400) * 25;
+  for (int base = 20000 + offset; base + count < 32000; base += count + 1) {
     bool free = true;
     for (int port = base; port <= base + count && free; ++port) {
       const platform::Socket socket = platform::tcpSocket();
