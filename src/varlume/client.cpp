@@ -201,16 +201,19 @@ bool VLClient::isQueueIdle(bool mutexHeld) {
 }
 
 bool VLClient::startRelay() {
-  VLAppLock lock(kRecordMutex);
-  if (running_) return true;
-  running_ = true;
-  startClaimed_ = true;
-  if (start() == 0) {
-    running_ = false;
-    startClaimed_ = false;
-    return false;
+  {
+    VLAppLock lock(kRecordMutex);
+    if (running_) return true;
+    running_ = true;
+    startClaimed_ = true;
   }
-  return true;
+  // The claim above keeps every other start away; the thread itself is made
+  // outside the process-wide mutex, which every connection's relays share.
+  if (start() != 0) return true;
+  VLAppLock lock(kRecordMutex);
+  running_ = false;
+  startClaimed_ = false;
+  return false;
 }
 
 bool VLClient::relayRunning() const {

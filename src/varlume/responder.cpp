@@ -96,7 +96,14 @@ void VLResponder::closeNotifiers() {
 
 void VLResponder::resetQueue() {
   VLAppLock lock(kQueueMutex);
-  queue_.assign(kQueueSize, VLRequestRecord());
+  // Every slot used since the last reset lies below head + pending.
+  const std::size_t used =
+      std::min(queue_.size(), static_cast<std::size_t>(std::max(head_ + pending_, head_)));
+  if (queue_.size() != static_cast<std::size_t>(kQueueSize)) {
+    queue_.assign(kQueueSize, VLRequestRecord());
+  } else {
+    for (std::size_t i = 0; i < used; ++i) queue_[i] = VLRequestRecord();
+  }
   head_ = 0;
   pending_ = 0;
   messages_.clear();
@@ -167,16 +174,18 @@ bool VLResponder::isIdle() {
 }
 
 bool VLResponder::startUnlessRunning() {
-  VLAppLock lock(kQueueMutex);
-  if (running_) return true;
-  running_ = true;
-  startClaimed_ = true;
-  if (start() == 0) {
-    running_ = false;
-    startClaimed_ = false;
-    return false;
+  {
+    VLAppLock lock(kQueueMutex);
+    if (running_) return true;
+    running_ = true;
+    startClaimed_ = true;
   }
-  return true;
+  // Claimed above; the thread is made outside the process-wide mutex.
+  if (start() != 0) return true;
+  VLAppLock lock(kQueueMutex);
+  running_ = false;
+  startClaimed_ = false;
+  return false;
 }
 
 bool VLResponder::isRunning() {
@@ -391,49 +400,55 @@ void VLResponder::run() {
     }
     if (ready < 0 && platform::lastSocketError() == platform::kErrInterrupted) sleepFor(0, 500);
 
+    // Only this thread reads the notice sockets: the bytes are taken before
+    // mutex 2, which every connection's responder shares, and only what they
+    // change is done under it.
+    std::vector<std::pair<platform::Socket, std::string>> arrivals;
+    for (const platform::PollEntry& e : waitSet) {
+      if (ready <= 0 || e.ready == 0) continue;
+      if (e.socket == wakeSocket) {
+        drainWake();
+        continue;
+      }
+      int got = platform::receiveBytes(e.socket, bytes.data(), bytes.size());
+      // An empty text marks a notice connection that closed or failed.
+      arrivals.emplace_back(e.socket, got > 0 ? std::string(bytes.data(), static_cast<std::size_t>(got))
+                                              : std::string());
+    }
     std::vector<Delivery> out;
+    std::vector<platform::Socket> closing;
     {
       VLAppLock lock(kQueueMutex);
-      for (const platform::PollEntry& e : waitSet) {
-        if (ready <= 0 || e.ready == 0) continue;
-        if (e.socket == wakeSocket) {
-          drainWake();
-          continue;
-        }
+      for (const auto& [socket, text] : arrivals) {
         auto it = std::find_if(notifiers_.begin(), notifiers_.end(),
-                               [&](const Notifier& n) { return n.socket == e.socket; });
+                               [&](const Notifier& n) { return n.socket == socket; });
         if (it == notifiers_.end()) continue;
-        int got = platform::receiveBytes(it->socket, bytes.data(), bytes.size());
-        if (got <= 0) {
-          platform::closeSocket(it->socket);
-          it->socket = platform::kInvalidSocket;
-          it->carried.clear();
-          continue;
-        }
-        it->carried.append(bytes.data(), static_cast<std::size_t>(got));
-        std::size_t at = 0;
-        bool bad = false;
-        while (it->carried.size() - at >= kNoticeLength) {
-          VLNotice notice;
-          if (!parseNotice(it->carried.data() + at, notice)) {
-            bad = true;
-            break;
+        bool bad = text.empty();
+        if (!bad) {
+          it->carried += text;
+          std::size_t at = 0;
+          while (it->carried.size() - at >= kNoticeLength) {
+            VLNotice notice;
+            if (!parseNotice(it->carried.data() + at, notice)) {
+              // Not a relay of ours: nothing more is taken from it.
+              bad = true;
+              break;
+            }
+            at += kNoticeLength;
+            handleNotice(notice.id, static_cast<char>(notice.kind), out);
           }
-          at += kNoticeLength;
-          handleNotice(notice.id, static_cast<char>(notice.kind), out);
+          if (!bad) it->carried.erase(0, at);
         }
         if (bad) {
-          // Not a relay of ours: nothing more is taken from it.
-          platform::closeSocket(it->socket);
+          closing.push_back(it->socket);
           it->socket = platform::kInvalidSocket;
           it->carried.clear();
-        } else {
-          it->carried.erase(0, at);
         }
       }
       if (pending_ > 0 && !queue_[head_].isFree()) deliveryWalk(out);
       if (!out.empty()) busy_ = true;
     }
+    for (platform::Socket socket : closing) platform::closeSocket(socket);
     if (!out.empty()) {
       send(out);
       sleepFor(0, 500);
