@@ -7,37 +7,38 @@ int optionIndex = 1;
 int optionPosition = 0;
 char optionValue[kOptionValueSize] = {};
 
-namespace {
+VLOptionLetters splitOptionLetters(const char* optionString) {
+  VLOptionLetters letters;
+  for (const char* p = optionString; p != nullptr && *p != 0; ++p) {
+    if (*p == ':' || *p == '-') continue;
+    if (p[1] == ':') {
+      letters.withValue += *p;
+    } else {
+      letters.plain += *p;
+    }
+  }
+  return letters;
+}
 
-// The character at `position` of argument `index`; 0 at or past its end.
-char characterAt(char** argv, int index, int position) {
+char optionCharacterAt(char** argv, int index, int position) {
   const char* word = argv[index];
   if (word == nullptr || position < 0) return 0;
   std::size_t length = std::strlen(word);
   return static_cast<std::size_t>(position) < length ? word[position] : 0;
 }
 
-}  // namespace
-
 int getOption(int argc, char** argv, const char* optionString) {
   optionValue[0] = '\0';
 
-  std::string plainLetters;
-  std::string valueLetters;
-  for (const char* p = optionString; p != nullptr && *p != 0; ++p) {
-    if (*p == ':' || *p == '-') continue;
-    if (p[1] == ':') {
-      valueLetters += *p;
-    } else {
-      plainLetters += *p;
-    }
-  }
+  const VLOptionLetters letters = splitOptionLetters(optionString);
+  const std::string& plainLetters = letters.plain;
+  const std::string& valueLetters = letters.withValue;
 
   if (argv == nullptr || optionIndex >= argc) return -1;
 
   // Plain letters at the current position of the current word.
   for (std::size_t k = 0; k < plainLetters.size();) {
-    char c = characterAt(argv, optionIndex, optionPosition);
+    char c = optionCharacterAt(argv, optionIndex, optionPosition);
     if (c == 0) {
       ++optionIndex;
       optionPosition = 0;
@@ -56,7 +57,7 @@ int getOption(int argc, char** argv, const char* optionString) {
   }
 
   // Value letters stand at index 1 of the current word; the value is the next word.
-  char letter = characterAt(argv, optionIndex, 1);
+  char letter = optionCharacterAt(argv, optionIndex, 1);
   if (letter != 0 && valueLetters.find(letter) != std::string::npos) {
     ++optionIndex;
     if (optionIndex >= argc || argv[optionIndex] == nullptr) return '?';

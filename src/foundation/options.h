@@ -2,6 +2,7 @@
 // process-wide variables (a program scans one argument vector, once); tests
 // reset them with resetOptionScanner().
 #pragma once
+#include <string>
 
 inline constexpr int kOptionValueSize = 4096;
 
@@ -18,3 +19,13 @@ int getOption(int argc, char** argv, const char* optionString);
 
 // optionIndex 1, optionPosition 0, optionValue empty.
 void resetOptionScanner();
+
+// For the scanners: the letters of an option string, split into the plain
+// ones and those that take a value (":" after them); ":" and "-" are skipped.
+struct VLOptionLetters {
+  std::string plain;
+  std::string withValue;
+};
+VLOptionLetters splitOptionLetters(const char* optionString);
+// The character at `position` of argument `index`; 0 at or past its end.
+char optionCharacterAt(char** argv, int index, int position);

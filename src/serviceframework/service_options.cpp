@@ -7,37 +7,19 @@
 
 #include "foundation/options.h"
 
-namespace {
-
-// The character at `position` of argument `index`; 0 at or past its end.
-char characterAt(char** argv, int index, int position) {
-  const char* word = argv[index];
-  if (word == nullptr || position < 0) return 0;
-  std::size_t length = std::strlen(word);
-  return static_cast<std::size_t>(position) < length ? word[position] : 0;
-}
-
-}  // namespace
 
 int getServiceOption(int argc, char** argv, const char* optionString) {
   optionValue[0] = '\0';
 
-  std::string flagLetters;
-  std::string valueLetters;
-  for (const char* p = optionString; p != nullptr && *p != 0; ++p) {
-    if (*p == ':' || *p == '-') continue;
-    if (p[1] == ':') {
-      valueLetters += *p;
-    } else {
-      flagLetters += *p;
-    }
-  }
+  const VLOptionLetters letters = splitOptionLetters(optionString);
+  const std::string& flagLetters = letters.plain;
+  const std::string& valueLetters = letters.withValue;
 
   if (argv == nullptr || optionIndex >= argc) return -1;
 
   if (!flagLetters.empty()) {
     for (;;) {
-      char c = characterAt(argv, optionIndex, optionPosition);
+      char c = optionCharacterAt(argv, optionIndex, optionPosition);
       if (c == 0) {
         // Used up: the next argument is looked at for value letters only.
         ++optionIndex;
@@ -58,7 +40,7 @@ int getServiceOption(int argc, char** argv, const char* optionString) {
   }
 
   if (!valueLetters.empty()) {
-    char letter = characterAt(argv, optionIndex, 0);
+    char letter = optionCharacterAt(argv, optionIndex, 0);
     if (letter != 0 && valueLetters.find(letter) != std::string::npos) {
       ++optionIndex;
       if (optionIndex >= argc || argv[optionIndex] == nullptr) return '?';

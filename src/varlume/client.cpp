@@ -75,7 +75,7 @@ int VLClient::connectTo(const std::string& host, int port) {
   port_ = port == 0 ? 80 : port;
   {
     VLAppLock lock(kRecordMutex);
-    if (!running_) pending_.clear();
+    if (!run_.running()) pending_.clear();
   }
   sendFailed_ = false;
   platform::Socket s = platform::tcpSocket();
@@ -122,7 +122,7 @@ void VLClient::closeSockets() {
   platform::Socket n = notificationSocket_.exchange(platform::kInvalidSocket);
   if (n != platform::kInvalidSocket) platform::closeSocket(n);
   VLAppLock lock(kRecordMutex);
-  if (!running_) pending_.clear();
+  if (!run_.running()) pending_.clear();
 }
 
 int VLClient::sendRequest(const char* data, int length) {
@@ -173,7 +173,7 @@ bool VLClient::keepAliveOver() const {
 
 bool VLClient::prepareForReuse() {
   VLAppLock lock(kRecordMutex);
-  if (running_) return false;
+  if (run_.running()) return false;
   if (static_cast<std::size_t>(currentIndex_) < records_.size() &&
       !records_[currentIndex_].isFree()) {
     return false;
@@ -203,22 +203,19 @@ bool VLClient::isQueueIdle(bool mutexHeld) {
 bool VLClient::startRelay() {
   {
     VLAppLock lock(kRecordMutex);
-    if (running_) return true;
-    running_ = true;
-    startClaimed_ = true;
+    if (!run_.claim()) return true;
   }
   // The claim above keeps every other start away; the thread itself is made
   // outside the process-wide mutex, which every connection's relays share.
   if (start() != 0) return true;
   VLAppLock lock(kRecordMutex);
-  running_ = false;
-  startClaimed_ = false;
+  run_.release();
   return false;
 }
 
 bool VLClient::relayRunning() const {
   VLAppLock lock(kRecordMutex);
-  return running_;
+  return run_.running();
 }
 
 void VLClient::setKeepAlive(int seconds) {

@@ -19,6 +19,7 @@
 #include "platform/sockets.h"
 #include "varlume/relay_framing.h"
 #include "varlume/request_record.h"
+#include "varlume/run_claim.h"
 
 class VLPartWriter;
 
@@ -120,8 +121,7 @@ class VLClient : public VLObject {
   std::atomic<platform::Socket> notificationSocket_{platform::kInvalidSocket};
   std::atomic<std::int64_t> keepAliveExpiry_{0};
   std::atomic<bool> keepAliveFlag_{false};
-  bool running_ = false;        // mutex 0
-  bool startClaimed_ = false;   // mutex 0: startRelay made the thread
+  VLRunClaim run_;              // mutex 0
   std::int64_t lastClaimTime_ = 0;  // mutex 0
   std::atomic<bool> sendFailed_{false};
   int currentId_ = 0;           // relay thread: id of the response being read

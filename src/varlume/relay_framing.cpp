@@ -6,6 +6,14 @@
 
 namespace {
 
+// Where the line that starts at `from` ends: just past its LF (`whole` set),
+// or at `length` while the LF has not arrived.
+std::size_t lineEnd(const char* data, std::size_t from, std::size_t length, bool& whole) {
+  const void* lf = std::memchr(data + from, '\n', length - from);
+  whole = lf != nullptr;
+  return whole ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1 : length;
+}
+
 bool startsWithNoCase(const std::string& text, const char* prefix) {
   std::size_t n = std::strlen(prefix);
   return text.size() >= n && toUpper(text.substr(0, n)) == prefix;
@@ -280,9 +288,9 @@ VLRelayFraming::Result VLRelayFraming::feedChunked(const char* data, std::size_t
     switch (chunk_) {
       case Chunk::SizeLine:
       case Chunk::Trailer: {
-        const void* lf = std::memchr(data + i, '\n', length - i);
-        std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1 : length;
-        std::size_t add = end - i;
+        bool lf = false;
+        const std::size_t end = lineEnd(data, i, length, lf);
+        const std::size_t add = end - i;
         if (chunk_ == Chunk::SizeLine && line_.size() + add > kMaxHeadBytes) return Result::Failed;
         if (chunk_ == Chunk::Trailer) {
           trailerBytes_ += add;
@@ -344,9 +352,9 @@ VLRelayFraming::Result VLRelayFraming::feedRanges(const char* data, std::size_t 
   while (i < length) {
     switch (range_) {
       case Range::PartHeader: {
-        const void* lf = std::memchr(data + i, '\n', length - i);
-        std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1 : length;
-        std::size_t add = end - i;
+        bool lf = false;
+        const std::size_t end = lineEnd(data, i, length, lf);
+        const std::size_t add = end - i;
         partHeaderBytes_ += add;
         if (partHeaderBytes_ > kMaxHeadBytes) return Result::Failed;
         line_.append(data + i, add);

@@ -176,21 +176,18 @@ bool VLResponder::isIdle() {
 bool VLResponder::startUnlessRunning() {
   {
     VLAppLock lock(kQueueMutex);
-    if (running_) return true;
-    running_ = true;
-    startClaimed_ = true;
+    if (!run_.claim()) return true;
   }
   // Claimed above; the thread is made outside the process-wide mutex.
   if (start() != 0) return true;
   VLAppLock lock(kQueueMutex);
-  running_ = false;
-  startClaimed_ = false;
+  run_.release();
   return false;
 }
 
 bool VLResponder::isRunning() {
   VLAppLock lock(kQueueMutex);
-  return running_;
+  return run_.running();
 }
 
 int VLResponder::pendingCount() {
@@ -342,13 +339,7 @@ void VLResponder::send(const std::vector<Delivery>& items) {
 void VLResponder::run() {
   {
     VLAppLock lock(kQueueMutex);
-    if (startClaimed_) {
-      startClaimed_ = false;
-    } else if (running_) {
-      return;
-    } else {
-      running_ = true;
-    }
+    if (!run_.enter()) return;
   }
   ensureWakePair();
   std::vector<platform::PollEntry> waitSet;
@@ -367,11 +358,11 @@ void VLResponder::run() {
         // Decided under the same mutex as startUnlessRunning, so a record
         // enqueued from now on finds the thread not running and starts one.
         if (pending_ <= 0) resetQueue();
-        // The state is left at stop requested before running_ is cleared:
+        // The state is left at stop requested before the run is left:
         // a thread started from then on is a new generation this one never
         // touches again.
         VLObject::stop();
-        running_ = false;
+        run_.leave();
         break;
       }
       waitSet.clear();

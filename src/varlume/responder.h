@@ -19,6 +19,7 @@
 #include "foundation/object.h"
 #include "platform/sockets.h"
 #include "varlume/request_record.h"
+#include "varlume/run_claim.h"
 
 class VLResponder : public VLObject {
  public:
@@ -121,8 +122,7 @@ class VLResponder : public VLObject {
   int pending_ = 0;                          // mutex 2
   int head_ = 0;                             // mutex 2
   bool busy_ = false;                        // mutex 2
-  bool running_ = false;                     // mutex 2
-  bool startClaimed_ = false;                // mutex 2
+  VLRunClaim run_;                           // mutex 2
   std::mutex wakeMutex_;
   platform::Socket wakeRead_ = platform::kInvalidSocket;
   platform::Socket wakeWrite_ = platform::kInvalidSocket;

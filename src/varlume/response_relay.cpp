@@ -114,13 +114,7 @@ void VLClient::flushNotices() {
 void VLClient::run() {
   {
     VLAppLock lock(kRecordMutex);
-    if (startClaimed_) {
-      startClaimed_ = false;
-    } else if (running_) {
-      return;
-    } else {
-      running_ = true;
-    }
+    if (!run_.enter()) return;
   }
   bool notifier = connectNotifier() != 0;
   int last = 1;
@@ -155,12 +149,12 @@ void VLClient::run() {
       }
       texts = flushLocked();
       resetRecordsLocked();
-      // Once running_ is clear a new relay may start on this client at once:
+      // Once the run is left a new relay may start on this client at once:
       // this thread gives up its notice socket and its state before that,
       // so it can neither close the new relay's socket nor stop the new one.
       n = notificationSocket_.exchange(platform::kInvalidSocket);
       stop();
-      running_ = false;
+      run_.leave();
       lastClaimTime_ = 0;
     }
     sendNoticeOn(n, texts);
