@@ -27,6 +27,16 @@ char optionCharacterAt(char** argv, int index, int position) {
   return static_cast<std::size_t>(position) < length ? word[position] : 0;
 }
 
+int takeOptionValue(int argc, char** argv, char letter) {
+  ++optionIndex;
+  if (optionIndex >= argc || argv[optionIndex] == nullptr) return '?';
+  std::size_t length = std::strlen(argv[optionIndex]);
+  if (length >= static_cast<std::size_t>(kOptionValueSize)) return '?';  // would not fit
+  std::memcpy(optionValue, argv[optionIndex], length + 1);
+  ++optionIndex;
+  return static_cast<unsigned char>(letter);
+}
+
 int getOption(int argc, char** argv, const char* optionString) {
   optionValue[0] = '\0';
 
@@ -59,13 +69,7 @@ int getOption(int argc, char** argv, const char* optionString) {
   // Value letters stand at index 1 of the current word; the value is the next word.
   char letter = optionCharacterAt(argv, optionIndex, 1);
   if (letter != 0 && valueLetters.find(letter) != std::string::npos) {
-    ++optionIndex;
-    if (optionIndex >= argc || argv[optionIndex] == nullptr) return '?';
-    std::size_t length = std::strlen(argv[optionIndex]);
-    if (length >= static_cast<std::size_t>(kOptionValueSize)) return '?';  // would not fit
-    std::memcpy(optionValue, argv[optionIndex], length + 1);
-    ++optionIndex;
-    return static_cast<unsigned char>(letter);
+    return takeOptionValue(argc, argv, letter);
   }
   return '?';
 }

@@ -27,5 +27,9 @@ struct VLOptionLetters {
   std::string withValue;
 };
 VLOptionLetters splitOptionLetters(const char* optionString);
+// For the letter of a value option at the current word: the value is the
+// next word, copied into optionValue, and the scan moves past it. Returns
+// the letter, or '?' when the value is missing or of 4,096 bytes or more.
+int takeOptionValue(int argc, char** argv, char letter);
 // The character at `position` of argument `index`; 0 at or past its end.
 char optionCharacterAt(char** argv, int index, int position);

@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "foundation/options.h"
@@ -42,13 +41,7 @@ int getServiceOption(int argc, char** argv, const char* optionString) {
   if (!valueLetters.empty()) {
     char letter = optionCharacterAt(argv, optionIndex, 0);
     if (letter != 0 && valueLetters.find(letter) != std::string::npos) {
-      ++optionIndex;
-      if (optionIndex >= argc || argv[optionIndex] == nullptr) return '?';
-      std::size_t length = std::strlen(argv[optionIndex]);
-      if (length >= static_cast<std::size_t>(kOptionValueSize)) return '?';  // would not fit
-      std::memcpy(optionValue, argv[optionIndex], length + 1);
-      ++optionIndex;
-      return static_cast<unsigned char>(letter);
+      return takeOptionValue(argc, argv, letter);
     }
   }
   return '?';
