@@ -6,19 +6,11 @@
 #include <memory>
 #include <thread>
 
+#include "eventually.h"
 #include "foundation/object.h"
 #include "platform/named_mutex.h"
 
 namespace {
-
-template <typename Condition>
-bool eventually(Condition condition) {
-  for (int i = 0; i < 10000; ++i) {
-    if (condition()) return true;
-    VLObject::sleepFor(0, 1000);
-  }
-  return condition();
-}
 
 TEST(VLAppTest, FreshObjectAndAccessors) {
   VLApp app(3);

@@ -4,19 +4,10 @@
 
 #include <atomic>
 
+#include "eventually.h"
 #include "foundation/object.h"
 
 namespace {
-
-// Polls `condition` for at most about ten seconds.
-template <typename Condition>
-bool eventually(Condition condition) {
-  for (int i = 0; i < 10000; ++i) {
-    if (condition()) return true;
-    VLObject::sleepFor(0, 1000);
-  }
-  return condition();
-}
 
 // Objects live on the heap and are freed only once no body is left inside
 // them; a failing test leaks its object instead of freeing it under a thread.
