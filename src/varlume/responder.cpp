@@ -205,22 +205,10 @@ int VLResponder::notifierCount() {
 bool VLResponder::ensureWakePair() {
   std::lock_guard<std::mutex> guard(wakeMutex_);
   if (wakeRead_ != platform::kInvalidSocket) return true;
-  platform::Socket listener = platform::tcpSocket();
-  if (listener == platform::kInvalidSocket) return false;
-  bool ok = platform::bindSocket(listener, platform::kLoopbackAddress, 0) &&
-            platform::listenSocket(listener, 1);
-  int port = ok ? platform::localPort(listener) : -1;
-  platform::Socket writer = platform::tcpSocket();
   platform::Socket reader = platform::kInvalidSocket;
-  if (port > 0 && writer != platform::kInvalidSocket &&
-      platform::connectSocket(writer, "127.0.0.1", port, 5)) {
-    reader = platform::acceptSocket(listener);
-  }
-  platform::closeSocket(listener);
-  if (reader == platform::kInvalidSocket) {
-    if (writer != platform::kInvalidSocket) platform::closeSocket(writer);
-    return false;
-  }
+  platform::Socket writer = platform::kInvalidSocket;
+  if (!platform::socketPair(reader, writer)) return false;
+  // A wake-up never waits: when the pair is full, the reader is awake anyway.
   platform::setBlocking(writer, false);
   wakeRead_ = reader;
   wakeWrite_ = writer;
