@@ -32,6 +32,8 @@ VLThread::~VLThread() { setStateKeepingGeneration(kStopRequested); }
 
 void VLThread::run() {}
 
+void VLThread::startCancelled() {}
+
 VLThreadHandle VLThread::start() {
   std::uint64_t word = word_.load();
   std::uint64_t generation = 0;
@@ -61,6 +63,7 @@ void VLThread::threadEntry(void* startRecord) {
   VLThread* self = record.object;
 
   bool runBody = false;
+  bool cancelled = false;
   std::uint64_t word = self->word_.load();
   while (generationOf(word) == record.generation) {
     int state = stateOf(word);
@@ -72,10 +75,15 @@ void VLThread::threadEntry(void* startRecord) {
       continue;  // the word changed under us: look again
     }
     runBody = (state == kRunning);  // set running by the owner: go on
+    cancelled = (state == kStopRequested);
     break;
   }
 
-  if (runBody) self->run();
+  if (runBody) {
+    self->run();
+  } else if (cancelled) {
+    self->startCancelled();
+  }
 
   // Finished, unless a newer start owns the word by now.
   word = self->word_.load();

@@ -46,12 +46,17 @@ class VLThread {
 
   // The thread procedure for one start: state 1 -> 2, run(), then state 4,
   // each only while that start is still the current one. A body whose start
-  // was stopped or replaced before it began does not call run().
+  // was stopped or replaced before it began does not call run(); a stopped
+  // one calls startCancelled() instead.
   static void threadEntry(void* startRecord);
 
   // The thread body; empty here. Looping bodies go on while getState() == 2.
   // It may also run on the caller's thread: setRunning(), run(), setFinished().
   virtual void run();
+  // Called on the new thread instead of run() when its own start was
+  // stopped before the body began (not when a newer start replaced it), so
+  // an owner can undo what it set up for that start; empty here.
+  virtual void startCancelled();
 
  private:
   // Generation in the high bits, visible state in the low byte.

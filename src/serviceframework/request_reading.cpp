@@ -143,7 +143,9 @@ bool VLGenericHandler::noteHeaderLine(const std::string& line, HeadNotes& notes)
     notes.hostSeen = true;
     notes.hostValue = value;
   }
-  if (upper.find("CONTENT-LENGTH:") != std::string::npos) notes.contentLengthLine = line;
+  // Only a line named Content-Length gives the body's length: a value that
+  // merely holds the words would let a body be read as a second request.
+  if (startsWith(upper, "CONTENT-LENGTH:")) notes.contentLengthLine = line;
   return true;
 }
 

@@ -213,6 +213,11 @@ bool VLClient::startRelay() {
   return false;
 }
 
+void VLClient::startCancelled() {
+  VLAppLock lock(kRecordMutex);
+  run_.cancel();
+}
+
 bool VLClient::relayRunning() const {
   VLAppLock lock(kRecordMutex);
   return run_.running();

@@ -66,6 +66,8 @@ class VLClient : public VLObject {
 
   // Relay (response_relay.cpp).
   void run() override;
+  // A relay stopped before it began gives its claim back (mutex 0).
+  void startCancelled() override;
   int relayResponse();
   void sendNotice(const std::string& text);
   void noticePart();

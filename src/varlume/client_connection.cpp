@@ -341,13 +341,21 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     answerUnserved(*this, pageHost, path);
     return 1;
   }
-  // Methods that are never forwarded use no outgoing connection.
-  if (!getOrHead && !withBody) return 1;
-
   const VLForwardTexts texts = rewriteHeaders(head.lines, head.hostIndex, analysis.service,
                                               pageHost, target.port);
   // A body whose end cannot be known would be read as further requests.
-  if (withBody && !texts.bodyFramingOk) return 0;
+  if (!texts.bodyFramingOk) return 0;
+  // Only POST and PROPFIND bodies are relayed; any other body is read and
+  // dropped, so that its bytes are never taken for a request of their own.
+  if (!withBody && texts.contentLength > 0) {
+    const int discarded = discardBody(texts.contentLength);
+    if (discarded <= 0) return discarded;
+    if (getOrHead) {
+      // Its head names a body that would never follow.
+      answerWithMessage(pageHost, path, kRefusedMessage);
+      return 1;
+    }
+  }
 
   int slot = -1;
   VLClient* client = clientFor(host, target.port, slot);
@@ -355,6 +363,8 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     answerUnserved(*this, pageHost, path);
     return 1;
   }
+  // Other methods are never forwarded (and get no answer).
+  if (!getOrHead && !withBody) return 1;
   const std::string& text = (!proxyHost.empty() && !analysis.service) ? texts.upstream : texts.origin;
   const std::string method = toUpper(trim(requestMethod(line), true));
 
@@ -396,6 +406,17 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
   responder_.startUnlessRunning();
   startRelay(*client);
+  return 1;
+}
+
+int VLClientConnection::discardBody(std::int64_t length) {
+  std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(length, kBodyPiece)));
+  while (length > 0) {
+    const int want = static_cast<int>(std::min<std::int64_t>(length, kBodyPiece));
+    const int received = receiveFromBrowser(browserSocket(), kHeadByteSeconds, buffer.data(), want);
+    if (received <= 0) return received;
+    length -= received;
+  }
   return 1;
 }
 

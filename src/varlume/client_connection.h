@@ -103,6 +103,9 @@ class VLClientConnection : public VLObject {
   void endConnection();
   // Routes a read head (forwarding half of handleRequest).
   int routeRequest(VLRequestHead& head);
+  // Reads and drops `length` body bytes of a request that is not relayed
+  // with its body: 1 when done, otherwise what receiveFromBrowser gave.
+  int discardBody(std::int64_t length);
   // Starts a client's relay thread unless it runs.
   void startRelay(VLClient& client);
   // The 250-microsecond pause of the owner.

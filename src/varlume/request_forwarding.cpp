@@ -64,6 +64,8 @@ VLForwardTexts rewriteHeaders(const std::vector<std::string>& lines, std::size_t
       if (!readLength(line.substr(15), texts.contentLength)) texts.bodyFramingOk = false;
     } else if (upper.find("PROXY-CONNECTION:") != std::string::npos) {
       continue;
+    } else if (service && upper.find("CONTENT-LENGTH:") != std::string::npos) {
+      continue;  // a look-alike of the length line would mislead a service's reading
     } else if (service && upper.find("HOST:") != std::string::npos) {
       line = pageHostLine;
     } else if (!service && startsWith(upper, "HOST:") && i != hostIndex) {

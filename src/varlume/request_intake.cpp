@@ -21,6 +21,8 @@ VLRequestHead::Status VLRequestHead::addByte(char byte) {
   current_.clear();
   // A line cut down to nothing has lost its line end: the head could not end.
   if (line.empty()) return kRefused;
+  // Empty lines before the request line (a CR LF after a body) are no request.
+  if (lines.empty() && (line == "\n" || line == "\r\n")) return kNeedMore;
 
   const std::string upper = toUpper(line.substr(0, 27));
   if (line.size() > 21 && upper.compare(0, 21, "VARLUMESUBDOMAINHOME:") == 0) return kNeedMore;

@@ -1,6 +1,7 @@
 // VLRequestHead: the head of one request as it is read, one byte at a time:
 // at most 100 lines of at most 65,536 bytes, each keeping its own line end;
-// the two sub-home lines that pages may not pass on are dropped. A head that
+// the two sub-home lines that pages may not pass on are dropped, and so are
+// empty lines before the request line. A head that
 // breaks a limit is refused (the connection is then ended).
 #pragma once
 #include <cstddef>

@@ -437,6 +437,11 @@ void VLResponder::run() {
   }
 }
 
+void VLResponder::startCancelled() {
+  VLAppLock lock(kQueueMutex);
+  run_.cancel();
+}
+
 void VLResponder::stop() {
   VLObject::stop();
   wake();

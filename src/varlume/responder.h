@@ -62,6 +62,7 @@ class VLResponder : public VLObject {
   bool isRunning();
 
   void run() override;
+  void startCancelled() override;
   // Asks the thread to stop and ends its wait for notices at once.
   void stop();
 

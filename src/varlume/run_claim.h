@@ -19,6 +19,11 @@ class VLRunClaim {
     running_ = false;
     startClaimed_ = false;
   }
+  // The claimed thread was stopped before its body began: the claim goes,
+  // unless a body took it meanwhile.
+  void cancel() {
+    if (startClaimed_) release();
+  }
   // A body begins: true when it may run (its start's claim, or none running).
   bool enter() {
     if (startClaimed_) {

@@ -76,14 +76,23 @@ TEST(VLThreadTest, EmptyBodyFinishesAndBodyRunsOnCallersThread) {
 
 // A stop that comes right after start, before or after the body began, is
 // never overwritten by the body's entry: every body ends.
+class CountingObject : public LoopingObject {
+ public:
+  std::atomic<int> cancelled{0};
+  void startCancelled() override { ++cancelled; }
+};
+
+// Every start either runs its body or, stopped before that, tells the
+// object so: an owner that set something up for the start can undo it.
 TEST(VLThreadTest, StopRightAfterStartIsNeverLost) {
-  Owned<LoopingObject> owned;
-  LoopingObject& object = *owned;
+  Owned<CountingObject> owned;
+  CountingObject& object = *owned;
   for (int i = 0; i < 200; ++i) {
     ASSERT_NE(object.start(), 0u);
     object.stop();
     ASSERT_TRUE(eventually([&] { return object.bodyActive() == 0; })) << "round " << i;
     ASSERT_EQ(object.getState(), VLThread::kFinished) << "round " << i;
+    ASSERT_EQ(object.entered + object.cancelled, i + 1) << "round " << i;
   }
 }
 

@@ -65,6 +65,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "Host: site.example\r\n\r\n",
                  "site.example", 80, false, true,
                  "GET /SCANDIR?Name=docs HTTP/1.1\r\nHost: site.example\r\n\r\n"},
+        // A service finds its body's length on any line that holds the words:
+        // a look-alike never reaches it.
+        RoadCase{"POST http://site.example/varlume/file/SAVE HTTP/1.1\r\nHost: site.example\r\n"
+                 "Content-Length: 4\r\nX-Pad: 0 Content-Length: 9\r\n\r\n",
+                 "site.example", 80, false, true,
+                 "POST /SAVE HTTP/1.1\r\nHost: site.example\r\nContent-Length: 4\r\n\r\n"},
         RoadCase{"GET http://site.example/Varlume/Web/other.example/a/b.html HTTP/1.1\r\n"
                  "Host: site.example\r\n\r\n",
                  "site.example", 80, false, false,

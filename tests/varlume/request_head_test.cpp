@@ -30,6 +30,13 @@ TEST(RequestHead, KeepsLineEndsDropsSubHomeLinesLastHostWins) {
   EXPECT_EQ(head.hostIndex, 2u);
 }
 
+TEST(RequestHead, EmptyLinesBeforeTheRequestLineAreSkipped) {
+  VLRequestHead head;
+  ASSERT_EQ(feed(head, "\r\n\nGET / HTTP/1.1\r\n\r\n"), VLRequestHead::kComplete);
+  ASSERT_EQ(head.lines.size(), 2u);
+  EXPECT_EQ(head.lines[0], "GET / HTTP/1.1\r\n");
+}
+
 TEST(RequestHead, AZeroByteCutsTheLine) {
   VLRequestHead head;
   ASSERT_EQ(feed(head, std::string("GET / HTTP/1.1\r\nX: a\0b\r\n\r\n", 27)),

@@ -177,6 +177,20 @@ TEST(Responder, PartsOfUndeliveredRequestsAreRemovedAtTheEnd) {
   EXPECT_EQ(d.scratch.names(), std::vector<std::string>{});
 }
 
+// A connection that ends right after its first request stops the thread
+// before it began: the next request must still find it startable.
+TEST(Responder, AStopBeforeTheThreadBeganLeavesItStartable) {
+  Delivery d;
+  for (int round = 0; round < 100; ++round) {
+    d.responder.resetQueue();
+    d.responder.enqueueMessage(round + 1, "site.example", "/x", "Bad request.");
+    ASSERT_TRUE(d.responder.startUnlessRunning());
+    d.responder.stop();
+    for (int i = 0; i < 500 && d.responder.bodyActive() > 0; ++i) VLObject::sleepFor(0, 1000);
+    ASSERT_FALSE(d.responder.isRunning()) << "round " << round;
+  }
+}
+
 TEST(Responder, ANoticeConnectionAddedDuringTheWaitIsHeardAtOnce) {
   Delivery d;
   d.enqueue(9);
