@@ -6,6 +6,7 @@
 
 #include "foundation/app.h"
 #include "foundation/strings.h"
+#include "platform/clock.h"
 #include "varlume/cache_lookup.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/event_followup.h"
@@ -78,6 +79,7 @@ VLClientConnection::~VLClientConnection() {
 
 void VLClientConnection::reset() {
   browserSocket_.store(kInvalidSocket);
+  browserDone_ = false;
   inUse_.store(false);
   std::memset(lineBuffer_.get(), 0, kLineBufferSize);
   owner_ = nullptr;
@@ -117,6 +119,9 @@ void VLClientConnection::run() {
         last = 1;
       }
     }
+    // A browser that ended its sending side still reads: what is due to it
+    // is delivered before the connection ends.
+    if (browserDone_) deliverWhatIsDue();
   } catch (...) {
     // Nothing escapes the thread: the entry is ended and freed below.
   }
@@ -126,6 +131,27 @@ void VLClientConnection::run() {
     setInUse(false);
   }
   platform::socketsCleanup();
+}
+
+void VLClientConnection::deliverWhatIsDue() {
+  // The responder answers every request within its no-notice wait, so this
+  // ends; the limit only guards against a responder that cannot send.
+  const std::int64_t deadline =
+      platform::monotonicMilliseconds() + (VLResponder::kNoNoticeSeconds + 15) * 1000;
+  while (getState() == kRunning && responder_.browserSocket() != kInvalidSocket &&
+         !responder_.isIdle() && platform::monotonicMilliseconds() < deadline) {
+    {
+      VLAppLock lock(kPoolMutex);
+      responder_.startUnlessRunning();
+    }
+    if (notificationListener_ == kInvalidSocket) {
+      pause250();
+      continue;
+    }
+    // Relays still announce over new notice connections: keep taking them.
+    platform::PollEntry wait{notificationListener_, platform::kPollReadable, 0};
+    if (platform::pollSockets(&wait, 1, 50) > 0) takeNotice();
+  }
 }
 
 void VLClientConnection::endConnection() {
@@ -257,6 +283,7 @@ int VLClientConnection::receiveFromBrowser(Socket socket, int seconds, char* buf
       // Read what has arrived, up to one buffer, and hand it out from there.
       readAhead_.resize(kReadAheadBytes);
       const int received = platform::receiveBytes(socket, readAhead_.data(), readAhead_.size());
+      if (received == 0) browserDone_ = true;  // the browser sends no more
       if (received <= 0) {
         readAhead_.clear();
         readPosition_ = 0;

@@ -99,6 +99,9 @@ class VLClientConnection : public VLObject {
  private:
   // Accepts one notice connection and hands it to the responder.
   void takeNotice();
+  // After the browser ended its sending side: delivers the answers still due
+  // (bounded), accepting notice connections meanwhile.
+  void deliverWhatIsDue();
   // The end-of-connection steps; frees the entry.
   void endConnection();
   // Routes a read head (forwarding half of handleRequest).
@@ -124,4 +127,5 @@ class VLClientConnection : public VLObject {
   // Bytes read from the browser and not yet handed out (connection thread).
   std::vector<char> readAhead_;
   std::size_t readPosition_ = 0;
+  bool browserDone_ = false;  // the browser ended its sending side
 };

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/sockets.h"
 #include "support/origin_server.h"
 #include "support/proxy_process.h"
 #include "support/sandbox.h"
@@ -238,6 +239,19 @@ TEST_F(ProxyRoad, BytesThatAreNoRequestNeverGetOrShiftAnAnswer) {
   std::vector<std::string> paths;
   for (const VLReceived& request : web.received()) paths.push_back(request.path());
   EXPECT_EQ(paths, (std::vector<std::string>{"/upload", "/small"}));
+}
+
+// A browser that ends its sending side after its requests still reads:
+// every answer due reaches it, then the proxy closes.
+TEST_F(ProxyRoad, ABrowserThatStopsSendingStillGetsItsAnswers) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/small") + webRequest("GET", "/slow")));
+  ASSERT_TRUE(platform::shutdownSocket(socket, platform::ShutdownHow::Send));
+  const std::string expected = originBytes("/small") + originBytes("/slow");
+  EXPECT_TRUE(sameBytes(proxytest::receiveUpTo(socket, expected.size() + 1, kAnswerMs), expected));
+  proxytest::closeConnection(socket);
+  EXPECT_TRUE(noPartFilesLeft());
 }
 
 // A server that closes during an upload: the rest of the body never goes
