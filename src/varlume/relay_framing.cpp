@@ -413,33 +413,16 @@ VLRelayFraming::Result VLRelayFraming::feedRanges(const char* data, std::size_t 
   return Result::NeedMore;
 }
 
-std::string VLRelayFraming::chunkTerminator() const {
-  if (kind_ != Kind::Chunked) return std::string();
-  switch (chunk_) {
-    case Chunk::SizeLine:
-      return line_.empty() ? "0\r\n\r\n" : std::string();
-    case Chunk::DataEnd:
-      return "\r\n0\r\n\r\n";
-    case Chunk::DataEndCr:
-      return "\n0\r\n\r\n";
-    case Chunk::Trailer:
-      return line_.empty() ? "\r\n" : std::string();
-    default:
-      return std::string();
-  }
-}
-
 VLRelayFraming::Result VLRelayFraming::serverClosed(VLRelaySink& sink, bool& truncated) {
   truncated = false;
   if (kind_ == Kind::UntilClose) {
     endsConnection_ = true;
     return Result::Complete;
   }
-  std::string end = chunkTerminator();
-  if (end.empty()) return Result::Failed;
-  endsConnection_ = true;
-  truncated = true;
-  return sink.writeBytes(end.data(), end.size()) ? Result::Complete : Result::Failed;
+  // A chunked body cut off is never passed on as complete: no terminating
+  // chunk is made up for it.
+  (void)sink;
+  return Result::Failed;
 }
 
 VLRelayFraming::Result VLRelayFraming::timedOut(VLRelaySink& sink) {
@@ -447,8 +430,6 @@ VLRelayFraming::Result VLRelayFraming::timedOut(VLRelaySink& sink) {
     endsConnection_ = true;
     return Result::Complete;
   }
-  std::string end = chunkTerminator();
-  if (end.empty()) return Result::Failed;
-  endsConnection_ = true;
-  return sink.writeBytes(end.data(), end.size()) ? Result::Complete : Result::Failed;
+  (void)sink;
+  return Result::Failed;
 }

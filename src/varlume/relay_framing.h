@@ -45,12 +45,11 @@ class VLRelayFraming {
   // Uses bytes from the start of `data`; `used` tells how many.
   Result feed(const char* data, std::size_t length, std::size_t& used, VLRelaySink& sink);
   // The server closed the connection. Complete for a body that runs until
-  // the close, or a chunked body between chunks (then terminated with
-  // "0\r\n\r\n", and `truncated` is set); Failed otherwise.
+  // the close; Failed otherwise (a chunked body cut off between chunks too:
+  // it is never passed on as complete). `truncated` stays false.
   Result serverClosed(VLRelaySink& sink, bool& truncated);
   // No byte came for the relay's whole wait. Complete for a body that runs
-  // until the close and for a chunked body between chunks (terminated with
-  // "0\r\n\r\n"); Failed otherwise.
+  // until the close; Failed otherwise.
   Result timedOut(VLRelaySink& sink);
 
   bool headSeen() const { return kind_ != Kind::Head; }
@@ -61,9 +60,6 @@ class VLRelayFraming {
   // connection (HTTP/1.0, "Connection: close", or a body ended by the close
   // or by silence), so the connection is to be closed.
   bool endsConnection() const { return endsConnection_; }
-  // The terminating chunk text that ends the body here, or empty when the
-  // body is not between chunks.
-  std::string chunkTerminator() const;
 
  private:
   enum class Chunk { SizeLine, Data, DataEnd, DataEndCr, Trailer };
