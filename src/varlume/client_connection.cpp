@@ -318,7 +318,10 @@ int VLClientConnection::handleRequest() {
         const VLRequestHead::Status status = head.addByte(byte);
         if (status == VLRequestHead::kComplete) break;
         // A head beyond the limits cannot be read on: end the connection.
-        if (status == VLRequestHead::kRefused) return 0;
+        if (status == VLRequestHead::kRefused) {
+          browserDone_ = true;  // nothing more is read; earlier answers still go out
+          return 0;
+        }
       }
     }
     return routeRequest(head);
@@ -371,7 +374,10 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   const VLForwardTexts texts = rewriteHeaders(head.lines, head.hostIndex, analysis.service,
                                               pageHost, target.port);
   // A body whose end cannot be known would be read as further requests.
-  if (!texts.bodyFramingOk) return 0;
+  if (!texts.bodyFramingOk) {
+    browserDone_ = true;  // nothing more is read; earlier answers still go out
+    return 0;
+  }
   // Only POST and PROPFIND bodies are relayed; any other body is read and
   // dropped, so that its bytes are never taken for a request of their own.
   if (!withBody && texts.contentLength > 0) {

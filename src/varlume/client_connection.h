@@ -127,5 +127,7 @@ class VLClientConnection : public VLObject {
   // Bytes read from the browser and not yet handed out (connection thread).
   std::vector<char> readAhead_;
   std::size_t readPosition_ = 0;
-  bool browserDone_ = false;  // the browser ended its sending side
+  // No more requests are read (the browser ended its sending side, or a
+  // request could not be read on); the answers due are still delivered.
+  bool browserDone_ = false;
 };

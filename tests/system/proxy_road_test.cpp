@@ -254,6 +254,16 @@ TEST_F(ProxyRoad, ABrowserThatStopsSendingStillGetsItsAnswers) {
   EXPECT_TRUE(noPartFilesLeft());
 }
 
+// A request that cannot be read on ends the connection, but only after the
+// answers due for the requests before it.
+TEST_F(ProxyRoad, AnUnreadableRequestEndsTheConnectionAfterTheAnswersDue) {
+  const std::string authority = "127.0.0.1:" + std::to_string(web.port());
+  const std::string requests = webRequest("GET", "/slow") + "POST http://" + authority +
+                               "/x HTTP/1.1\r\nHost: " + authority + "\r\nContent-Length: abc\r\n\r\n";
+  const std::string expected = originBytes("/slow");
+  EXPECT_TRUE(sameBytes(exchange(proxy.port(), requests, expected.size() + 1, kAnswerMs), expected));
+}
+
 // A server that closes during an upload: the rest of the body never goes
 // out on another connection, and the browser connection is ended.
 TEST_F(ProxyRoad, UploadCutByTheServerNeverContinuesOnANewConnection) {
