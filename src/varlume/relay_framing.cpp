@@ -413,23 +413,10 @@ VLRelayFraming::Result VLRelayFraming::feedRanges(const char* data, std::size_t 
   return Result::NeedMore;
 }
 
-VLRelayFraming::Result VLRelayFraming::serverClosed(VLRelaySink& sink, bool& truncated) {
-  truncated = false;
-  if (kind_ == Kind::UntilClose) {
-    endsConnection_ = true;
-    return Result::Complete;
-  }
-  // A chunked body cut off is never passed on as complete: no terminating
-  // chunk is made up for it.
-  (void)sink;
-  return Result::Failed;
-}
-
-VLRelayFraming::Result VLRelayFraming::timedOut(VLRelaySink& sink) {
-  if (kind_ == Kind::UntilClose) {
-    endsConnection_ = true;
-    return Result::Complete;
-  }
-  (void)sink;
-  return Result::Failed;
+VLRelayFraming::Result VLRelayFraming::streamEnded() {
+  // A chunked or length-framed body cut off is never passed on as complete:
+  // no terminating chunk is made up for it.
+  if (kind_ != Kind::UntilClose) return Result::Failed;
+  endsConnection_ = true;
+  return Result::Complete;
 }

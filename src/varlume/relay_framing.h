@@ -44,13 +44,10 @@ class VLRelayFraming {
   void begin();
   // Uses bytes from the start of `data`; `used` tells how many.
   Result feed(const char* data, std::size_t length, std::size_t& used, VLRelaySink& sink);
-  // The server closed the connection. Complete for a body that runs until
-  // the close; Failed otherwise (a chunked body cut off between chunks too:
-  // it is never passed on as complete). `truncated` stays false.
-  Result serverClosed(VLRelaySink& sink, bool& truncated);
-  // No byte came for the relay's whole wait. Complete for a body that runs
-  // until the close; Failed otherwise.
-  Result timedOut(VLRelaySink& sink);
+  // The server closed the connection, or no byte came for the relay's whole
+  // wait: Complete for a body that runs until the close, Failed otherwise
+  // (a body cut off is never passed on as complete).
+  Result streamEnded();
 
   bool headSeen() const { return kind_ != Kind::Head; }
   Kind kind() const { return kind_; }

@@ -205,18 +205,14 @@ int VLClient::relayOnce(VLPartWriter& part) {
     flushNotices();
     return -1;
   };
-  auto complete = [&](bool truncated) {
+  auto complete = [&]() {
     part.close();
     noticeComplete();
-    if (framing_.endsConnection() || truncated) {
+    if (framing_.endsConnection()) {
       pending_.clear();
       closeConnection();
     }
-    if (!truncated) return 1;
-    // The body was cut off between chunks: it went out terminated, and the
-    // requests behind it on this connection have no answer.
-    flushNotices();
-    return -1;
+    return 1;
   };
   auto rollIfDue = [&]() {
     bool full = part.bytes() >= kPartBytes;
@@ -246,11 +242,6 @@ int VLClient::relayOnce(VLPartWriter& part) {
       int ready = platform::pollSockets(&entry, 1, static_cast<int>(wait));
       if (ready < 0) {
         if (platform::lastSocketError() == platform::kErrInterrupted) continue;
-        bool truncated = false;
-        if (framing_.kind() == VLRelayFraming::Kind::Chunked &&
-            framing_.serverClosed(sink, truncated) == VLRelayFraming::Result::Complete) {
-          return complete(true);
-        }
         return fail();
       }
       if (ready == 0) {
@@ -258,8 +249,8 @@ int VLClient::relayOnce(VLPartWriter& part) {
           if (!rollIfDue()) return fail();
           continue;
         }
-        if (framing_.headSeen() && framing_.timedOut(sink) == VLRelayFraming::Result::Complete) {
-          return complete(false);
+        if (framing_.headSeen() && framing_.streamEnded() == VLRelayFraming::Result::Complete) {
+          return complete();
         }
         part.close();
         closeConnection();
@@ -270,11 +261,9 @@ int VLClient::relayOnce(VLPartWriter& part) {
       int got = platform::receiveBytes(s, buffer, kReceiveBytes);
       if (got < 0) return fail();
       if (got == 0) {
-        bool truncated = false;
-        if (framing_.headSeen() &&
-            framing_.serverClosed(sink, truncated) == VLRelayFraming::Result::Complete) {
+        if (framing_.headSeen() && framing_.streamEnded() == VLRelayFraming::Result::Complete) {
           closeConnection();
-          return complete(truncated);
+          return complete();
         }
         return fail();
       }
@@ -296,7 +285,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
       }
       if (r == VLRelayFraming::Result::Complete) {
         pending_.insert(0, buffer + offset, n - offset);
-        return complete(false);
+        return complete();
       }
       if (r == VLRelayFraming::Result::Failed) return fail();
       break;

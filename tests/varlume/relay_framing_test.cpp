@@ -75,9 +75,7 @@ Outcome feedAll(const std::string& input, const std::string& method, std::size_t
     pos += piece;
   }
   if (!done) {
-    bool truncated = false;
-    if (end == End::Close) out.result = framing.serverClosed(sink, truncated);
-    if (end == End::Silence) out.result = framing.timedOut(sink);
+    if (end == End::Close || end == End::Silence) out.result = framing.streamEnded();
   }
   out.parts = sink.parts;
   out.endsConnection = framing.endsConnection();
