@@ -11,10 +11,6 @@
 
 namespace {
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // At most kConfigurationReadLimit bytes, up to the first zero byte.
 bool readConfigurationFile(const std::string& path, std::string& text) {
   platform::File file;
@@ -42,23 +38,6 @@ std::string sum(int a, int b) {
 
 }  // namespace
 
-int readDecimal(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && isBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value <= static_cast<std::int64_t>(INT_MAX) + 1) value = value * 10 + (text[i] - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
 
 void parseConfiguration(const std::string& text) {
   listeningPort = readDecimal(queryValue("varlume", text));

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/decimal.h"
+
 inline constexpr char kConfigurationFileName[] = "varlume.config";
 // The built-in port sets; each is written to a file followed by CR LF.
 inline constexpr char kFirstPortSet[] =
@@ -19,11 +21,6 @@ inline constexpr std::size_t kConfigurationReadLimit = 4096;
 // written (a first start's rewrite, the copy of the shipped seed), so two
 // first starts never take the same port set.
 inline constexpr char kAllUsersLockName[] = "varlume.config.lock";
-
-// A decimal number as the configuration and the options give it: leading
-// white space skipped, an optional sign, digits up to the first other
-// character; no digits give 0; values beyond the int range are clamped.
-int readDecimal(const std::string& text);
 
 // Sets listeningPort, proxyPort, proxyHost (whole, untrimmed), servicesPort,
 // internalRange and internalPort from `text`, in this order.

@@ -13,12 +13,6 @@ std::string shellFolderText(platform::ShellFolder which) {
 
 }  // namespace
 
-std::string varlumeFolderIn(const std::string& folder) {
-  std::string path = platform::fromSystemPath(folder);
-  if (!path.empty() && path.back() != '\\') path += '\\';
-  return path + "Varlume\\";
-}
-
 VLStartupFolders workOutFolders() {
   VLStartupFolders folders;
   folders.documents = shellFolderText(platform::ShellFolder::Documents);

@@ -4,6 +4,8 @@
 #pragma once
 #include <string>
 
+#include "foundation/varlume_folder.h"
+
 struct VLStartupFolders {
   std::string documents;         // the documents folder itself, no trailing "\"
   std::string userFolder;        // local application data + "Varlume\"
@@ -14,9 +16,6 @@ struct VLStartupFolders {
 };
 
 VLStartupFolders workOutFolders();
-
-// `folder` (a well-known folder in either form) joined to "Varlume\".
-std::string varlumeFolderIn(const std::string& folder);
 
 // Creates `path` and its missing parents. The path is taken as built, never
 // %XX-decoded. True when the folder exists afterwards.

@@ -1,0 +1,17 @@
+// The services' XML reply envelope: "<Varlume><ErrorCode>", the code,
+// "</ErrorCode><ErrorReason>", the reason, "</ErrorReason><E>", the payload,
+// "</E></Varlume>", where E is the service's payload element ("VarlumeEvent",
+// "VarlumeFile"). Reasons are XML-escaped here; payloads are the caller's
+// markup, so callers escape the texts they put into them with xmlEscape.
+#pragma once
+#include <string>
+
+// "&", "<" and ">" as "&amp;", "&lt;" and "&gt;"; every other byte unchanged.
+std::string xmlEscape(const std::string& text);
+
+// The envelope of a failed command: the code as intToString writes it (a
+// negative code gives an empty element), the reason escaped, no payload.
+std::string errorEnvelope(int code, const std::string& reason, const std::string& element);
+
+// The envelope of a success: the code " 0 ", the reason "Success", the payload.
+std::string successEnvelope(const std::string& element, const std::string& payload = std::string());
