@@ -58,25 +58,37 @@ class BrowserScripts : public ::testing::Test {
     ASSERT_TRUE(sandbox::writeFile(allUsers() + name + ".sig", signature));
   }
 
-  // Starts varlume for user `index` (configured port kConfiguredPort + index,
-  // listening on a free port) and waits until it ended or serves.
-  Start run(int index = 0, const std::string& workingFolder = "") {
+  // Writes the configuration of user `index` unless it has one: configured
+  // port kConfiguredPort + index, notification ports that are free now.
+  void configure(int index) {
     const std::string configuration = userFolder(index) + "varlume.config";
-    if (!sandbox::isFile(configuration)) {
-      const int internal = sandbox::freeLoopbackPorts(1).at(0);
-      sandbox::writeFile(configuration,
-                         "varlume=" + std::to_string(kConfiguredPort + index) +
-                             "&proxyport=0&proxyhost=&varlumeservices=45000&varlumeinternal=" +
-                             std::to_string(internal) + "&range=500\r\n");
-    }
+    if (sandbox::isFile(configuration)) return;
+    const int internal = sandbox::freeLoopbackPorts(1).at(0);
+    sandbox::writeFile(configuration,
+                       "varlume=" + std::to_string(kConfiguredPort + index) +
+                           "&proxyport=0&proxyhost=&varlumeservices=45000&varlumeinternal=" +
+                           std::to_string(internal) + "&range=500\r\n");
+  }
+
+  std::string logPath(int index) { return user(index).documents + "/VarlumeStartupLog.txt"; }
+
+  // Starts varlume for user `index` listening on `port` (-p).
+  bool start(VLChildProgram& child, int index, int port, const std::string& workingFolder) {
+    configure(index);
+    return child.start(kProgram, {"-p", std::to_string(port)},
+                       workingFolder.empty() ? work : workingFolder, box.environment(index),
+                       box.root() + "/output" + std::to_string(port) + ".txt");
+  }
+
+  // Starts varlume for user `index` on a free port and waits until it ended
+  // or serves; a program that serves is stopped.
+  Start run(int index = 0, const std::string& workingFolder = "") {
     Start result;
     result.port = sandbox::freeLoopbackPorts(1).at(0);
-    const std::string log = user(index).documents + "/VarlumeStartupLog.txt";
+    const std::string log = logPath(index);
     std::filesystem::remove(log);
     VLChildProgram child;
-    if (!child.start(kProgram, {"-p", std::to_string(result.port)},
-                     workingFolder.empty() ? work : workingFolder, box.environment(index),
-                     box.root() + "/output.txt")) {
+    if (!start(child, index, result.port, workingFolder)) {
       ADD_FAILURE() << "cannot start " << kProgram;
       return result;
     }
@@ -458,6 +470,116 @@ TEST_F(BrowserScripts, RegistryLinesReadBackFromTheStore) {
   EXPECT_FALSE(keyExists("T\\Leaf"));
   EXPECT_TRUE(keyExists("T\\Branch\\Twig"));
   EXPECT_TRUE(keyExists("Single"));
+}
+
+// The preferences Firefox.browser appends to each profile's user.js.
+std::string firefoxPreferences(int port) {
+  return "\nuser_pref(\"network.proxy.type\", 1);\n"
+         "user_pref(\"network.proxy.http\", \"127.0.0.1\");\n"
+         "user_pref(\"network.proxy.http_port\", " + std::to_string(port) + ");\n"
+         "user_pref(\"network.proxy.share_proxy_settings\", false);\n"
+         "user_pref(\"network.proxy.no_proxies_on\", \"\");\n";
+}
+
+const std::string kInternetSettings =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+class ShippedScripts : public BrowserScripts {
+ protected:
+  std::string profile(const std::string& root, const std::string& name, int index = 0) {
+    const std::string path = user(index).appData + "/" + root + "/" + name + "/";
+    std::filesystem::create_directories(path);
+    return path;
+  }
+
+  // Everything the shipped scripts change for user `index`.
+  std::string effects(const std::vector<std::string>& userFiles, int index = 0) {
+    std::string all;
+    for (const std::string& file : userFiles) all += sandbox::readFile(file).value_or("-") + "|";
+    for (const char* name : {"ProxyEnable", "ProxyServer", "ProxyOverride"}) {
+      all += value(kInternetSettings, name, index) + "|";
+    }
+    return all + sandbox::readFile(userFolder(index) + "proxy.pac").value_or("-");
+  }
+};
+
+TEST_F(ShippedScripts, AFirstStartPointsTheBrowsersAtTheConfiguredPort) {
+  const std::string first = profile(".mozilla/firefox", "a1.default");
+  const std::string second = profile(".mozilla/firefox", "b2.work");
+  const std::string snap = profile("snap/firefox/common/.mozilla/firefox", "c3.snap");
+  // A user.js whose last line has no line end stays valid.
+  sandbox::writeFile(second + "user.js", "user_pref(\"browser.startup.page\", 3);");
+
+  expectServed(run(0, VARLUME_PROGRAM_DIR));
+  const std::string preferences = firefoxPreferences(kConfiguredPort);
+  EXPECT_EQ(sandbox::readFile(first + "user.js"), preferences);
+  EXPECT_EQ(sandbox::readFile(second + "user.js"),
+            "user_pref(\"browser.startup.page\", 3);" + preferences);
+  EXPECT_EQ(sandbox::readFile(snap + "user.js"), preferences);
+  EXPECT_FALSE(sandbox::isFolder(user().appData + "/.var"));
+
+  EXPECT_EQ(value(kInternetSettings, "ProxyEnable"), "4:\x01\0\0\0"s);
+  EXPECT_EQ(value(kInternetSettings, "ProxyServer"),
+            "1:http=127.0.0.1:" + std::to_string(kConfiguredPort) + "\0"s);
+  EXPECT_EQ(value(kInternetSettings, "ProxyOverride"), "1:<local>\0"s);
+
+  const std::string pac = sandbox::readFile(userFolder() + "proxy.pac").value_or("");
+  EXPECT_EQ(pac.rfind("function FindProxyForURL(url, host) {\n", 0), 0u) << pac;
+  EXPECT_NE(pac.find("\n    return \"PROXY 127.0.0.1:" + std::to_string(kConfiguredPort) + "\";\n"),
+            std::string::npos)
+      << pac;
+  EXPECT_NE(pac.find("return \"DIRECT\";"), std::string::npos) << pac;
+  EXPECT_EQ(pac.find('\\'), std::string::npos) << pac;
+
+  for (const char* name : {"IE.browser", "Firefox.browser"}) {
+    EXPECT_EQ(sandbox::readFile(userFolder() + name),
+              sandbox::readFile(std::string(VARLUME_SOURCE_DIR "/data/") + name))
+        << name;
+  }
+
+  const std::vector<std::string> files = {first + "user.js", second + "user.js", snap + "user.js"};
+  const std::string before = effects(files);
+  expectServed(run(0, VARLUME_PROGRAM_DIR));
+  EXPECT_EQ(effects(files), before);
+}
+
+TEST_F(ShippedScripts, UsersSharingTheAllUsersFolderEachRunThemOnce) {
+  const std::string first = profile(".mozilla/firefox", "p.default", 0);
+  const std::string second = profile(".var/app/org.mozilla.firefox/.mozilla/firefox", "q.default", 1);
+  expectServed(run(0, VARLUME_PROGRAM_DIR));
+  expectServed(run(1, VARLUME_PROGRAM_DIR));
+  expectServed(run(0, VARLUME_PROGRAM_DIR));
+  expectServed(run(1, VARLUME_PROGRAM_DIR));
+  EXPECT_EQ(sandbox::readFile(first + "user.js"), firefoxPreferences(kConfiguredPort));
+  EXPECT_EQ(sandbox::readFile(second + "user.js"), firefoxPreferences(kConfiguredPort + 1));
+  EXPECT_EQ(value(kInternetSettings, "ProxyServer", 1),
+            "1:http=127.0.0.1:" + std::to_string(kConfiguredPort + 1) + "\0"s);
+  for (int index : {0, 1}) {
+    EXPECT_TRUE(isDone("IE.browser", index));
+    EXPECT_TRUE(isDone("Firefox.browser", index));
+  }
+}
+
+TEST_F(ShippedScripts, TwoStartsOfOneUserAtOnceAppendOnce) {
+  const std::string path = profile(".mozilla/firefox", "p.default");
+  const std::vector<int> ports = sandbox::freeLoopbackPorts(2);
+  configure(0);
+  VLChildProgram one;
+  VLChildProgram two;
+  ASSERT_TRUE(start(one, 0, ports[0], VARLUME_PROGRAM_DIR));
+  ASSERT_TRUE(start(two, 0, ports[1], VARLUME_PROGRAM_DIR));
+  auto serves = [](int port) {
+    int socket = proxytest::connectLoopback(port);
+    if (socket < 0) return false;
+    proxytest::closeConnection(socket);
+    return true;
+  };
+  EXPECT_TRUE(sandbox::waitUntil([&] { return serves(ports[0]) && serves(ports[1]); },
+                                 kStartLimitMs));
+  one.stop();
+  two.stop();
+  EXPECT_EQ(sandbox::readFile(path + "user.js"), firefoxPreferences(kConfiguredPort));
+  EXPECT_TRUE(isDone("Firefox.browser"));
 }
 
 }  // namespace
