@@ -52,6 +52,18 @@ bool readRows(const std::string& path, const std::string& sql, Rows& rows) {
   return ok;
 }
 
+bool executeSql(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return false;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  const bool ok = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
+}
+
 Rows rowsOf(const std::string& path, const std::string& sql) {
   Rows rows;
   EXPECT_TRUE(readRows(path, sql, rows)) << path << ": " << sql;

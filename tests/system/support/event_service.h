@@ -30,6 +30,8 @@ std::string errorBody(int code, const std::string& reason);
 // when the file cannot be opened read-only or the query fails.
 bool readRows(const std::string& path, const std::string& sql, Rows& rows);
 Rows rowsOf(const std::string& path, const std::string& sql);
+// Runs `sql` on the database file at `path` (system form).
+bool executeSql(const std::string& path, const std::string& sql);
 // name and sql of every object in sqlite_master, in creation order.
 Rows schemaOf(const std::string& path);
 
