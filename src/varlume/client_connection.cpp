@@ -7,6 +7,7 @@
 #include "foundation/app.h"
 #include "foundation/strings.h"
 #include "platform/clock.h"
+#include "platform/peer_user.h"
 #include "varlume/cache_lookup.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/event_followup.h"
@@ -217,6 +218,11 @@ void VLClientConnection::takeNotice() {
   const Socket socket = acceptNotification(notificationListener_);
   if (socket == kInvalidSocket) return;
   platform::setLinger(socket, true, 0);
+  // Notices come from this process's relays: another user's are never read.
+  if (!platform::peerIsSameUser(socket)) {
+    shutAndClose(socket);
+    return;
+  }
   responder_.addNotifier(socket);
 }
 
