@@ -455,6 +455,7 @@ int VLClientConnection::discardBody(std::int64_t length) {
 
 void VLClientConnection::startRelay(VLClient& client) {
   client.setNotificationPort(notificationPort_);
+  client.setResponder(&responder_);
   client.startRelay();
 }
 
