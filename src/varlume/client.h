@@ -92,6 +92,8 @@ class VLClient : public VLObject {
   // Takes the first method of the pending method list (mutex 0).
   std::string takeMethodForRelay();
 
+  // Monotonic milliseconds of the last bytes the relay received.
+  std::int64_t lastInput() const { return lastInputMs_.load(); }
   platform::Socket socket() const { return socket_.load(); }
   platform::Socket notificationSocket() const { return notificationSocket_.load(); }
   int port() const { return port_; }
@@ -133,6 +135,7 @@ class VLClient : public VLObject {
   int currentId_ = 0;           // relay thread: id of the response being read
   std::int64_t queuedAt_ = 0;   // relay thread: its record's time stamp
   VLResponder* responder_ = nullptr;
+  std::atomic<std::int64_t> lastInputMs_{0};
   VLRelayFraming framing_;      // relay thread
   std::vector<char> buffer_;    // relay thread: one receive buffer
 };

@@ -454,6 +454,7 @@ void VLResponder::run() {
       if (!out.empty()) busy_ = true;
     }
     for (platform::Socket socket : closing) platform::closeSocket(socket);
+    if (!arrivals.empty() || !out.empty()) lastProgressMs_ = platform::monotonicMilliseconds();
     if (!out.empty()) {
       send(out);
       sleepFor(0, 500);

@@ -85,6 +85,9 @@ class VLResponder : public VLObject {
   std::string writeSuccessResponse(const VLRequestRecord& record);
   std::string writeMessageResponse(const VLRequestRecord& record, const std::string& message);
 
+  // Monotonic milliseconds of the last notice read or answer sent.
+  std::int64_t lastProgress() const { return lastProgressMs_.load(); }
+
   // For inspection (mutex 2).
   int pendingCount();
   int notifierCount();
@@ -129,6 +132,7 @@ class VLResponder : public VLObject {
   int head_ = 0;                             // mutex 2
   bool busy_ = false;                        // mutex 2
   VLRunClaim run_;                           // mutex 2
+  std::atomic<std::int64_t> lastProgressMs_{0};
   std::mutex hintMutex_;
   std::set<int> endsConnection_;             // hintMutex_
   std::mutex wakeMutex_;

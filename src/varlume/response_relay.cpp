@@ -219,6 +219,14 @@ int VLClient::relayOnce(VLPartWriter& part) {
     }
     return 1;
   };
+  // A relay whose connection ends announces nothing more: the end of the
+  // connection sweeps what was announced, and this part goes with it.
+  auto roll = [&]() {
+    if (getState() == kStopRequested) return false;
+    part.close();
+    noticePart();
+    return part.next();
+  };
   auto rollIfDue = [&]() {
     bool full = part.bytes() >= kPartBytes;
     bool waited = part.bytes() > 0 && part.firstByteAt() >= 0 &&
@@ -227,9 +235,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
     waited = waited || (part.bytes() > 0 && part.part() == 0 &&
                         vlRecordClock() - queuedAt_ >= kFirstAnnounceSeconds);
     if (!full && !waited) return true;
-    part.close();
-    noticePart();
-    return part.next();
+    return roll();
   };
 
   std::int64_t deadline = platform::monotonicMilliseconds() + kRelayWaitMs;
@@ -277,7 +283,8 @@ int VLClient::relayOnce(VLPartWriter& part) {
         return fail();
       }
       n = static_cast<std::size_t>(got);
-      deadline = platform::monotonicMilliseconds() + kRelayWaitMs;
+      lastInputMs_ = platform::monotonicMilliseconds();
+      deadline = lastInputMs_ + kRelayWaitMs;
     }
     bytesRead += static_cast<long>(n);
 
@@ -287,9 +294,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
       VLRelayFraming::Result r = framing_.feed(buffer + offset, n - offset, used, sink);
       offset += used;
       if (r == VLRelayFraming::Result::Interim) {
-        part.close();
-        noticePart();
-        if (!part.next()) return fail();
+        if (!roll()) return fail();
         continue;
       }
       if (r == VLRelayFraming::Result::Complete) {

@@ -211,4 +211,23 @@ TEST(ResponseRelay, TheFirstBytesOfALateAnswerAreAnnouncedAtOnce) {
             "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789");
 }
 
+// A relay whose browser connection ends (it is stopped) while it streams
+// announces no further part and leaves none: the end of the connection has
+// swept what was announced.
+TEST(ResponseRelay, AStoppedRelayAnnouncesNoMorePartsAndLeavesNone) {
+  Relay relay;
+  relay.client.queueRequest(23, "GET");
+  ASSERT_TRUE(relay.client.startRelay());
+  sendText(relay.serverSide, "HTTP/1.1 200 OK\r\nContent-Length: 10000000\r\n\r\n" + body(70000));
+  ASSERT_EQ(receiveUpTo(relay.noticeSide, kNoticeLength), notice(23, '+'));
+  VLObject::sleepFor(0, 100000);
+  relay.client.stop();
+  sendText(relay.serverSide, body(1000000));
+  for (int i = 0; i < 500 && relay.client.relayRunning(); ++i) VLObject::sleepFor(0, 10000);
+  EXPECT_FALSE(relay.client.relayRunning());
+  EXPECT_EQ(relay.noticesReceived(1), notice(23, '1'));
+  relay.scratch.write("vl23_0.tmp", "");  // the announced part is the responder's
+  EXPECT_EQ(relay.scratch.names(), std::vector<std::string>{"vl23_0.tmp"});
+}
+
 }  // namespace
