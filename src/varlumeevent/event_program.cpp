@@ -1,5 +1,7 @@
 // The event service program: the user's configuration and folders, the
 // options, then the server on varlumeservices + 3 until the process ends.
+#include <sqlite3.h>
+
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -44,6 +46,9 @@ int servicePort(int base) {
 
 int VLApp::main(int argc, char** argv) {
   setAppVersion(VLEventHandler::kVersionText);
+  // Fifty handlers allocate through SQLite at once: no process-wide
+  // allocation statistics, whose mutex every allocation would take.
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 
   int grantedVersion = 0;
   if (platform::socketsStartup(kSocketsVersion, &grantedVersion) != 0) {
