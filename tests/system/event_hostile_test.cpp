@@ -266,3 +266,49 @@ TEST(EventDataRoot, ADocumentsFolderWithAPercentWorks) {
 }
 
 }  // namespace
+
+namespace {
+
+class EventFailures : public eventtest::VLEventService {
+ protected:
+  std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(service.pid()) + "/fd")) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  }
+};
+
+TEST_F(EventFailures, ReasonsNamePathsEscaped) {
+  // A file where the site's folder would be: the database cannot be opened.
+  ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/a&b<c>.example", "in the way"));
+  const std::string shown = dataRootAsShown() + "a&amp;b&lt;c&gt;.example\\EventDatabase.db";
+  EXPECT_EQ(get("/GETVERSION", "a&b<c>.example").body, errorBody(14, "Cannot open domain database " + shown));
+  EXPECT_EQ(sandbox::readFile(dataRoot() + "/a&b<c>.example").value_or(""), "in the way");
+
+  ASSERT_TRUE(sandbox::writeFile(siteDatabase("x&y.example"), std::string(2048, 'x')));
+  EXPECT_EQ(get("/ADDDRAGDROPWEB?Path=/a&Action=COPY", "x&y.example").body,
+            errorBody(14, "Cannot write domain database " + dataRootAsShown() + "x&amp;y.example\\EventDatabase.db"));
+}
+
+TEST_F(EventFailures, NoDescriptorOutlivesItsRequest) {
+  ASSERT_TRUE(sandbox::writeFile(siteDatabase("broken.example"), std::string(2048, 'x')));
+  ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/blocked.example", ""));
+  get("/GETVERSION");
+  const std::size_t before = openDescriptors();
+  for (int i = 0; i < 60; ++i) {
+    get("/ADDSERVEREVENT?Path=/" + std::to_string(i) + "&Event=NOWEB&Action=/t");
+    get("/GETEVENT?Path=/" + std::to_string(i) + "&Event=NOWEB");
+    get("/ADDSERVEREVENT?Path=/a&Event=NOWEB&Action=/t", "broken.example");
+    get("/GETEVENT?Path=/a&Event=NOWEB", "broken.example");
+    get("/GETVERSION", "blocked.example");
+    get("/GETVERSION", "..");
+  }
+  // The handlers close their connections after the replies were read.
+  EXPECT_TRUE(sandbox::waitUntil([&] { return openDescriptors() <= before; }, 5000))
+      << openDescriptors() << " > " << before;
+}
+
+}  // namespace
