@@ -77,14 +77,14 @@ bool VLEventHandler::openDatabases(const std::string& command) {
     replyError(14, "Cannot open varlume database " + privilegedDatabasePath);
     return false;
   }
-  // The file service can delete the privileged file, and a creation at
-  // start can fail: its objects are made again whenever one is missing.
+  // /GETEVENT only reads the site's table. For every other command the
+  // objects are made again whenever one is missing: the file service can
+  // delete the privileged file, a creation at start can fail, and a site's
+  // file can be new, empty or lack a table (a creation that failed, a page
+  // that replaced it).
+  if (command == "/GETEVENT") return true;
   if (!privilegedDatabase.holdsObjects(kPrivilegedObjects, 5)) createPrivilegedTables();
-  // A site's file can be new, empty, or lack a table (a creation that
-  // failed, a page that replaced it); /GETEVENT only reads.
-  if (command != "/GETEVENT" && (newDomainDatabase || !domainDatabase.holdsObjects(kDomainObjects, 10))) {
-    createDomainTables();
-  }
+  if (newDomainDatabase || !domainDatabase.holdsObjects(kDomainObjects, 10)) createDomainTables();
   return true;
 }
 
