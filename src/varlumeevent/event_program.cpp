@@ -35,12 +35,13 @@ constexpr char kUsageFormat[] =
 
 std::string wellKnownFolder(platform::ShellFolder which) { return varlumeFolderIn(platform::shellFolder(which)); }
 
-// The configured base plus the offset, kept within int: a huge base gives a
-// port the listener refuses.
-int servicePort(int base) {
-  const std::int64_t port = static_cast<std::int64_t>(base) + kPortOffset;
-  return port > INT_MAX ? INT_MAX : static_cast<int>(port);
-}
+// A port as the listener takes it: port 0 (any free port, where no caller
+// would find the service) and values beyond int are given as INT_MAX, which
+// the listener refuses.
+int listenablePort(std::int64_t port) { return port == 0 || port > INT_MAX ? INT_MAX : static_cast<int>(port); }
+
+// The configured base plus the offset.
+int servicePort(int base) { return listenablePort(static_cast<std::int64_t>(base) + kPortOffset); }
 
 }  // namespace
 
@@ -83,7 +84,7 @@ int VLApp::main(int argc, char** argv) {
   for (int letter; (letter = getServiceOption(argc, argv, "lh?p:")) != -1;) {
     if (letter == 'l') continue;
     if (letter == 'p') {
-      listenPort = readDecimal(optionValue);
+      listenPort = listenablePort(readDecimal(optionValue));
       continue;
     }
     writeDiagnosticLine(usage);
