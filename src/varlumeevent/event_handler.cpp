@@ -66,15 +66,26 @@ void VLEventHandler::serviceRequest() {
 bool VLEventHandler::openDatabases(const std::string& command) {
   std::string message;
   directory.makePath(siteFolder, 0777, message);
+  // The proxy takes any 200 answer to /GETEVENT as a follow-up target: it
+  // never gets an envelope, only the 500 of no event.
+  const bool lookUp = command == "/GETEVENT";
   if (!domainDatabase.open(domainDatabasePath)) {
-    replyError(14, "Cannot open domain database " + domainDatabasePath);
+    if (lookUp) {
+      answerNoEvent();
+    } else {
+      replyError(14, "Cannot open domain database " + domainDatabasePath);
+    }
     return false;
   }
   const std::string privilegedFolder = decodedBelowRoot(privilegedDataDirectory());
   directory.makePath(privilegedFolder, 0777, message);
   privilegedDatabasePath = databasePathIn(privilegedFolder);
   if (!privilegedDatabase.open(privilegedDatabasePath)) {
-    replyError(14, "Cannot open varlume database " + privilegedDatabasePath);
+    if (lookUp) {
+      answerNoEvent();
+    } else {
+      replyError(14, "Cannot open varlume database " + privilegedDatabasePath);
+    }
     return false;
   }
   // /GETEVENT only reads the site's table. For every other command the
@@ -82,7 +93,7 @@ bool VLEventHandler::openDatabases(const std::string& command) {
   // delete the privileged file, a creation at start can fail, and a site's
   // file can be new, empty or lack a table (a creation that failed, a page
   // that replaced it).
-  if (command == "/GETEVENT") return true;
+  if (lookUp) return true;
   if (!privilegedDatabase.holdsObjects(kPrivilegedObjects, 5)) createPrivilegedTables();
   if (newDomainDatabase || !domainDatabase.holdsObjects(kDomainObjects, 10)) createDomainTables();
   return true;

@@ -293,6 +293,18 @@ TEST_F(EventFailures, ReasonsNamePathsEscaped) {
             errorBody(14, "Cannot write domain database " + dataRootAsShown() + "x&amp;y.example\\EventDatabase.db"));
 }
 
+TEST_F(EventFailures, AnUnopenablePrivilegedDatabase) {
+  ASSERT_EQ(get("/ADDSERVEREVENT?Path=/a&Event=NOWEB&Action=/t").body, kOk);
+  ASSERT_TRUE(fs::remove(privilegedDatabase()));
+  fs::create_directories(privilegedDatabase());  // a folder in the file's place
+  EXPECT_EQ(get("/GETVERSION").body,
+            errorBody(14, "Cannot open varlume database " + dataRootAsShown() + "varlume.internal\\EventDatabase.db"));
+  // The look-up never answers with an envelope, which the proxy would take for a target.
+  const HttpResponse lookUp = get("/GETEVENT?Path=/a&Event=NOWEB");
+  EXPECT_EQ(lookUp.head.compare(0, 36, eventtest::kNoEventHead), 0) << lookUp.head;
+  EXPECT_EQ(lookUp.body, "");
+}
+
 TEST_F(EventFailures, NoDescriptorOutlivesItsRequest) {
   ASSERT_TRUE(sandbox::writeFile(siteDatabase("broken.example"), std::string(2048, 'x')));
   ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/blocked.example", ""));
