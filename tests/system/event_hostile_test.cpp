@@ -228,6 +228,14 @@ TEST_F(EventHostile, FiftyWritersAtOnceAllStore) {
             kWriters);
   EXPECT_EQ(table(siteDatabase(), "DragDropWeb").size(), static_cast<std::size_t>(kWriters));
 
+  // Fifty first requests of one new site race to make its objects.
+  EXPECT_EQ(runAll([&](int i) {
+              return getFrom("/ADDSERVEREVENT?Path=/" + std::to_string(i) + "&Event=NOWEB&Action=/t", "fresh.example");
+            }),
+            kWriters);
+  EXPECT_EQ(table(siteDatabase("fresh.example"), "ServerEvent").size(), static_cast<std::size_t>(kWriters));
+  EXPECT_EQ(eventtest::schemaOf(siteDatabase("fresh.example")), eventtest::domainSchema());
+
   EXPECT_EQ(runAll([&](int i) {
               return getFrom("/ADDSERVEREVENT?Path=/p&Event=NOWEB&Action=/t", "s" + std::to_string(i) + ".example");
             }),
