@@ -51,6 +51,11 @@ TEST(RequestReading, StoresWhatTheHeadAndBodySay) {
        "GET / HTTP/1.1\r\nHost: s.example\r\nVarlumeSubdomainHome: \t sub \r\n"
        "VARLUMESUBDOMAINCOMMONHOME: com\r\n\r\n",
        {{"sub", "sub"}, {"common", "com"}}},
+      {"Origin and Referer lines noted in order",
+       "GET / HTTP/1.1\r\nOrigin:  http://a.example \r\nReferer: http://b.example/p\r\n"
+       "origin: null\r\nX-Origin: http://c.example\r\n\r\n",
+       {{"origins", "[http://a.example][null]"}, {"referers", "[http://b.example/p]"}}},
+      {"nothing noted of the request before", "GET / HTTP/1.1\r\n\r\n", {{"origins", ""}, {"referers", ""}}},
   };
   auto running = startServer<EchoHandler>(1000);
   LoopbackClient client(running.port);
