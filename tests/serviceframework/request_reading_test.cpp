@@ -1,6 +1,9 @@
 // Reading requests over a real loopback connection: the request line and
 // head, url-encoded bodies, pipelining, and the limits that end a connection.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <map>
@@ -188,6 +191,33 @@ TEST(RequestReading, RefusesHeadsBeyondTheLimitsAndEndsTheConnection) {
       EXPECT_EQ(rest, "") << "a refused request must get no reply";
     }
   }
+  EXPECT_TRUE(tempFolderEmptied());
+}
+
+}  // namespace
+}  // namespace sftest
+
+namespace sftest {
+namespace {
+
+TEST(RequestReading, ABodyThatCannotBeStoredWholeIsRefused) {
+  auto running = startServer<EchoHandler>(1000);
+  const std::string body(300000, 'b');
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = saved;
+  limit.rlim_cur = 100000;  // the body file cannot grow beyond this
+  setrlimit(RLIMIT_FSIZE, &limit);
+  LoopbackClient client(running.port);
+  ASSERT_TRUE(client.send("POST /big HTTP/1.1\r\nHost: site.example\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body));
+  std::string rest;
+  const bool closed = client.waitForClose(rest);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(rest, "");  // no command ran on a part of the body
   EXPECT_TRUE(tempFolderEmptied());
 }
 

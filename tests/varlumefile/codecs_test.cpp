@@ -1,7 +1,9 @@
 // The upload and download codecs: the documented examples, the warning texts
 // with their positions, and escapes and groups split across read pieces.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <string>
 
 #include "platform/paths.h"
@@ -12,8 +14,8 @@ namespace {
 
 class Codecs : public ::testing::Test {
  protected:
-  std::string input(const std::string& bytes) {
-    const std::string path = scratch.path("input.bin");
+  std::string input(const std::string& bytes, const std::string& name = "input.bin") {
+    const std::string path = scratch.path(name);
     ScratchFolder::write(path, bytes);
     return platform::fromSystemPath(path);
   }
@@ -134,6 +136,44 @@ TEST_F(Codecs, MissingInputGivesNoOutput) {
   EXPECT_EQ(handler.encodeBase64File(platform::fromSystemPath(scratch.path("missing"))), "");
   EXPECT_EQ(message, "");
   EXPECT_EQ(scratch.tempFileCount(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Writes beyond `bytes` fail (EFBIG) for the scope; the signal is ignored.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
+TEST_F(Codecs, AnOutputThatCannotBeWrittenWholeIsNoOutput) {
+  const std::string bytes(300000, 'z');
+  const std::string text = encode(bytes);  // its output stays in the temporary folder
+  const std::string path = input(bytes, "plain.bin");
+  const std::string encodedPath = input(text, "encoded.txt");
+  FileSizeLimit limit(200000);
+  std::string message;
+  int code = 0;
+  EXPECT_EQ(handler.encodeBase64File(path), "");
+  EXPECT_EQ(handler.decodeBase64File(encodedPath, message, code), "");
+  EXPECT_EQ(handler.unescapeUpload(path, message, code), "");
+  EXPECT_EQ(scratch.tempFileCount(), 1);  // no partial output is left
 }
 
 }  // namespace
