@@ -1,15 +1,13 @@
 // Reading requests over a real loopback connection: the request line and
 // head, url-encoded bodies, pipelining, and the limits that end a connection.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-
-#include <csignal>
 
 #include <filesystem>
 #include <map>
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "support/file_size_limit.h"
 #include "test_service.h"
 
 namespace sftest {
@@ -203,19 +201,13 @@ namespace {
 TEST(RequestReading, ABodyThatCannotBeStoredWholeIsRefused) {
   auto running = startServer<EchoHandler>(1000);
   const std::string body(300000, 'b');
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  auto previous = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit limit = saved;
-  limit.rlim_cur = 100000;  // the body file cannot grow beyond this
-  setrlimit(RLIMIT_FSIZE, &limit);
+  testsupport::FileSizeLimit limit(100000);  // the body file cannot grow beyond this
   LoopbackClient client(running.port);
   ASSERT_TRUE(client.send("POST /big HTTP/1.1\r\nHost: site.example\r\nContent-Length: " +
                           std::to_string(body.size()) + "\r\n\r\n" + body));
   std::string rest;
   const bool closed = client.waitForClose(rest);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previous);
+  limit.restore();
   EXPECT_TRUE(closed);
   EXPECT_EQ(rest, "");  // no command ran on a part of the body
   EXPECT_TRUE(tempFolderEmptied());

@@ -1,13 +1,12 @@
 // The upload and download codecs: the documented examples, the warning texts
 // with their positions, and escapes and groups split across read pieces.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <string>
 
 #include "platform/paths.h"
 #include "scratch_folder.h"
+#include "support/file_size_limit.h"
 #include "varlumefile/file_server.h"
 
 namespace {
@@ -142,32 +141,12 @@ TEST_F(Codecs, MissingInputGivesNoOutput) {
 
 namespace {
 
-// Writes beyond `bytes` fail (EFBIG) for the scope; the signal is ignored.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_)(int) = nullptr;
-};
-
 TEST_F(Codecs, AnOutputThatCannotBeWrittenWholeIsNoOutput) {
   const std::string bytes(300000, 'z');
   const std::string text = encode(bytes);  // its output stays in the temporary folder
   const std::string path = input(bytes, "plain.bin");
   const std::string encodedPath = input(text, "encoded.txt");
-  FileSizeLimit limit(200000);
+  testsupport::FileSizeLimit limit(200000);
   std::string message;
   int code = 0;
   EXPECT_EQ(handler.encodeBase64File(path), "");
