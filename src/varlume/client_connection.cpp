@@ -14,6 +14,7 @@
 #include "varlume/request_intake.h"
 #include "varlume/request_target.h"
 #include "varlume/server.h"
+#include "varlume/service_keywords.h"
 #include "varlume/settings.h"
 
 using platform::Socket;
@@ -31,11 +32,7 @@ constexpr int kDrainMs = 2000;
 
 // The hosts that name a local service program (the outgoing connection
 // maps each to its own port).
-bool isServiceKeyword(const std::string& host) {
-  const std::string upper = toUpper(trim(host, true));
-  return upper == "FILE" || upper == "DB" || upper == "IMAGE" || upper == "EVENT" ||
-         upper == "SECURITY" || upper == "PLUGIN";
-}
+bool isServiceKeyword(const std::string& host) { return serviceKeywordOffset(host) >= 0; }
 
 bool beginsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
@@ -461,7 +458,11 @@ void VLClientConnection::startRelay(VLClient& client) {
 bool VLClientConnection::crossSiteAllowed(const std::string& pageHostText,
                                           const std::string& targetHost,
                                           const std::string& requestLine) {
-  return ::crossSiteAllowed(pageHostText, targetHost, requestLine);
+  VLServer* server = owner();
+  return ::crossSiteAllowed(pageHostText, targetHost, requestLine,
+                            [server](VLCrossSiteRecord& out, const std::string& page, const std::string& site) {
+                              return server != nullptr && server->findCrossSite(out, page, site);
+                            });
 }
 
 VLClient* VLClientConnection::clientFor(const std::string& host, int port, int& slot) {

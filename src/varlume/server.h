@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/sockets.h"
+#include "varlume/cross_site_table.h"
 
 class VLClientConnection;
 
@@ -35,6 +36,11 @@ class VLServer {
   int takeConnectionSlot(platform::Socket socket);
   // The next request number (under the mutex).
   int nextSequence();
+  // The cross-site records, under mutex 0: storeCrossSite keeps a copy;
+  // findCrossSite copies the current record of the pair into `out` (false,
+  // and `out` reset, when there is none or it has expired).
+  void storeCrossSite(const VLCrossSiteRecord& record);
+  bool findCrossSite(VLCrossSiteRecord& out, const std::string& pageHost, const std::string& domain);
   // A pause, the same as VLObject::sleepFor.
   void waitFor(int seconds, int microseconds);
 
@@ -54,4 +60,5 @@ class VLServer {
   std::unique_ptr<VLClientConnection> pool_[kPoolCapacity];
   int mutexIndex_;
   int sequence_ = 0;
+  VLCrossSiteTable crossSites_;  // mutex 0
 };
