@@ -240,7 +240,8 @@ int VLClientConnection::pollOnce() {
     pendingEventId = -1;
     browserUrl.clear();
     eventQuery.clear();
-    const int result = handleRequest();
+    int result = handleRequest();
+    if (!eventQuery.empty()) result = followUpUnserved(result);
     if (result <= 0) return 2;
     return exception ? 2 : 1;
   }
@@ -332,17 +333,22 @@ void VLClientConnection::answerWithMessage(const std::string& host, const std::s
   if (owner_ == nullptr) return;
   const int id = owner_->nextSequence();
   responder_.enqueueMessage(id, host, path, message);
+  ++answersQueued_;
   pendingEventId = -1;
   responder_.startUnlessRunning();
 }
 
 int VLClientConnection::routeRequest(VLRequestHead& head) {
+  // The proxy's own event query never gets an answer of its own; a
+  // follow-up that cannot be served gets the fallback answer, never a query.
+  const bool ownQuery = !eventQuery.empty();
+  const bool ownFollowUp = !ownQuery && !followUp.empty();
   const VLRequestAnalysis analysis = analyseRequest(head, browserUrl);
   pageHost = analysis.target.pageHost;
   if (head.lines.empty()) return 1;
   const std::string& line = head.lines[0];
   if (!analysis.accepted) {
-    answerWithMessage(std::string(), std::string(), kRefusedMessage);
+    if (!ownQuery) answerWithMessage(std::string(), std::string(), kRefusedMessage);
     return 1;
   }
   const VLRequestTarget& target = analysis.target;
@@ -353,21 +359,16 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   VLCacheDecision cache;
   if (!analysis.service) {
     cache = checkCache(*this, line, host, pageHost, target.mirror);
-    if (cache.answered) return 1;
+    if (cache.answered) {
+      ++answersQueued_;
+      return 1;
+    }
   }
 
   const std::string upperLine = toUpper(line);
   const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
   const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
 
-  std::string crossSiteTarget = host;
-  if (pageHost.find(':') != std::string::npos && host.find(':') == std::string::npos) {
-    crossSiteTarget += ":" + intToString(target.port);
-  }
-  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) {
-    answerUnserved(*this, pageHost, path);
-    return 1;
-  }
   const VLForwardTexts texts = rewriteHeaders(head.lines, head.hostIndex, analysis.service,
                                               pageHost, target.port);
   // A body whose end cannot be known would be read as further requests.
@@ -386,13 +387,39 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
       return 1;
     }
   }
+  // What cannot be served: its body is read and dropped first, so the next
+  // request starts where it should; then the event query (or, for the
+  // proxy's own requests, the fallback answer) takes its place.
+  auto unserved = [&](const char* event) {
+    if (withBody && texts.contentLength > 0) {
+      const int discarded = discardBody(texts.contentLength);
+      if (discarded <= 0) return discarded;
+    }
+    if (ownFollowUp) {
+      answerUnserved(*this, pageHost, path);
+    } else if (!ownQuery) {
+      eventQuery = eventQueryText(line, pageHost, event);
+      unserved_ = {true, pageHost, path, beginsWith(upperLine, "HEAD")};
+    }
+    return 1;
+  };
+
+  // Another site is checked by its host and port: a record for one port of
+  // a host never opens its other ports.
+  std::string crossSiteTarget = host;
+  if (host.find(':') == std::string::npos &&
+      (pageHost.find(':') != std::string::npos || (target.port != 80 && target.port != 0))) {
+    crossSiteTarget += ":" + intToString(target.port);
+  }
+  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) return unserved(kNoCrossScriptEvent);
+  // Declarations are fetched before the service request takes its client.
+  if (analysis.service && getOrHead && upperLine.find("/CROSSSITESCRIPT") != std::string::npos) {
+    fetchCrossSiteDeclarations(line);
+  }
 
   int slot = -1;
   VLClient* client = clientFor(host, target.port, slot);
-  if (client == nullptr || client->connectForRequest() == 0) {
-    answerUnserved(*this, pageHost, path);
-    return 1;
-  }
+  if (client == nullptr || client->connectForRequest() == 0) return unserved(kNoWebEvent);
   // Other methods are never forwarded (and get no answer).
   if (!getOrHead && !withBody) return 1;
   const std::string& text = (!proxyHost.empty() && !analysis.service) ? texts.upstream : texts.origin;
@@ -403,10 +430,12 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     client->queueRequest(id, method);
     if (eventQuery.empty()) {
       responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+      ++answersQueued_;
       pendingEventId = -1;
       responder_.startUnlessRunning();
     } else {
       pendingEventId = id;
+      queryClientSlot_ = slot;
     }
     startRelay(*client);
     client->sendRequest(text.data(), static_cast<int>(text.size()));
@@ -434,6 +463,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   const int id = owner_->nextSequence();
   client->queueRequest(id, method);
   responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+  ++answersQueued_;
   responder_.startUnlessRunning();
   startRelay(*client);
   return 1;
