@@ -10,6 +10,7 @@
 #include "varlume/cache_lookup.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/event_followup.h"
+#include "varlume/privileged_check.h"
 #include "varlume/request_forwarding.h"
 #include "varlume/request_intake.h"
 #include "varlume/request_target.h"
@@ -386,6 +387,15 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
       answerWithMessage(pageHost, path, kRefusedMessage);
       return 1;
     }
+  }
+  // A command that changes a site's data runs only for that site's own page.
+  if (analysis.service && !serviceCommandPermitted(host, line, head.lines, pageHost)) {
+    if (withBody && texts.contentLength > 0) {
+      const int discarded = discardBody(texts.contentLength);
+      if (discarded <= 0) return discarded;
+    }
+    if (!ownQuery) answerWithMessage(pageHost, path, kRefusedMessage);
+    return 1;
   }
   // What cannot be served: its body is read and dropped first, so the next
   // request starts where it should; then the event query (or, for the

@@ -139,6 +139,10 @@ class CrossSiteRoad : public ::testing::Test {
   static std::string get(const std::string& url, const std::string& host, const std::string& method = "GET") {
     return method + " " + url + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
   }
+  // A request of the page itself (its Referer names the page host).
+  static std::string pageGet(const std::string& url, const std::string& host) {
+    return "GET " + url + " HTTP/1.1\r\nHost: " + host + "\r\nReferer: http://" + host + "/index.html\r\n\r\n";
+  }
 
   // Requests the web stand-in received for paths holding `text`.
   int webRequestsFor(const std::string& text) {
@@ -237,7 +241,7 @@ TEST_F(CrossSiteRoad, DeclarationsDecideWhatAnotherSitesPageMayReach) {
   std::string expected = portalFor("siteb.test", "/public");
   EXPECT_EQ(ask(via("siteb.test", "/public"), expected.size() + 1), expected);
 
-  const std::string script = get("http://pagea.test/varlume/event/CROSSSITESCRIPT?siteb.test&sitec.test", page);
+  const std::string script = pageGet("http://pagea.test/varlume/event/CROSSSITESCRIPT?siteb.test&sitec.test", page);
   expected = plainReply("event /CROSSSITESCRIPT?siteb.test&sitec.test");
   EXPECT_EQ(ask(script, expected.size() + 1), expected);
   ASSERT_EQ(webRequestsFor("/varlume.txt"), 2);
@@ -276,7 +280,7 @@ TEST_F(CrossSiteRoad, ManySitesAreFetchedUpToTheBound) {
   auto script = [](int from, int count) {
     std::string line = "http://pagea.test/varlume/event/CROSSSITESCRIPT?";
     for (int i = from; i < from + count; ++i) line += "many" + std::to_string(i) + ".test" + (i + 1 < from + count ? "&" : "");
-    return get(line, "pagea.test");
+    return pageGet(line, "pagea.test");
   };
   std::string answer = ask(script(1, 15), 100000);
   EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK", 0), 0u);
@@ -344,11 +348,50 @@ TEST_F(CrossSiteRoad, APageThatListsThisMachineCannotReachItsServers) {
   });
   ASSERT_TRUE(local.listening());
   const std::string target = "127.0.0.1:" + std::to_string(local.port());
-  std::string answer = ask(get("http://pagea.test/varlume/event/CROSSSITESCRIPT?127.0.0.1&" + target, "pagea.test"), 100000);
+  std::string answer = ask(pageGet("http://pagea.test/varlume/event/CROSSSITESCRIPT?127.0.0.1&" + target, "pagea.test"), 100000);
   EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK", 0), 0u);
   answer = ask(get("http://pagea.test/varlume/web/" + target + "/secret", "pagea.test"), 100000);
   EXPECT_EQ(answer.rfind("HTTP/1.1 302", 0), 0u) << answer;
   for (const VLReceived& r : local.received()) EXPECT_EQ(r.path().find("secret"), std::string::npos);
+}
+
+TEST_F(CrossSiteRoad, CommandsThatChangeDataRunOnlyForTheirOwnPage) {
+  start(false);
+  auto withReferer = [](const std::string& url, const std::string& host, const std::string& referer) {
+    return "GET " + url + " HTTP/1.1\r\nHost: " + host + "\r\n" + referer + "\r\n";
+  };
+  const std::string privileged = kPrivileged;
+  const std::string setProxy = "http://" + privileged + "/varlume/file/SETPROXY?Host=evil&Port=1";
+  struct Case {
+    std::string request;
+    bool reaches;
+  };
+  const std::vector<Case> cases = {
+      {withReferer(setProxy, privileged, "Referer: http://pagea.test/\r\n"), false},
+      {withReferer(setProxy, privileged, ""), false},
+      {withReferer(setProxy, privileged, "Origin: null\r\n"), false},
+      {withReferer(setProxy, privileged, "Referer: http://" + privileged + "/portal.html\r\n"), true},
+      {withReferer("http://" + privileged + "/varlume/file/varlumeportal.html", privileged,
+                   "Referer: http://pagea.test/x\r\n"),
+       true},
+      {withReferer("http://siteb.test/varlume/file/REMOVEDIRECTORY?Name=docs", "siteb.test",
+                   "Referer: http://pagea.test/\r\n"),
+       false},
+      {withReferer("http://siteb.test/varlume/file/REMOVEDIRECTORY?Name=docs", "siteb.test",
+                   "Referer: http://siteb.test/page.html\r\n"),
+       true},
+  };
+  for (const Case& c : cases) {
+    const std::size_t before = file->received().size();
+    const std::string answer = ask(c.request, 100000);
+    if (c.reaches) {
+      EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK", 0), 0u) << c.request;
+      EXPECT_EQ(file->received().size(), before + 1) << c.request;
+    } else {
+      EXPECT_EQ(answer.rfind("HTTP/1.1 500 Request refused.", 0), 0u) << c.request << answer;
+      EXPECT_EQ(file->received().size(), before) << c.request;
+    }
+  }
 }
 
 }  // namespace

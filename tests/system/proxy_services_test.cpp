@@ -99,7 +99,9 @@ TEST_F(ProxyServices, ManyServiceRequestsInARowStayOnTheirService) {
     const bool toFile = i % 3 != 0;
     const std::string request = std::string("GET http://s.example/varlume/") +
                                 (toFile ? "file" : "event") + "/x" + std::to_string(i) +
-                                " HTTP/1.1\r\nHost: s.example\r\n\r\n";
+                                " HTTP/1.1\r\nHost: s.example\r\n"
+                                // Event commands run only for their own page.
+                                "Referer: http://s.example/\r\n\r\n";
     const std::string expected = answerAs(toFile ? "file" : "event").steps[0].bytes;
     ASSERT_EQ(exchange(proxy.port(), request, expected.size(), kAnswerMs), expected) << i;
   }
