@@ -7,6 +7,7 @@
 #include "foundation/app.h"
 #include "foundation/strings.h"
 #include "platform/clock.h"
+#include "platform/peer_user.h"
 #include "varlume/cache_lookup.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/event_followup.h"
@@ -215,6 +216,11 @@ void VLClientConnection::takeNotice() {
   const Socket socket = acceptNotification(notificationListener_);
   if (socket == kInvalidSocket) return;
   platform::setLinger(socket, true, 0);
+  // Notices come from this process's relays: another user's are never read.
+  if (!platform::peerIsSameUser(socket)) {
+    shutAndClose(socket);
+    return;
+  }
   responder_.addNotifier(socket);
 }
 
@@ -317,7 +323,12 @@ int VLClientConnection::handleRequest() {
         const VLRequestHead::Status status = head.addByte(byte);
         if (status == VLRequestHead::kComplete) break;
         // A head beyond the limits cannot be read on: end the connection.
-        if (status == VLRequestHead::kRefused) {
+        // A malformed one is refused in its place first: where it ends,
+        // and so where the next request would begin, is not known.
+        if (status == VLRequestHead::kRefused || status == VLRequestHead::kMalformed) {
+          if (status == VLRequestHead::kMalformed) {
+            answerWithMessage(std::string(), std::string(), kRefusedMessage);
+          }
           browserDone_ = true;  // nothing more is read; earlier answers still go out
           return 0;
         }
@@ -348,13 +359,38 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   pageHost = analysis.target.pageHost;
   if (head.lines.empty()) return 1;
   const std::string& line = head.lines[0];
+  const std::string& upperLine = head.upperLines[0];
+  const VLRequestTarget& target = analysis.target;
+  const VLForwardTexts texts = rewriteHeaders(head, analysis.service, pageHost, target.port);
+  // A body whose end cannot be known would be read as further requests.
+  if (!texts.bodyFramingOk) {
+    browserDone_ = true;  // nothing more is read; earlier answers still go out
+    return 0;
+  }
+  const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
+  const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
+  // Whatever becomes of a request, its body is read before its answer, so
+  // that its bytes are never taken for a request of their own. Only POST
+  // and PROPFIND bodies are relayed; any other body is dropped at once.
   if (!analysis.accepted) {
+    const int discarded = discardBody(texts.contentLength);
+    if (discarded <= 0) return discarded;
     if (!ownQuery) answerWithMessage(std::string(), std::string(), kRefusedMessage);
     return 1;
   }
-  const VLRequestTarget& target = analysis.target;
   const std::string host = hostValue(head.lines[head.hostIndex]);
-  const std::string path = requestPath(line);
+  const std::string path = requestPath(line, upperLine);
+  if (!withBody && texts.contentLength > 0) {
+    const int discarded = discardBody(texts.contentLength);
+    if (discarded <= 0) return discarded;
+    if (getOrHead) {
+      // Its head names a body that would never follow.
+      answerWithMessage(pageHost, path, kRefusedMessage);
+      return 1;
+    }
+  }
+  // The body still due before an answer that is not relayed.
+  const std::int64_t bodyDue = withBody ? texts.contentLength : 0;
 
   // Web requests: a fresh cached copy answers a GET at once.
   VLCacheDecision cache;
@@ -366,34 +402,10 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     }
   }
 
-  const std::string upperLine = toUpper(line);
-  const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
-  const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
-
-  const VLForwardTexts texts = rewriteHeaders(head.lines, head.hostIndex, analysis.service,
-                                              pageHost, target.port);
-  // A body whose end cannot be known would be read as further requests.
-  if (!texts.bodyFramingOk) {
-    browserDone_ = true;  // nothing more is read; earlier answers still go out
-    return 0;
-  }
-  // Only POST and PROPFIND bodies are relayed; any other body is read and
-  // dropped, so that its bytes are never taken for a request of their own.
-  if (!withBody && texts.contentLength > 0) {
-    const int discarded = discardBody(texts.contentLength);
-    if (discarded <= 0) return discarded;
-    if (getOrHead) {
-      // Its head names a body that would never follow.
-      answerWithMessage(pageHost, path, kRefusedMessage);
-      return 1;
-    }
-  }
   // A command that changes a site's data runs only for that site's own page.
   if (analysis.service && !serviceCommandPermitted(host, line, head.lines, pageHost)) {
-    if (withBody && texts.contentLength > 0) {
-      const int discarded = discardBody(texts.contentLength);
-      if (discarded <= 0) return discarded;
-    }
+    const int discarded = discardBody(bodyDue);
+    if (discarded <= 0) return discarded;
     if (!ownQuery) answerWithMessage(pageHost, path, kRefusedMessage);
     return 1;
   }
@@ -401,10 +413,8 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   // request starts where it should; then the event query (or, for the
   // proxy's own requests, the fallback answer) takes its place.
   auto unserved = [&](const char* event) {
-    if (withBody && texts.contentLength > 0) {
-      const int discarded = discardBody(texts.contentLength);
-      if (discarded <= 0) return discarded;
-    }
+    const int discarded = discardBody(bodyDue);
+    if (discarded <= 0) return discarded;
     if (ownFollowUp) {
       answerUnserved(*this, pageHost, path);
     } else if (!ownQuery) {
@@ -414,6 +424,12 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     return 1;
   };
 
+  // Other methods (CONNECT included: no tunnel is built) are never
+  // forwarded; each gets the refusal in its place, without a connection.
+  if (!getOrHead && !withBody) {
+    answerWithMessage(pageHost, path, kRefusedMessage);
+    return 1;
+  }
   // Another site is checked by its host and port: a record for one port of
   // a host never opens its other ports.
   std::string crossSiteTarget = host;
@@ -430,10 +446,8 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   int slot = -1;
   VLClient* client = clientFor(host, target.port, slot);
   if (client == nullptr || client->connectForRequest() == 0) return unserved(kNoWebEvent);
-  // Other methods are never forwarded (and get no answer).
-  if (!getOrHead && !withBody) return 1;
   const std::string& text = (!proxyHost.empty() && !analysis.service) ? texts.upstream : texts.origin;
-  const std::string method = toUpper(trim(requestMethod(line), true));
+  const std::string method = toUpper(trim(requestMethod(line, upperLine), true));
 
   if (getOrHead) {
     const int id = owner_->nextSequence();

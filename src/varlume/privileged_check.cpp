@@ -14,7 +14,8 @@ const char* const kChangingFileCommands[] = {
 bool beginsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 bool changes(const std::string& service, const std::string& upperPath) {
-  if (service == "EVENT") return !beginsWith(upperPath, "/GETEVENT");
+  // The event service's look-up and its version change nothing.
+  if (service == "EVENT") return !beginsWith(upperPath, "/GETEVENT") && !beginsWith(upperPath, "/GETVERSION");
   if (service != "FILE") return false;
   for (const char* command : kChangingFileCommands) {
     if (beginsWith(upperPath, command)) return true;

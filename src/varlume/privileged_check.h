@@ -12,7 +12,10 @@
 bool serviceCommandPermitted(const std::string& service, const std::string& requestLine,
                              const std::vector<std::string>& lines, const std::string& pageHost);
 
-// Whether a service command changes data (the path as the service reads it).
+// Whether a service command changes data (the path as the service reads it):
+// every event-service command but /GETEVENT and /GETVERSION, and the file
+// service's commands that make, save, rename or remove, list the cache, or
+// set the proxy.
 bool isChangingCommand(const std::string& service, const std::string& path);
 
 // The host a Referer or Origin value names, lower-cased, without a default
