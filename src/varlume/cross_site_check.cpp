@@ -74,13 +74,21 @@ bool crossSiteAllowed(const std::string& pageHost, const std::string& targetHost
     if (!crossSitePath(requestLine, path)) return false;
     if (equalsIgnoreCase(trim(targetHost, true), trim(pageHost, true))) return true;
 
+    if (!findRecord) return false;
     VLCrossSiteRecord record;
-    if (!findRecord || !findRecord(record, pageHost, targetHost)) return false;
+    // The default port may be named or not ("site:80" is "site").
+    const std::string site = trim(targetHost, true);
+    const bool defaultPort = site.size() > 3 && site.compare(site.size() - 3, 3, ":80") == 0;
+    if (!findRecord(record, pageHost, site) &&
+        !(defaultPort && findRecord(record, pageHost, site.substr(0, site.size() - 3)))) {
+      return false;
+    }
     // This machine is reached only by what a server of it declared.
-    if (isLoopbackTarget(targetHost) && !record.fromAnswer()) return false;
+    if (isLoopbackTarget(site) && !record.fromAnswer()) return false;
     // Refused when either form of the path is refused: escapes, "//" and
     // dot segments never lead past a deny pattern.
-    return record.allows(targetHost, path) && record.allows(targetHost, normalisedPath(path));
+    const std::string declared = record.getDomain();
+    return record.allows(declared, path) && record.allows(declared, normalisedPath(path));
   } catch (const std::exception&) {
     return false;
   }

@@ -262,6 +262,10 @@ TEST_F(CrossSiteCheck, AnotherSiteNeedsACurrentRecordThatAllowsThePath) {
   };
   for (const char* request : refused) EXPECT_FALSE(allowed("pagea.test", "siteb.test", request)) << request;
   EXPECT_TRUE(allowed("pagea.test", "siteb.test", "GET /public?x=/private HTTP/1.1\r\n"));
+  // The default port named or not; any other port is a site of its own.
+  EXPECT_TRUE(allowed("pagea.test", "siteb.test:80", line));
+  EXPECT_FALSE(allowed("pagea.test", "siteb.test:80", "GET /private HTTP/1.1\r\n"));
+  EXPECT_FALSE(allowed("pagea.test", "siteb.test:8080", line));
 }
 
 TEST_F(CrossSiteCheck, ThisMachinePassesOnlyByADeclarationItServed) {
