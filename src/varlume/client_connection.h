@@ -110,6 +110,9 @@ class VLClientConnection : public VLObject {
   void deliverWhatIsDue();
   // The end-of-connection steps; frees the entry.
   void endConnection();
+  // Monotonic milliseconds of the last progress of the answers due: a
+  // notice read, an answer sent, bytes from a server.
+  std::int64_t lastProgress() const;
   // Routes a read head (forwarding half of handleRequest).
   int routeRequest(VLRequestHead& head);
   // The event follow-up of a request that could not be served
