@@ -26,6 +26,9 @@ std::string programFolder(const std::filesystem::path& folder) {
   return platform::fromSystemPath(folder.string()) + "\\";
 }
 
+std::filesystem::path tempFolder;
+std::filesystem::path dataFolder;
+
 class ReadingHandler : public VLGenericHandler {
  public:
   ReadingHandler() : VLGenericHandler(20) {}
@@ -37,8 +40,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char pattern[] = "/tmp/vlfuzz-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) std::abort();
   const std::filesystem::path root(pattern);
-  std::filesystem::create_directories(root / "temp");
-  std::filesystem::create_directories(root / "data");
+  tempFolder = root / "temp";
+  dataFolder = root / "data";
+  std::filesystem::create_directories(tempFolder);
+  std::filesystem::create_directories(dataFolder);
   tempDirectory = programFolder(root / "temp");
   storageRoot = programFolder(root / "data");
   return 0;
@@ -65,6 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   handler->reset();
   handler->adoptSocket(platform::kInvalidSocket);
+  // Reading never leaves a file behind, nor writes into the data root.
+  if (!std::filesystem::is_empty(tempFolder) || !std::filesystem::is_empty(dataFolder)) __builtin_trap();
   platform::closeSocket(writer);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "support/chromium.h"
 #include "support/event_service.h"
@@ -81,6 +82,29 @@ submitted = true;
 document.getElementById('upload').submit();
 </script></body></html>)";
 
+// A page of one site that reads another site through the proxy's web form,
+// before and after that site's declaration.
+const char kCrossSitePage[] = R"(<!DOCTYPE html>
+<html><head><title>Cross-site</title></head><body><script>
+const log = [];
+function done(text) { log.push(text); }
+// A refused read is redirected to the portal, on another host: the page
+// sees only that it was redirected.
+async function probe(path) {
+  const answer = await fetch('/varlume/web/b.example' + path, {redirect: 'manual'});
+  if (answer.type === 'opaqueredirect') return 'redirected';
+  return answer.status + ' ' + await answer.text();
+}
+async function run() {
+  done('before: ' + await probe('/public.txt'));
+  await fetch('/varlume/event/CROSSSITESCRIPT?b.example');
+  done('after: ' + await probe('/public.txt'));
+  done('denied: ' + await probe('/private/secret.txt'));
+}
+run().catch(error => done('failed: ' + error))
+     .finally(() => fetch('/report', {method: 'POST', body: log.join(' | ')}));
+</script></body></html>)";
+
 // The text between the element's start tag (id="<id>") and its end.
 std::string elementText(const std::string& dom, const std::string& id) {
   const std::size_t at = dom.find("id=\"" + id + "\"");
@@ -89,6 +113,12 @@ std::string elementText(const std::string& dom, const std::string& id) {
   const std::size_t end = dom.find('<', start);
   if (start == std::string::npos || end == std::string::npos) return std::string();
   return dom.substr(start + 1, end - start - 1);
+}
+
+// A PNG picture: its signature and header chunk.
+bool isPng(const std::string& png) {
+  static const char kSignature[] = "\x89PNG\r\n\x1a\n";
+  return png.size() > 16 && png.compare(0, 8, kSignature) == 0 && png.compare(12, 4, "IHDR") == 0;
 }
 
 // The origin: answers each absolute request line by site and path, and
@@ -126,6 +156,10 @@ class ScriptedOrigin {
         {"http://a.example/app.js", {"text/javascript", kAppScript}},
         {"http://a.example/logo.png", {"image/png", logo_}},
         {"http://a.example/files.html", {"text/html", kFilesPage}},
+        {"http://a.example/cross.html", {"text/html", kCrossSitePage}},
+        {"http://b.example/varlume.txt", {"text/plain", "domain=b.example\ndeny\npath=/private*\n"}},
+        {"http://b.example/public.txt", {"text/plain", "public text of b"}},
+        {"http://b.example/private/secret.txt", {"text/plain", "secret text of b"}},
     };
     const auto found = pages.find(url);
     if (found == pages.end()) {
@@ -146,9 +180,19 @@ class BrowserThroughSystem : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(origin.listening());
     ASSERT_TRUE(services.copy(box, {"varlumefile", "varlumeevent"}));
+    // The shipped data files in the working folder, as in a start from the
+    // program folder: the portal page and its images get installed.
+    const std::string work = box.makeFolder("work");
+    for (const std::string& name : sandbox::folderNames(VARLUME_PROGRAM_DIR)) {
+      const std::string path = std::string(VARLUME_PROGRAM_DIR) + "/" + name;
+      if (name.find('.') == std::string::npos || !sandbox::isFile(path)) continue;  // the programs
+      ASSERT_TRUE(sandbox::writeFile(work + "/" + name, sandbox::readFile(path).value_or("")));
+    }
     base = proxytest::freeServicesBase({0, 1, 2, 3});
     ASSERT_GT(base, 0);
-    ASSERT_TRUE(proxy.start(box, base, {"-x", "127.0.0.1", "-y", std::to_string(origin.port())}));
+    std::vector<std::string> arguments;
+    if (upstream) arguments = {"-x", "127.0.0.1", "-y", std::to_string(origin.port())};
+    ASSERT_TRUE(proxy.start(box, base, arguments));
     browser = std::make_unique<browsertest::VLChromium>(box, proxy.port());
     const std::string reason = browser->unavailableReason();
     if (!reason.empty()) GTEST_SKIP() << reason;
@@ -171,6 +215,14 @@ class BrowserThroughSystem : public ::testing::Test {
   proxytest::VLProxyProcess proxy;
   std::unique_ptr<browsertest::VLChromium> browser;
   int base = 0;
+  // The origin stands behind varlume as its upstream proxy.
+  bool upstream = true;
+};
+
+// varlume without an upstream: it reaches sites itself, here only loopback ones.
+class BrowserWithoutUpstream : public BrowserThroughSystem {
+ protected:
+  BrowserWithoutUpstream() { upstream = false; }
 };
 
 TEST_F(BrowserThroughSystem, EverySubResourceOfAPageArrivesAndItsScriptRuns) {
@@ -207,6 +259,34 @@ TEST_F(BrowserThroughSystem, APageSavesListsAndReadsFilesAndRecordsAnEvent) {
   // The page itself came from the origin; the service requests never did.
   EXPECT_EQ(origin.count("http://a.example/files.html"), 1);
   EXPECT_EQ(origin.count("http://a.example/varlume/file/SCANDIR?Name=notes"), 0);
+}
+
+TEST_F(BrowserThroughSystem, ACrossSiteReadPassesOnlyOnceTheSiteDeclaredIt) {
+  const std::string report = "http://a.example/report";
+  EXPECT_TRUE(browser->openUntil("http://a.example/cross.html", [&] { return origin.count(report) > 0; }))
+      << browser->lastErrors();
+  EXPECT_EQ(origin.bodyOf(report), "before: redirected | after: 200 public text of b | denied: redirected");
+  EXPECT_EQ(origin.count("http://b.example/varlume.txt"), 1);
+  EXPECT_EQ(origin.count("http://b.example/public.txt"), 1);
+  EXPECT_EQ(origin.count("http://b.example/private/secret.txt"), 0);
+}
+
+TEST_F(BrowserWithoutUpstream, AnUnreachableSiteEndsOnThePortalPage) {
+  const std::string site = "127.0.0.1:" + std::to_string(sandbox::freeLoopbackPorts(1)[0]);
+  const std::string page = dom("http://" + site + "/");
+  EXPECT_NE(page.find("<title>Varlume Portal</title>"), std::string::npos) << page;
+  EXPECT_NE(page.find("data-host=\"" + site + "\""), std::string::npos) << page;
+
+  // A blank page of the same size compresses to a small picture; the
+  // portal's text and images make it several times larger.
+  const std::string picture = box.root() + "/portal.png";
+  const std::string blank = box.root() + "/blank.png";
+  ASSERT_TRUE(browser->screenshot("http://" + site + "/", picture)) << browser->lastErrors();
+  ASSERT_TRUE(browser->screenshot("data:text/html,<body></body>", blank)) << browser->lastErrors();
+  const std::string portalBytes = sandbox::readFile(picture).value_or("");
+  const std::string blankBytes = sandbox::readFile(blank).value_or("");
+  ASSERT_TRUE(isPng(portalBytes) && isPng(blankBytes));
+  EXPECT_GT(portalBytes.size(), 4 * blankBytes.size()) << portalBytes.size() << " against " << blankBytes.size();
 }
 
 }  // namespace
