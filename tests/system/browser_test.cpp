@@ -13,17 +13,13 @@
 #include "support/chromium.h"
 #include "support/event_service.h"
 #include "support/origin_server.h"
-#include "support/proxy_process.h"
 #include "support/sandbox.h"
-#include "support/service_copies.h"
-#include "support/service_process.h"
+#include "support/whole_system.h"
 
 namespace {
 
 using origin::VLReceived;
 using origin::VLReply;
-
-constexpr int kServiceStartMs = 30000;
 
 const std::string kFileSuccess =
     "<Varlume><ErrorCode> 0 </ErrorCode><ErrorReason>Success</ErrorReason><VarlumeFile></VarlumeFile></Varlume>";
@@ -179,26 +175,10 @@ class BrowserThroughSystem : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(origin.listening());
-    ASSERT_TRUE(services.copy(box, {"varlumefile", "varlumeevent"}));
-    // The shipped data files in the working folder, as in a start from the
-    // program folder: the portal page and its images get installed.
-    const std::string work = box.makeFolder("work");
-    for (const std::string& name : sandbox::folderNames(VARLUME_PROGRAM_DIR)) {
-      const std::string path = std::string(VARLUME_PROGRAM_DIR) + "/" + name;
-      if (name.find('.') == std::string::npos || !sandbox::isFile(path)) continue;  // the programs
-      ASSERT_TRUE(sandbox::writeFile(work + "/" + name, sandbox::readFile(path).value_or("")));
-    }
-    base = proxytest::freeServicesBase({0, 1, 2, 3});
-    ASSERT_GT(base, 0);
-    std::vector<std::string> arguments;
-    if (upstream) arguments = {"-x", "127.0.0.1", "-y", std::to_string(origin.port())};
-    ASSERT_TRUE(proxy.start(box, base, arguments));
-    browser = std::make_unique<browsertest::VLChromium>(box, proxy.port());
+    ASSERT_TRUE(system.start(upstream ? origin.port() : 0));
+    browser = std::make_unique<browsertest::VLChromium>(box, system.proxyPort());
     const std::string reason = browser->unavailableReason();
     if (!reason.empty()) GTEST_SKIP() << reason;
-    ASSERT_TRUE(sandbox::waitUntil(
-        [&] { return servicetest::isListening(base) && servicetest::isListening(base + 3); },
-        kServiceStartMs));
   }
 
   std::string dom(const std::string& url) {
@@ -207,14 +187,12 @@ class BrowserThroughSystem : public ::testing::Test {
     return text;
   }
 
-  // Members end in reverse order: the browser, the proxy, the services it
-  // started, the origin, then the folders.
+  // Members end in reverse order: the browser, the programs, the origin,
+  // then the folders.
   sandbox::VLSandbox box;
   ScriptedOrigin origin;
-  servicetest::VLServiceCopies services;
-  proxytest::VLProxyProcess proxy;
+  servicetest::VLWholeSystem system{box};
   std::unique_ptr<browsertest::VLChromium> browser;
-  int base = 0;
   // The origin stands behind varlume as its upstream proxy.
   bool upstream = true;
 };
