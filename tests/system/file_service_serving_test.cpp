@@ -128,8 +128,10 @@ TEST_F(FileServing, HostilePairsAreAnsweredInBoundedTime) {
   sandbox::writeFile(home() + "/large.txt", std::string(16 << 20, 'b'));
   std::string pairs = "VLReplaceCount=100000";
   for (int i = 1; i <= 30; ++i) pairs += "&VLReplaceKey" + std::to_string(i) + "=k" + std::to_string(i);
-  EXPECT_EQ(request("POST", "/large.txt", "site.example", "", pairs).head.rfind("HTTP/1.1 500 ", 0), 0u);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  // The bound is loose: the sanitizer build on a busy machine is many times
+  // slower, and what it guards against is a run without end.
+  EXPECT_EQ(request("POST", "/large.txt", "site.example", "", pairs, 100000).head.rfind("HTTP/1.1 500 ", 0), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
 }
 
 TEST_F(FileServing, Base64Downloads) {
