@@ -6,6 +6,7 @@
 // exactly one answer, in its place.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -180,8 +181,14 @@ TEST_F(CrossSiteRoad, UnreachableSiteGetsThePortalInItsPlace) {
   ASSERT_GE(event->received().size(), 2u);
   EXPECT_EQ(event->received()[0].head,
             "GET /getEvent?Path=/a?b=1&Event=NOWEB HTTP/1.1\r\nHost: " + site + "\r\n\r\n");
-  EXPECT_EQ(file->received()[1].method(), "HEAD");
-  EXPECT_EQ(headerValue(file->received()[0].head, "Host"), kPrivileged);
+  // The follow-ups travel on connections of their own: any arrival order.
+  int heads = 0;
+  for (const VLReceived& r : file->received()) {
+    if (r.path().rfind("/getPortal?", 0) != 0) continue;
+    heads += r.method() == "HEAD" ? 1 : 0;
+    EXPECT_EQ(headerValue(r.head, "Host"), kPrivileged);
+  }
+  EXPECT_EQ(heads, 1);
   EXPECT_TRUE(noPartFilesLeft());
 }
 
@@ -196,11 +203,13 @@ TEST_F(CrossSiteRoad, RegisteredEventsAnswerEachByItsOwnEvent) {
   const std::string expected = plainReply("file /noweb.html?a=1") + plainReply("file /refused.html?a=1") +
                                plainReply("file /refused.html?a=1", true);
   EXPECT_EQ(ask(requests, expected.size() + 1), expected);
-  const std::vector<VLReceived> asked = file->received();
-  ASSERT_EQ(asked.size(), 3u);
-  EXPECT_EQ(asked[0].head, "GET /noweb.html?a=1 HTTP/1.1\r\nHost: " + site + "\r\nReferrer: event\r\n\r\n");
-  EXPECT_EQ(asked[1].head, "GET /refused.html?a=1 HTTP/1.1\r\nHost: site.example\r\nReferrer: event\r\n\r\n");
-  EXPECT_EQ(asked[2].method(), "HEAD");
+  std::vector<std::string> asked;
+  for (const VLReceived& r : file->received()) asked.push_back(r.head);
+  std::sort(asked.begin(), asked.end());
+  EXPECT_EQ(asked, (std::vector<std::string>{
+                       "GET /noweb.html?a=1 HTTP/1.1\r\nHost: " + site + "\r\nReferrer: event\r\n\r\n",
+                       "GET /refused.html?a=1 HTTP/1.1\r\nHost: site.example\r\nReferrer: event\r\n\r\n",
+                       "HEAD /refused.html?a=1 HTTP/1.1\r\nHost: site.example\r\nReferrer: event\r\n\r\n"}));
 }
 
 TEST_F(CrossSiteRoad, ASlowEventServiceStillGivesTheEvent) {
