@@ -121,6 +121,12 @@ class CrossSiteRoad : public ::testing::Test {
       return VLReply::untilClose("domain=siteb.test\ndeny\npath=/private*\nallow\nfrom=pagea.test\npath=/private/shared*\n");
     }
     if (host.rfind("many", 0) == 0 && declaration) return VLReply::untilClose("deny\npath=/blocked*\n");
+    if (host == "huge.test" && declaration) {
+      // A declaration past the size bound: what lies beyond it is not read.
+      std::string body = "deny\npath=/early*\n";
+      while (body.size() < 1536 * 1024) body += "# filler filler filler filler filler filler filler\n";
+      return VLReply::untilClose(body + "path=/late*\n");
+    }
     if (host == "sitec.test") {
       return VLReply::bytes("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>gone</html>\n",
                             VLReply::After::Close);
@@ -306,6 +312,17 @@ TEST_F(CrossSiteRoad, ManySitesAreFetchedUpToTheBound) {
   EXPECT_EQ(webRequestsFor("/varlume.txt"), 35);
   EXPECT_EQ(webRequestsFor("many120.test/varlume.txt"), 0);
   EXPECT_EQ(webRequestsFor("many119.test/varlume.txt"), 1);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+TEST_F(CrossSiteRoad, ADeclarationIsReadUpToItsSizeBound) {
+  start(true);
+  std::string answer = ask(pageGet("http://pagea.test/varlume/event/CROSSSITESCRIPT?huge.test", "pagea.test"), 100000);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK", 0), 0u);
+  answer = ask(get("http://pagea.test/varlume/web/huge.test/early", "pagea.test"), 100000);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 302", 0), 0u) << answer;
+  const std::string late = plainReply("huge.test http://huge.test/late");
+  EXPECT_EQ(ask(get("http://pagea.test/varlume/web/huge.test/late", "pagea.test"), late.size() + 1), late);
   EXPECT_TRUE(noPartFilesLeft());
 }
 
