@@ -262,6 +262,14 @@ bool setLinger(Socket socket, bool on, int seconds) {
   return true;
 }
 
+bool setNoDelay(Socket socket) {
+  EntryRef entry = acquire(socket);
+  if (!entry) return false;
+  const int on = 1;
+  if (::setsockopt(entry->descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) return failWithErrno();
+  return true;
+}
+
 bool setBufferSizes(Socket socket, int receiveBytes, int sendBytes) {
   EntryRef entry = acquire(socket);
   if (!entry) return false;

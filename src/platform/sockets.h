@@ -72,6 +72,9 @@ bool shutdownSocket(Socket socket, ShutdownHow how);
 bool setReuseAddress(Socket socket);
 bool setLinger(Socket socket, bool on, int seconds);
 bool setBufferSizes(Socket socket, int receiveBytes, int sendBytes);
+// Sends each write at once instead of holding a short segment back until
+// the peer acknowledges the last one.
+bool setNoDelay(Socket socket);
 bool setBlocking(Socket socket, bool blocking);
 
 // `address` in host order. Ports outside 0..65535 are refused (kErrInvalid).
