@@ -218,6 +218,25 @@ TEST_F(CrossSiteRoad, RegisteredEventsAnswerEachByItsOwnEvent) {
                        "HEAD /refused.html?a=1 HTTP/1.1\r\nHost: site.example\r\nReferrer: event\r\n\r\n"}));
 }
 
+TEST_F(CrossSiteRoad, AFollowUpThatCannotBeServedRaisesNoQuery) {
+  start(false);
+  const std::string closed = "127.0.0.1:" + std::to_string(closedPort());
+  // The first follow-up is refused by the check, the second cannot connect.
+  registerEvent("/x", "NOCROSSSCRIPT", "/varlume/web/q.example/again");
+  registerEvent("/y", "NOCROSSSCRIPT", "/varlume/web/" + closed + "/y");
+  const std::string requests = get("http://p.example/varlume/web/q.example/x", "p.example") +
+                               get("http://" + closed + "/varlume/web/other.example/y", closed) +
+                               get("http://p.example/varlume/file/after", "p.example");
+  const std::string answer = ask(requests, 100000);
+  const std::string none = "HTTP/1.1 500 No response from server.\r\n";
+  ASSERT_EQ(answer.rfind(none, 0), 0u) << answer;
+  EXPECT_NE(answer.find(none, none.size()), std::string::npos) << answer;
+  const std::string after = plainReply("file /after");
+  ASSERT_GE(answer.size(), after.size());
+  EXPECT_EQ(answer.substr(answer.size() - after.size()), after);
+  EXPECT_EQ(event->received().size(), 2u);
+}
+
 TEST_F(CrossSiteRoad, ASlowEventServiceStillGivesTheEvent) {
   start(false);
   eventDelayMs = 1200;
