@@ -617,4 +617,13 @@ int officialHostName(const std::string& host, std::string& officialName) {
   }
 }
 
+bool numericIPv4(const std::string& text, std::uint32_t& address) {
+  in_addr parsed{};
+  if (text.empty() || text.find('\0') != std::string::npos || ::inet_aton(text.c_str(), &parsed) == 0) {
+    return false;
+  }
+  address = ntohl(parsed.s_addr);
+  return true;
+}
+
 }  // namespace platform

@@ -144,4 +144,9 @@ bool localHostName(std::string& name);
 // kErrOther.
 int officialHostName(const std::string& host, std::string& officialName);
 
+// An IPv4 address in any numeric form the name look-up takes as one (dotted,
+// shortened as "127.1", hex, octal or one number), in host byte order.
+// False for every other text.
+bool numericIPv4(const std::string& text, std::uint32_t& address);
+
 }  // namespace platform
