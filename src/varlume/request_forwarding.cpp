@@ -74,6 +74,10 @@ VLForwardTexts rewriteHeaders(const VLRequestHead& head, bool service, const std
       if (i != lengthIndex) continue;
     } else if (startsWith(upper, "PROXY-CONNECTION:")) {
       continue;
+    } else if (startsWith(upper, "UPGRADE:")) {
+      // No tunnel is built: a server that switched protocols would have
+      // its later bytes read as the answers to other requests.
+      continue;
     } else if (service && upper.find("CONTENT-LENGTH:") != std::string::npos) {
       continue;  // a look-alike of the length line would mislead a service's reading
     } else if (startsWith(upper, "HOST:")) {

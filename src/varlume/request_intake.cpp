@@ -12,13 +12,15 @@ bool isNameByte(char c) {
 }
 
 // A line that a server behind the proxy could split or join differently
-// from the proxy: a zero byte, a CR anywhere but right before the final LF,
-// or (for a header line) anything but a name directly followed by ":".
+// from the proxy: a control byte other than tab (a zero byte, a CR anywhere
+// but right before the final LF, a vertical tab...), or (for a header
+// line) anything but a name directly followed by ":".
 bool isMalformed(const std::string& line, bool headerLine) {
   const std::size_t end = line.size() - 1;  // the LF
   const std::size_t textEnd = end > 0 && line[end - 1] == '\r' ? end - 1 : end;
   for (std::size_t i = 0; i < textEnd; ++i) {
-    if (line[i] == '\0' || line[i] == '\r') return true;
+    const unsigned char byte = static_cast<unsigned char>(line[i]);
+    if ((byte < 32 && byte != '\t') || byte == 127) return true;
   }
   if (!headerLine || textEnd == 0) return false;
   std::size_t i = 0;
