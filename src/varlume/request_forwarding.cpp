@@ -6,13 +6,8 @@
 
 namespace {
 
-// The line without its line end ("\r\n", "\n" or a lone "\r").
-std::string withoutLineEnd(const std::string& line) {
-  std::size_t end = line.size();
-  if (end > 0 && line[end - 1] == '\n') --end;
-  if (end > 0 && line[end - 1] == '\r') --end;
-  return line.substr(0, end);
-}
+// The line without its line end.
+std::string withoutLineEnd(const std::string& line) { return line.substr(0, lineTextEnd(line)); }
 
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;

@@ -16,12 +16,8 @@ bool isNameByte(char c) {
 // but right before the final LF, a vertical tab...), or (for a header
 // line) anything but a name directly followed by ":".
 bool isMalformed(const std::string& line, bool headerLine) {
-  const std::size_t end = line.size() - 1;  // the LF
-  const std::size_t textEnd = end > 0 && line[end - 1] == '\r' ? end - 1 : end;
-  for (std::size_t i = 0; i < textEnd; ++i) {
-    const unsigned char byte = static_cast<unsigned char>(line[i]);
-    if ((byte < 32 && byte != '\t') || byte == 127) return true;
-  }
+  const std::size_t textEnd = lineTextEnd(line);
+  if (holdsControlByte(line, textEnd)) return true;
   if (!headerLine || textEnd == 0) return false;
   std::size_t i = 0;
   while (i < textEnd && isNameByte(line[i])) ++i;
@@ -92,7 +88,10 @@ VLRequestAnalysis analyseRequest(VLRequestHead& head, std::string& browserUrl) {
   head.setLine(0, requestLine);
   analysis.service = isServiceHost(requestLine, head.upperLines[0], head.upperLines[h]);
   head.setLine(0, requestLine);
+  // The Host line as it will leave: a decoded %0D or %0A in it is refused
+  // wherever it stands, its ends included.
   analysis.accepted = isSafeHostText(analysis.target.pageHost, !analysis.service) &&
-                      isSafeHostText(hostValue(hostLine), false);
+                      isSafeHostText(hostValue(hostLine), false) &&
+                      !holdsControlByte(hostLine, lineTextEnd(hostLine));
   return analysis;
 }

@@ -180,6 +180,8 @@ TEST(RefusedHeads, UnsafeHostsAndMissingHost) {
       "GET http://site%5c..%5cx/varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
       "GET http://a/../varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
       "GET http://a.example/ HTTP/1.1\r\nHost: a.example%0d%0aX-Evil: 1:80\r\n\r\n",
+      "GET http://a.example/ HTTP/1.1\r\nHost: a.example%0d%0d:80\r\n\r\n",  // CRs at its end
+      "GET http://a.example/ HTTP/1.1\r\nHost: a.example%0a%0a:80\r\n\r\n",
       "GET /varlume/file/x HTTP/1.1\r\nHost: \r\n\r\n",       // empty page host, service
       "GET http://site.example%00x/varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
       "GET /x HTTP/1.1\r\n\r\n",                               // no Host, origin form
