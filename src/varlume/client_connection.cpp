@@ -29,6 +29,11 @@ constexpr int kBodyPiece = 65536;
 // after the proxy's last byte, so that a reset never destroys answer bytes
 // still on their way.
 constexpr int kDrainMs = 2000;
+// After the browser's end of input: how long the answers due may make no
+// progress before the connection ends.
+constexpr int kStalledAfterCloseMs = 1000;
+// How long the end of a connection waits for its relays to leave.
+constexpr int kRelaysEndMs = 2000;
 
 // The hosts that name a local service program (the outgoing connection
 // maps each to its own port).
@@ -134,13 +139,26 @@ void VLClientConnection::run() {
   platform::socketsCleanup();
 }
 
+std::int64_t VLClientConnection::lastProgress() const {
+  std::int64_t last = responder_.lastProgress();
+  for (const auto& client : clients_) last = std::max(last, client->lastInput());
+  return last;
+}
+
 void VLClientConnection::deliverWhatIsDue() {
-  // The responder answers every request within its no-notice wait, so this
-  // ends; the limit only guards against a responder that cannot send.
-  const std::int64_t deadline =
-      platform::monotonicMilliseconds() + (VLResponder::kNoNoticeSeconds + 15) * 1000;
+  // An end of input is a half close or a browser that left; only sending
+  // would tell them apart. So the answers due are delivered while they make
+  // progress (a browser that left resets the first send), and a second
+  // without any ends the connection: a browser that left never holds its
+  // entry until its answers time out.
+  const std::int64_t start = platform::monotonicMilliseconds();
+  const std::int64_t deadline = start + (VLResponder::kNoNoticeSeconds + 15) * 1000;
+  auto progressing = [&] {
+    const std::int64_t now = platform::monotonicMilliseconds();
+    return now < deadline && now - std::max(start, lastProgress()) < kStalledAfterCloseMs;
+  };
   while (getState() == kRunning && responder_.browserSocket() != kInvalidSocket &&
-         !responder_.isIdle() && platform::monotonicMilliseconds() < deadline) {
+         !responder_.isIdle() && progressing()) {
     {
       VLAppLock lock(kPoolMutex);
       responder_.startUnlessRunning();
@@ -167,9 +185,17 @@ void VLClientConnection::endConnection() {
   readAhead_.clear();
   readPosition_ = 0;
 
+  // The relays are stopped and their sockets closed, which ends their waits
+  // at once; the sweep of the part files follows only when they have left,
+  // so none writes a part after it (a stopped relay announces no more).
   for (auto& client : clients_) client->stop();
+  for (auto& client : clients_) client->closeSockets();
+  const std::int64_t relaysDeadline = platform::monotonicMilliseconds() + kRelaysEndMs;
   for (auto& client : clients_) {
-    for (int i = 0; i < 35 && client->relayRunning(); ++i) pause250();
+    while ((client->relayRunning() || client->bodyActive() > 0) &&
+           platform::monotonicMilliseconds() < relaysDeadline) {
+      pause250();
+    }
     client->closeSockets();
   }
   responder_.removeUndelivered();
@@ -177,6 +203,7 @@ void VLClientConnection::endConnection() {
   closeResponderNotices();
   stop();
   setInUse(false);
+  if (owner_ != nullptr) owner_->entryFreed();
 }
 
 void VLClientConnection::closeResponderNotices() {
@@ -476,6 +503,7 @@ int VLClientConnection::discardBody(std::int64_t length) {
 
 void VLClientConnection::startRelay(VLClient& client) {
   client.setNotificationPort(notificationPort_);
+  client.setResponder(&responder_);
   client.startRelay();
 }
 

@@ -108,6 +108,9 @@ class VLClientConnection : public VLObject {
   // Answers a request that cannot be read on with the refusal in its place
   // and reads no more requests; returns 0.
   int refuseAndStopReading();
+  // Monotonic milliseconds of the last progress of the answers due: a
+  // notice read, an answer sent, bytes from a server.
+  std::int64_t lastProgress() const;
   // Routes a read head (forwarding half of handleRequest).
   int routeRequest(VLRequestHead& head);
   // Reads and drops `length` body bytes of a request that is not relayed

@@ -4,7 +4,10 @@
 // out the request numbers shared by all connections: 1, 2, ... 99,999,999 and
 // then 1 again, so every number fits the 12-byte notices.
 #pragma once
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "platform/sockets.h"
 
@@ -37,6 +40,8 @@ class VLServer {
   int nextSequence();
   // A pause, the same as VLObject::sleepFor.
   void waitFor(int seconds, int microseconds);
+  // An entry's connection ended: wakes the accept loop when it waits for one.
+  void entryFreed();
 
   // An entry is free when it serves no browser and neither its connection
   // thread nor its responder thread is still inside its body.
@@ -54,4 +59,8 @@ class VLServer {
   std::unique_ptr<VLClientConnection> pool_[kPoolCapacity];
   int mutexIndex_;
   int sequence_ = 0;
+  // Ends of connections, counted, for the accept loop's wait.
+  std::mutex freedMutex_;
+  std::condition_variable freed_;
+  std::uint64_t freedCount_ = 0;
 };
