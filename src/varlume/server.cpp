@@ -20,6 +20,8 @@ namespace {
 // browsers wait in the listen backlog meanwhile.
 constexpr int kBusyPauseMicroseconds = 50000;
 constexpr int kAcceptWaitMs = 10000;
+// The process-wide mutex that also guards the pool and every client queue.
+constexpr int kCrossSiteMutex = 0;
 // After an entry was freed: the look again for its thread to have left.
 constexpr int kFreedLookMicroseconds = 200;
 
@@ -110,6 +112,26 @@ int VLServer::nextSequence() {
   VLAppLock lock(mutexIndex_);
   sequence_ = sequence_ >= kMaxSequence ? 1 : sequence_ + 1;
   return sequence_;
+}
+
+void VLServer::storeCrossSite(const VLCrossSiteRecord& record) {
+  VLAppLock lock(kCrossSiteMutex);
+  crossSites_.store(record);
+}
+
+bool VLServer::findCrossSite(VLCrossSiteRecord& out, const std::string& pageHost,
+                             const std::string& domain) {
+  bool found = false;
+  {
+    VLAppLock lock(kCrossSiteMutex);
+    found = crossSites_.find(out, pageHost, domain);
+  }
+  // The copy is tested outside the lock.
+  if (found && out.isExpired()) {
+    out.reset();
+    found = false;
+  }
+  return found;
 }
 
 Socket VLServer::serve(int listenPort, int /*internalPort*/) {

@@ -3,15 +3,14 @@
 // sets the failure mark and ends its list of files, and a done copy that
 // cannot be written whole leaves no copy behind, so the script runs again.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 #include <string>
 
 #include "foundation/signature.h"
 #include "startup_scratch.h"
 #include "support/build_signature.h"
+#include "support/file_size_limit.h"
 #include "varlume/browser_scripts.h"
 #include "varlume/public_key.h"
 #include "varlume/script_actions.h"
@@ -22,23 +21,9 @@ constexpr rlim_t kFullAfterBytes = 64;
 
 // While it lives, regular files of this process cannot grow past
 // kFullAfterBytes; writes beyond fail as they do on a full disk.
-class FullDisk {
+class FullDisk : public testsupport::FileSizeLimit {
  public:
-  FullDisk() {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved_;
-    limited.rlim_cur = kFullAfterBytes;
-    setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~FullDisk() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_)(int) = nullptr;
+  FullDisk() : FileSizeLimit(kFullAfterBytes) {}
 };
 
 const std::string kLong(200, 'x');
