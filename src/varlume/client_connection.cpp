@@ -349,15 +349,10 @@ int VLClientConnection::handleRequest() {
         if (received <= 0) return received;
         const VLRequestHead::Status status = head.addByte(byte);
         if (status == VLRequestHead::kComplete) break;
-        // A head beyond the limits cannot be read on: end the connection.
-        // A malformed one is refused in its place first: where it ends,
-        // and so where the next request would begin, is not known.
+        // A head beyond the limits or malformed cannot be read on: where
+        // it ends, and so where the next request would begin, is not known.
         if (status == VLRequestHead::kRefused || status == VLRequestHead::kMalformed) {
-          if (status == VLRequestHead::kMalformed) {
-            answerWithMessage(std::string(), std::string(), kRefusedMessage);
-          }
-          browserDone_ = true;  // nothing more is read; earlier answers still go out
-          return 0;
+          return refuseAndStopReading();
         }
       }
     }
@@ -377,6 +372,12 @@ void VLClientConnection::answerWithMessage(const std::string& host, const std::s
   responder_.startUnlessRunning();
 }
 
+int VLClientConnection::refuseAndStopReading() {
+  answerWithMessage(std::string(), std::string(), kRefusedMessage);
+  browserDone_ = true;  // nothing more is read; the answers due still go out
+  return 0;
+}
+
 int VLClientConnection::routeRequest(VLRequestHead& head) {
   // The proxy's own event query never gets an answer of its own; a
   // follow-up that cannot be served gets the fallback answer, never a query.
@@ -390,10 +391,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   const VLRequestTarget& target = analysis.target;
   const VLForwardTexts texts = rewriteHeaders(head, analysis.service, pageHost, target.port);
   // A body whose end cannot be known would be read as further requests.
-  if (!texts.bodyFramingOk) {
-    browserDone_ = true;  // nothing more is read; earlier answers still go out
-    return 0;
-  }
+  if (!texts.bodyFramingOk) return refuseAndStopReading();
   const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
   const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
   // Whatever becomes of a request, its body is read before its answer, so
