@@ -4,9 +4,12 @@
 // out the request numbers shared by all connections: 1, 2, ... 99,999,999 and
 // then 1 again, so every number fits the 12-byte notices.
 #pragma once
+#include <map>
 #include <memory>
+#include <string>
 
 #include "platform/sockets.h"
+#include "varlume/cache_rules.h"
 
 class VLClientConnection;
 
@@ -46,6 +49,21 @@ class VLServer {
   platform::Socket listenSocket() const { return listenSocket_; }
   int listenPort() const { return listenPort_; }
   int mutexIndex() const { return mutexIndex_; }
+
+  // The cache rules (server_cache_rules.cpp), loaded at start-up before
+  // serve and read-only afterwards. Each load is false when the file
+  // cannot be read, and then changes nothing.
+  bool loadCacheTypes(const std::string& path);
+  bool loadCacheDomains(const std::string& path);
+  // Seconds a response may be kept: -1 with no age limit, 0 not at all.
+  // url is in origin form with its query; key receives the cache key.
+  int cacheLifetime(const std::string& pageHost, const std::string& url, std::string& key) const;
+  // `extension` upper-case, without the dot.
+  bool isCacheForeverType(const std::string& extension) const;
+
+  // Extension -> forever flag, from "CacheTypes.txt".
+  std::map<std::string, bool> cacheTypes;
+  VLCacheRules cacheRules;
 
  private:
   platform::Socket listenSocket_ = platform::kInvalidSocket;
