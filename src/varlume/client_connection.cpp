@@ -351,11 +351,16 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   const VLRequestTarget& target = analysis.target;
   const std::string host = hostValue(head.lines[head.hostIndex]);
   const std::string path = requestPath(line);
+  // A mirror record keeps the query, where MIRRORAS= may name the file.
+  const std::string recordUrl = target.mirror ? requestUrl(line) : path;
 
+  const VLForwardTexts texts = rewriteHeaders(head.lines, head.hostIndex, analysis.service,
+                                              pageHost, target.port);
   // Web requests: a fresh cached copy answers a GET at once.
   VLCacheDecision cache;
   if (!analysis.service) {
-    cache = checkCache(*this, line, host, pageHost, target.mirror);
+    cache = checkCache(*this, line, host, pageHost, target.port, target.mirror,
+                       texts.contentLength > 0 || !texts.bodyFramingOk);
     if (cache.answered) return 1;
   }
 
@@ -371,8 +376,6 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     answerUnserved(*this, pageHost, path);
     return 1;
   }
-  const VLForwardTexts texts = rewriteHeaders(head.lines, head.hostIndex, analysis.service,
-                                              pageHost, target.port);
   // A body whose end cannot be known would be read as further requests.
   if (!texts.bodyFramingOk) {
     browserDone_ = true;  // nothing more is read; earlier answers still go out
@@ -405,7 +408,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     const int id = owner_->nextSequence();
     client->queueRequest(id, method);
     if (eventQuery.empty()) {
-      responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+      responder_.enqueue(id, target.mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
       pendingEventId = -1;
       responder_.startUnlessRunning();
     } else {
@@ -417,7 +420,8 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
 
   // A request to a service names the page host in its Host line.
-  renewPostMarker(line, analysis.service ? trim(pageHost, true) : host);
+  renewPostMarker(line, analysis.service ? trim(pageHost, true) : host,
+                  analysis.service ? 80 : target.port);
   if (client->sendRequest(text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
     return 0;
   }
@@ -436,7 +440,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
   const int id = owner_->nextSequence();
   client->queueRequest(id, method);
-  responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+  responder_.enqueue(id, target.mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
   responder_.startUnlessRunning();
   startRelay(*client);
   return 1;

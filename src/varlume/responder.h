@@ -11,9 +11,11 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/object.h"
@@ -92,9 +94,17 @@ class VLResponder : public VLObject {
     std::string carried;  // bytes of a notice that arrived split
   };
   struct Delivery {
+    // Work done by send, outside the mutexes, in its place in the order.
+    enum Work { kSendFile, kStore, kMirror, kCachedCopy };
+    Delivery(std::string filePath, bool removeAfter, bool closeAfterItem, Work workItem = kSendFile,
+             std::shared_ptr<const VLRequestRecord> workRecord = nullptr)
+        : path(std::move(filePath)), remove(removeAfter), closeAfter(closeAfterItem),
+          work(workItem), record(std::move(workRecord)) {}
     std::string path;
     bool remove = false;
     bool closeAfter = false;  // shut the browser connection after this item
+    Work work = kSendFile;
+    std::shared_ptr<const VLRequestRecord> record;  // kStore and kMirror
   };
 
   // Wake-up pair: a byte on it ends the thread's wait at once.
@@ -110,6 +120,10 @@ class VLResponder : public VLObject {
   void compactLocked();
   void enqueueRecord(const VLRequestRecord& record, const std::string* message);
   void send(const std::vector<Delivery>& items);
+  // A cache hit: a file that cannot be opened gets the 500 page "No response
+  // from server." in its place; one cut after bytes went out closes the
+  // browser connection.
+  void sendCachedCopy(const std::string& path);
 
   std::atomic<platform::Socket> browserSocket_{platform::kInvalidSocket};
   std::vector<Notifier> notifiers_;          // mutex 2 (added under 1 and 2)
