@@ -113,15 +113,7 @@ class ProxyCache : public ::testing::Test {
     for (const VLReceived& r : web.received()) count += r.path() == url ? 1 : 0;
     return count;
   }
-  ::testing::AssertionResult noPartFilesLeft() {
-    if (sandbox::waitUntil([&] { return proxy.partFiles().empty(); }, 5000)) {
-      return ::testing::AssertionSuccess();
-    }
-    ::testing::AssertionResult failure = ::testing::AssertionFailure();
-    failure << "part files left:";
-    for (const std::string& name : proxy.partFiles()) failure << " " << name;
-    return failure;
-  }
+  ::testing::AssertionResult noPartFilesLeft() { return proxytest::noPartFilesLeft(proxy); }
 
   sandbox::VLSandbox box;
   VLOriginServer web{originScript};
