@@ -62,6 +62,7 @@ bool VLDirectory::statPath(const std::string& path, VLStatRecord* record) {
   } else {
     if (status.isRegular) record->mode = kRegularBit;
     record->size = static_cast<std::uint32_t>(status.size);
+    record->fullSize = status.size;
   }
   record->modificationTime = status.modificationTime;
   return true;
@@ -200,7 +201,8 @@ bool VLDirectory::listDirectory(const std::string& dir) {
   entries_.clear();
   if (folder.empty()) folder = currentDirectory();  // the bare pattern "*"
   std::vector<platform::ListedEntry> listed;
-  if (!platform::listFolder(folder, listed)) return true;
+  lastListingRead_ = platform::listFolder(folder, listed);
+  if (!lastListingRead_) return true;
   for (const platform::ListedEntry& item : listed) {
     if (item.name == "." || item.name == "..") continue;
     if (!filterNames_.empty()) {
@@ -215,7 +217,8 @@ bool VLDirectory::listDirectory(const std::string& dir) {
     }
     VLStatRecord record;
     record.mode = item.isDirectory ? kDirectoryBit : 0;
-    record.size = item.isDirectory ? 0 : item.size;
+    record.fullSize = item.isDirectory ? 0 : item.size;
+    record.size = static_cast<std::uint32_t>(record.fullSize);
     record.modificationTime = item.modificationTime;
     VLDirEntry entry;
     entry.setName(item.name);

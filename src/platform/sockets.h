@@ -83,6 +83,17 @@ int localPort(Socket socket);
 // when not null. kInvalidSocket on failure.
 Socket acceptSocket(Socket listener, std::uint32_t* peerAddress = nullptr);
 
+// An IPv4 address (host order) and port.
+struct Endpoint {
+  std::uint32_t address = 0;
+  int port = 0;
+  bool operator==(const Endpoint& other) const {
+    return address == other.address && port == other.port;
+  }
+};
+// The local and the peer's address of a connected socket; false on failure.
+bool socketEndpoints(Socket socket, Endpoint& local, Endpoint& peer);
+
 // Connects to host:port (a name or dotted address; IPv4), giving up after
 // `timeoutSeconds` (kErrTimedOut; zero or less: no limit). An empty host is
 // 127.0.0.1. The socket keeps its blocking mode.

@@ -7,6 +7,7 @@
 #include "foundation/app.h"
 #include "foundation/strings.h"
 #include "platform/clock.h"
+#include "platform/peer_user.h"
 #include "varlume/cache_lookup.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/event_followup.h"
@@ -217,6 +218,11 @@ void VLClientConnection::takeNotice() {
   const Socket socket = acceptNotification(notificationListener_);
   if (socket == kInvalidSocket) return;
   platform::setLinger(socket, true, 0);
+  // Notices come from this process's relays: another user's are never read.
+  if (!platform::peerIsSameUser(socket)) {
+    shutAndClose(socket);
+    return;
+  }
   responder_.addNotifier(socket);
 }
 
@@ -318,7 +324,12 @@ int VLClientConnection::handleRequest() {
         const VLRequestHead::Status status = head.addByte(byte);
         if (status == VLRequestHead::kComplete) break;
         // A head beyond the limits cannot be read on: end the connection.
-        if (status == VLRequestHead::kRefused) {
+        // A malformed one is refused in its place first: where it ends,
+        // and so where the next request would begin, is not known.
+        if (status == VLRequestHead::kRefused || status == VLRequestHead::kMalformed) {
+          if (status == VLRequestHead::kMalformed) {
+            answerWithMessage(std::string(), std::string(), kRefusedMessage);
+          }
           browserDone_ = true;  // nothing more is read; earlier answers still go out
           return 0;
         }
@@ -344,45 +355,29 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   pageHost = analysis.target.pageHost;
   if (head.lines.empty()) return 1;
   const std::string& line = head.lines[0];
-  if (!analysis.accepted) {
-    answerWithMessage(std::string(), std::string(), kRefusedMessage);
-    return 1;
-  }
+  const std::string& upperLine = head.upperLines[0];
   const VLRequestTarget& target = analysis.target;
-  const std::string host = hostValue(head.lines[head.hostIndex]);
-  const std::string path = requestPath(line);
-  // A mirror record keeps the query, where MIRRORAS= may name the file.
-  const std::string recordUrl = target.mirror ? requestUrl(line) : path;
-
-  const VLForwardTexts texts = rewriteHeaders(head.lines, head.hostIndex, analysis.service,
-                                              pageHost, target.port);
-  // Web requests: a fresh cached copy answers a GET at once.
-  VLCacheDecision cache;
-  if (!analysis.service) {
-    cache = checkCache(*this, line, host, pageHost, target.port, target.mirror,
-                       texts.contentLength > 0 || !texts.bodyFramingOk);
-    if (cache.answered) return 1;
-  }
-
-  const std::string upperLine = toUpper(line);
-  const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
-  const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
-
-  std::string crossSiteTarget = host;
-  if (pageHost.find(':') != std::string::npos && host.find(':') == std::string::npos) {
-    crossSiteTarget += ":" + intToString(target.port);
-  }
-  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) {
-    answerUnserved(*this, pageHost, path);
-    return 1;
-  }
+  const VLForwardTexts texts = rewriteHeaders(head, analysis.service, pageHost, target.port);
   // A body whose end cannot be known would be read as further requests.
   if (!texts.bodyFramingOk) {
     browserDone_ = true;  // nothing more is read; earlier answers still go out
     return 0;
   }
-  // Only POST and PROPFIND bodies are relayed; any other body is read and
-  // dropped, so that its bytes are never taken for a request of their own.
+  const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
+  const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
+  // Whatever becomes of a request, its body is read before its answer, so
+  // that its bytes are never taken for a request of their own. Only POST
+  // and PROPFIND bodies are relayed; any other body is dropped at once.
+  if (!analysis.accepted) {
+    const int discarded = discardBody(texts.contentLength);
+    if (discarded <= 0) return discarded;
+    answerWithMessage(std::string(), std::string(), kRefusedMessage);
+    return 1;
+  }
+  const std::string host = hostValue(head.lines[head.hostIndex]);
+  const std::string path = requestPath(line, upperLine);
+  // A mirror record keeps the query, where MIRRORAS= may name the file.
+  const std::string recordUrl = target.mirror ? requestUrl(line) : path;
   if (!withBody && texts.contentLength > 0) {
     const int discarded = discardBody(texts.contentLength);
     if (discarded <= 0) return discarded;
@@ -392,17 +387,45 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
       return 1;
     }
   }
+  // The body still due before an answer that is not relayed.
+  const std::int64_t bodyDue = withBody ? texts.contentLength : 0;
+
+  // Web requests: a fresh cached copy answers a GET at once.
+  VLCacheDecision cache;
+  if (!analysis.service) {
+    cache = checkCache(*this, line, host, pageHost, target.port, target.mirror,
+                       texts.contentLength > 0);
+    if (cache.answered) return 1;
+  }
+
+  std::string crossSiteTarget = host;
+  if (pageHost.find(':') != std::string::npos && host.find(':') == std::string::npos) {
+    crossSiteTarget += ":" + intToString(target.port);
+  }
+  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) {
+    const int discarded = discardBody(bodyDue);
+    if (discarded <= 0) return discarded;
+    answerUnserved(*this, pageHost, path);
+    return 1;
+  }
 
   int slot = -1;
   VLClient* client = clientFor(host, target.port, slot);
   if (client == nullptr || client->connectForRequest() == 0) {
+    const int discarded = discardBody(bodyDue);
+    if (discarded <= 0) return discarded;
     answerUnserved(*this, pageHost, path);
     return 1;
   }
-  // Other methods are never forwarded (and get no answer).
-  if (!getOrHead && !withBody) return 1;
+  // Other methods (CONNECT included: no tunnel is built) are never
+  // forwarded; each gets the refusal in its place.
+  if (!getOrHead && !withBody) {
+    client->closeSockets();
+    answerWithMessage(pageHost, path, kRefusedMessage);
+    return 1;
+  }
   const std::string& text = (!proxyHost.empty() && !analysis.service) ? texts.upstream : texts.origin;
-  const std::string method = toUpper(trim(requestMethod(line), true));
+  const std::string method = toUpper(trim(requestMethod(line, upperLine), true));
 
   if (getOrHead) {
     const int id = owner_->nextSequence();

@@ -5,6 +5,7 @@
 #include "foundation/app.h"
 #include "foundation/object.h"
 #include "foundation/strings.h"
+#include "platform/peer_user.h"
 #include "varlume/client_connection.h"
 #include "varlume/settings.h"
 #include "varlume/startup_log.h"
@@ -144,6 +145,11 @@ Socket VLServer::serve(int listenPort, int /*internalPort*/) {
       continue;
     }
     platform::setLinger(socket, true, 0);
+    // Each user's proxy serves only that user.
+    if (!platform::peerIsSameUser(socket)) {
+      shutAndClose(socket);
+      continue;
+    }
 
     int index;
     {

@@ -58,7 +58,7 @@ class ProxyServices : public ::testing::Test {
          "Host: site.example:8080\r\nX-Forwarded-Host: a.example\r\n\r\n",
          3,
          "GET /getEvent?Path=/a&Event=NOWEB HTTP/1.1\r\nHost: site.example:8080\r\n"
-         "Host: site.example:8080\r\n\r\n",
+         "X-Forwarded-Host: a.example\r\n\r\n",
          ""},
         {"GET /varlume/file/SCANDIR?Name=ghost:1 HTTP/1.1\nHost: page.example\n\n", 0,
          "GET /SCANDIR?Name=ghost:1 HTTP/1.1\r\nHost: page.example\r\n\r\n", ""},
