@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "foundation/app.h"
 #include "foundation/strings.h"
@@ -338,15 +339,13 @@ void VLResponder::send(const std::vector<Delivery>& items) {
 }
 
 void VLResponder::sendCachedCopy(const std::string& path) {
-  {
-    platform::File probe;
-    if (!probe.open(path, platform::File::Read)) {
-      const std::string page = responseHeader(500, kNoResponse, "text/html") + "\r\n";
-      sendAll(page.data(), page.size());
-      return;
-    }
+  platform::File file;
+  if (!file.open(path, platform::File::Read)) {
+    const std::string page = responseHeader(500, kNoResponse, "text/html") + "\r\n";
+    sendAll(page.data(), page.size());
+    return;
   }
-  if (sendFile(path)) return;
+  if (sendOpenFile(file)) return;
   platform::Socket s = browserSocket_.exchange(platform::kInvalidSocket);
   if (s != platform::kInvalidSocket) platform::shutdownSocket(s, platform::ShutdownHow::Both);
 }
@@ -487,12 +486,20 @@ bool VLResponder::sendFile(const std::string& path) {
   if (path.empty()) return false;
   platform::File file;
   if (!file.open(path, platform::File::Read)) return false;
-  std::vector<char> piece(kFilePiece);
+  return sendOpenFile(file);
+}
+
+bool VLResponder::sendOpenFile(platform::File& file) {
+  // A small file needs no 64 KiB buffer, nor its zero-filling.
+  const std::int64_t size = file.size();
+  const std::size_t length =
+      size >= 0 && size < static_cast<std::int64_t>(kFilePiece) ? static_cast<std::size_t>(size) + 1 : kFilePiece;
+  std::unique_ptr<char[]> piece(new char[length]);
   for (;;) {
-    long got = file.read(piece.data(), piece.size());
+    long got = file.read(piece.get(), length);
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!sendAll(piece.data(), static_cast<std::size_t>(got))) return false;
+    if (!sendAll(piece.get(), static_cast<std::size_t>(got))) return false;
   }
 }
 

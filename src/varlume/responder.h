@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "foundation/object.h"
+#include "platform/files.h"
 #include "platform/sockets.h"
 #include "varlume/request_record.h"
 #include "varlume/run_claim.h"
@@ -74,6 +75,8 @@ class VLResponder : public VLObject {
   // Sends a file in pieces of at most 65,536 bytes; false when it could not
   // be read or sent whole.
   bool sendFile(const std::string& path);
+  // The same for a file opened already.
+  bool sendOpenFile(platform::File& file);
 
   // The head of the proxy's own pages, ending with "Content-Length: 0"
   // (they have no body) but without the empty line.
