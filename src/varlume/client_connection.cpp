@@ -376,8 +376,11 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
   const std::string host = hostValue(head.lines[head.hostIndex]);
   const std::string path = requestPath(line, upperLine);
-  // A mirror record keeps the query, where MIRRORAS= may name the file.
-  const std::string recordUrl = target.mirror ? requestUrl(line) : path;
+  // A HEAD has no body to save: it never replaces a mirror file with an
+  // empty one. A mirror record keeps the query, where MIRRORAS= may name
+  // the file.
+  const bool mirror = target.mirror && !beginsWith(upperLine, "HEAD");
+  const std::string recordUrl = mirror ? requestUrl(line) : path;
   if (!withBody && texts.contentLength > 0) {
     const int discarded = discardBody(texts.contentLength);
     if (discarded <= 0) return discarded;
@@ -393,7 +396,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   // Web requests: a fresh cached copy answers a GET at once.
   VLCacheDecision cache;
   if (!analysis.service) {
-    cache = checkCache(*this, line, host, pageHost, target.port, target.mirror,
+    cache = checkCache(*this, line, host, pageHost, target.port, mirror,
                        texts.contentLength > 0);
     if (cache.answered) return 1;
   }
@@ -431,7 +434,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     const int id = owner_->nextSequence();
     client->queueRequest(id, method);
     if (eventQuery.empty()) {
-      responder_.enqueue(id, target.mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
+      responder_.enqueue(id, mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
       pendingEventId = -1;
       responder_.startUnlessRunning();
     } else {
@@ -463,7 +466,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
   const int id = owner_->nextSequence();
   client->queueRequest(id, method);
-  responder_.enqueue(id, target.mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
+  responder_.enqueue(id, mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
   responder_.startUnlessRunning();
   startRelay(*client);
   return 1;

@@ -242,6 +242,10 @@ TEST_F(ProxyCache, AMirrorSavesTheBodyUnderThePageHost) {
     EXPECT_EQ(sandbox::readFile(dataRoot() + "site.test/Copy.htm").value_or(""),
               "body of http://site.test/p.html?x=1&MIRRORAS=Copy.htm&y=2 #" + std::to_string(served.load()));
   }
+  // A HEAD has no body to save and replaces nothing.
+  answer = fetch("HEAD", "http://site.test/varlume/mirror/site.test/p.html?MIRRORAS=Copy.htm");
+  EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK") << answer;
+  EXPECT_NE(sandbox::readFile(dataRoot() + "site.test/Copy.htm").value_or(""), "");
   // A fresh copy in the cache is no answer to a mirror request.
   getStored("http://site.test/i/logo.gif", "site.test/i/logo.gif");
   answer = get("http://site.test/varlume/mirror/site.test/i/logo.gif");
