@@ -23,13 +23,14 @@ VLCacheDecision checkCache(VLClientConnection& connection, const std::string& re
     decision.toCache = true;
     return decision;
   }
+  // Every hit starts the lifetime again (before the answer can reach the
+  // browser); a failure changes nothing else.
+  platform::touchFile(plan.cachePath);
   const int id = server->nextSequence();
   connection.responder().enqueue(id, false, pageHost, requestPath(requestLine), plan.cachePath,
                                  true, false);
   connection.pendingEventId = -1;
   connection.responder().startUnlessRunning();
-  // Every hit starts the lifetime again; a failure changes nothing else.
-  platform::touchFile(plan.cachePath);
   decision.answered = true;
   decision.cachePath = plan.cachePath;
   return decision;
