@@ -2,12 +2,17 @@
 // path rule that keeps every cache and mirror path inside its folder.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "cache_scratch.h"
+#include "platform/clock.h"
+#include "varlume/cache_lookup.h"
 #include "varlume/cache_paths.h"
 #include "varlume/cache_policy.h"
 #include "varlume/mirror_names.h"
+#include "varlume/server.h"
 
 namespace {
 
@@ -70,6 +75,67 @@ TEST_F(CacheScratch, MirrorNamesAndTheirRule) {
     const bool ok = mirrorFilePath(c.host, c.url, path);
     EXPECT_EQ(ok ? path.substr(tempPath.size()) : std::string(), c.file) << c.url;
   }
+}
+
+TEST_F(CacheScratch, ThePostMarkerIsRenewedOnlyInAnExistingPlainHostFolder) {
+  write("Cache/site.test:8080/x.gif", "copy");
+  write("Cache/plain.test/x.gif", "copy");
+  struct Case {
+    const char* line;
+    const char* host;
+    int port;
+    const char* marker;  // relative; "" when none may exist afterwards
+  };
+  const Case cases[] = {
+      {"POST /f HTTP/1.1\r\n", "Site.Test:8080", 80, "Cache/site.test:8080/catchall.varlumepost"},
+      {"propfind /f HTTP/1.1\r\n", "plain.test:80", 80, "Cache/plain.test/catchall.varlumepost"},
+      {"POST /f HTTP/1.1\r\n", "site.test", 8080, "Cache/site.test:8080/catchall.varlumepost"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(platform::toSystemPath(tempPath) + "/" + c.marker);
+    renewPostMarker(c.line, c.host, c.port);
+    EXPECT_TRUE(scratch.exists(c.marker)) << c.line << c.host;
+  }
+  // Other methods, hosts without a folder and hosts that are not plain: nothing.
+  renewPostMarker("GET /f HTTP/1.1\r\n", "get.test", 80);
+  renewPostMarker("POST /f HTTP/1.1\r\n", "absent.test", 80);
+  renewPostMarker("POST /f HTTP/1.1\r\n", "..", 80);
+  renewPostMarker("POST /f HTTP/1.1\r\n", "", 80);
+  EXPECT_FALSE(scratch.exists("Cache/absent.test"));
+  EXPECT_FALSE(scratch.exists("Cache/catchall.varlumepost"));
+  EXPECT_FALSE(scratch.exists("catchall.varlumepost"));
+}
+
+TEST_F(CacheScratch, APlanLooksUpOnlyPlainBodilessGets) {
+  VLServer server(0);
+  write("Cache/a.test/x.gif", "copy");
+  const std::int64_t now = platform::unixTime();
+  struct Case {
+    VLCacheRequest request;
+    bool cached;  // a cache path is named
+    bool fresh;
+  };
+  const Case cases[] = {
+      {{"GET /x.gif HTTP/1.1\r\n", "a.test", "a.test", 80, false, false}, true, true},
+      {{"get /x.gif?v=1 HTTP/1.1\r\n", "A.TEST", "a.test", 80, false, false}, true, true},
+      {{"GET /x.gif HTTP/1.1\r\n", "a.test", "a.test", 8080, false, false}, true, false},
+      {{"GET /x.gif HTTP/1.1\r\n", "a.test", "a.test", 80, true, false}, false, false},
+      {{"GET /x.gif HTTP/1.1\r\n", "a.test", "a.test", 80, false, true}, false, false},
+      {{"HEAD /x.gif HTTP/1.1\r\n", "a.test", "a.test", 80, false, false}, false, false},
+      {{"POST /x.gif HTTP/1.1\r\n", "a.test", "a.test", 80, false, false}, false, false},
+      {{"GET /x.js HTTP/1.1\r\n", "a.test", "a.test", 80, false, false}, false, false},
+      {{"GET /../x.gif HTTP/1.1\r\n", "a.test", "a.test", 80, false, false}, false, false},
+  };
+  for (const Case& c : cases) {
+    const VLCachePlan plan = planCache(server, c.request, now);
+    EXPECT_EQ(!plan.cachePath.empty(), c.cached) << c.request.requestLine << c.request.port;
+    EXPECT_EQ(plan.fresh, c.fresh) << c.request.requestLine << c.request.port;
+  }
+  // A marker newer than the copy makes it stale.
+  write("Cache/a.test/catchall.varlumepost", "");
+  std::filesystem::last_write_time(platform::toSystemPath(tempPath) + "/Cache/a.test/x.gif",
+                                   std::filesystem::file_time_type::clock::now() - std::chrono::seconds(10));
+  EXPECT_FALSE(planCache(server, cases[0].request, now).fresh);
 }
 
 }  // namespace
