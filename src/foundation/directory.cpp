@@ -1,5 +1,6 @@
 #include "foundation/directory.h"
 
+#include <unordered_set>
 #include <vector>
 
 #include "foundation/directory_texts.h"
@@ -203,18 +204,11 @@ bool VLDirectory::listDirectory(const std::string& dir) {
   std::vector<platform::ListedEntry> listed;
   lastListingRead_ = platform::listFolder(folder, listed);
   if (!lastListingRead_) return true;
+  // A long filter list costs one pass, not one pass per entry.
+  const std::unordered_set<std::string> wanted(filterNames_.begin(), filterNames_.end());
   for (const platform::ListedEntry& item : listed) {
     if (item.name == "." || item.name == "..") continue;
-    if (!filterNames_.empty()) {
-      bool wanted = false;
-      for (const std::string& name : filterNames_) {
-        if (name == item.name) {
-          wanted = true;
-          break;
-        }
-      }
-      if (!wanted) continue;
-    }
+    if (!wanted.empty() && wanted.count(item.name) == 0) continue;
     VLStatRecord record;
     record.mode = item.isDirectory ? kDirectoryBit : 0;
     record.fullSize = item.isDirectory ? 0 : item.size;

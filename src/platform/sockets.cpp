@@ -262,6 +262,14 @@ bool setLinger(Socket socket, bool on, int seconds) {
   return true;
 }
 
+bool setNoDelay(Socket socket) {
+  EntryRef entry = acquire(socket);
+  if (!entry) return false;
+  const int on = 1;
+  if (::setsockopt(entry->descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) return failWithErrno();
+  return true;
+}
+
 bool setBufferSizes(Socket socket, int receiveBytes, int sendBytes) {
   EntryRef entry = acquire(socket);
   if (!entry) return false;
@@ -607,6 +615,15 @@ int officialHostName(const std::string& host, std::string& officialName) {
     setLastSocketError(error);
     return error;
   }
+}
+
+bool numericIPv4(const std::string& text, std::uint32_t& address) {
+  in_addr parsed{};
+  if (text.empty() || text.find('\0') != std::string::npos || ::inet_aton(text.c_str(), &parsed) == 0) {
+    return false;
+  }
+  address = ntohl(parsed.s_addr);
+  return true;
 }
 
 }  // namespace platform

@@ -72,6 +72,9 @@ bool shutdownSocket(Socket socket, ShutdownHow how);
 bool setReuseAddress(Socket socket);
 bool setLinger(Socket socket, bool on, int seconds);
 bool setBufferSizes(Socket socket, int receiveBytes, int sendBytes);
+// Sends each write at once instead of holding a short segment back until
+// the peer acknowledges the last one.
+bool setNoDelay(Socket socket);
 bool setBlocking(Socket socket, bool blocking);
 
 // `address` in host order. Ports outside 0..65535 are refused (kErrInvalid).
@@ -140,5 +143,10 @@ bool localHostName(std::string& name);
 // otherwise kErrHostNotFound, kErrTryAgain, kErrNoRecovery, kErrNoData or
 // kErrOther.
 int officialHostName(const std::string& host, std::string& officialName);
+
+// An IPv4 address in any numeric form the name look-up takes as one (dotted,
+// shortened as "127.1", hex, octal or one number), in host byte order.
+// False for every other text.
+bool numericIPv4(const std::string& text, std::uint32_t& address);
 
 }  // namespace platform

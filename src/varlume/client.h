@@ -22,6 +22,7 @@
 #include "varlume/run_claim.h"
 
 class VLPartWriter;
+class VLResponder;
 
 class VLClient : public VLObject {
  public:
@@ -40,6 +41,9 @@ class VLClient : public VLObject {
   int connectTo(const std::string& host, int port);
   int connectForRequest();
   void setNotificationPort(int port);
+  // The delivery of the browser connection this client serves; the relay
+  // tells it which answers end the connection.
+  void setResponder(VLResponder* responder) { responder_ = responder; }
   int connectNotifier();
   // Shuts down and closes the socket and the notification socket.
   void closeSockets();
@@ -88,6 +92,8 @@ class VLClient : public VLObject {
   // Takes the first method of the pending method list (mutex 0).
   std::string takeMethodForRelay();
 
+  // Monotonic milliseconds of the last bytes the relay received.
+  std::int64_t lastInput() const { return lastInputMs_.load(); }
   platform::Socket socket() const { return socket_.load(); }
   platform::Socket notificationSocket() const { return notificationSocket_.load(); }
   int port() const { return port_; }
@@ -127,6 +133,9 @@ class VLClient : public VLObject {
   std::int64_t lastClaimTime_ = 0;  // mutex 0
   std::atomic<bool> sendFailed_{false};
   int currentId_ = 0;           // relay thread: id of the response being read
+  std::int64_t queuedAt_ = 0;   // relay thread: its record's time stamp
+  VLResponder* responder_ = nullptr;
+  std::atomic<std::int64_t> lastInputMs_{0};
   VLRelayFraming framing_;      // relay thread
   std::vector<char> buffer_;    // relay thread: one receive buffer
 };

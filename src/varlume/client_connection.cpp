@@ -11,10 +11,12 @@
 #include "varlume/cache_lookup.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/event_followup.h"
+#include "varlume/privileged_check.h"
 #include "varlume/request_forwarding.h"
 #include "varlume/request_intake.h"
 #include "varlume/request_target.h"
 #include "varlume/server.h"
+#include "varlume/service_keywords.h"
 #include "varlume/settings.h"
 
 using platform::Socket;
@@ -29,14 +31,15 @@ constexpr int kBodyPiece = 65536;
 // after the proxy's last byte, so that a reset never destroys answer bytes
 // still on their way.
 constexpr int kDrainMs = 2000;
+// After the browser's end of input: how long the answers due may make no
+// progress before the connection ends.
+constexpr int kStalledAfterCloseMs = 1000;
+// How long the end of a connection waits for its relays to leave.
+constexpr int kRelaysEndMs = 2000;
 
 // The hosts that name a local service program (the outgoing connection
 // maps each to its own port).
-bool isServiceKeyword(const std::string& host) {
-  const std::string upper = toUpper(trim(host, true));
-  return upper == "FILE" || upper == "DB" || upper == "IMAGE" || upper == "EVENT" ||
-         upper == "SECURITY" || upper == "PLUGIN";
-}
+bool isServiceKeyword(const std::string& host) { return serviceKeywordOffset(host) >= 0; }
 
 bool beginsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
@@ -134,13 +137,26 @@ void VLClientConnection::run() {
   platform::socketsCleanup();
 }
 
+std::int64_t VLClientConnection::lastProgress() const {
+  std::int64_t last = responder_.lastProgress();
+  for (const auto& client : clients_) last = std::max(last, client->lastInput());
+  return last;
+}
+
 void VLClientConnection::deliverWhatIsDue() {
-  // The responder answers every request within its no-notice wait, so this
-  // ends; the limit only guards against a responder that cannot send.
-  const std::int64_t deadline =
-      platform::monotonicMilliseconds() + (VLResponder::kNoNoticeSeconds + 15) * 1000;
+  // An end of input is a half close or a browser that left; only sending
+  // would tell them apart. So the answers due are delivered while they make
+  // progress (a browser that left resets the first send), and a second
+  // without any ends the connection: a browser that left never holds its
+  // entry until its answers time out.
+  const std::int64_t start = platform::monotonicMilliseconds();
+  const std::int64_t deadline = start + (VLResponder::kNoNoticeSeconds + 15) * 1000;
+  auto progressing = [&] {
+    const std::int64_t now = platform::monotonicMilliseconds();
+    return now < deadline && now - std::max(start, lastProgress()) < kStalledAfterCloseMs;
+  };
   while (getState() == kRunning && responder_.browserSocket() != kInvalidSocket &&
-         !responder_.isIdle() && platform::monotonicMilliseconds() < deadline) {
+         !responder_.isIdle() && progressing()) {
     {
       VLAppLock lock(kPoolMutex);
       responder_.startUnlessRunning();
@@ -167,9 +183,17 @@ void VLClientConnection::endConnection() {
   readAhead_.clear();
   readPosition_ = 0;
 
+  // The relays are stopped and their sockets closed, which ends their waits
+  // at once; the sweep of the part files follows only when they have left,
+  // so none writes a part after it (a stopped relay announces no more).
   for (auto& client : clients_) client->stop();
+  for (auto& client : clients_) client->closeSockets();
+  const std::int64_t relaysDeadline = platform::monotonicMilliseconds() + kRelaysEndMs;
   for (auto& client : clients_) {
-    for (int i = 0; i < 35 && client->relayRunning(); ++i) pause250();
+    while ((client->relayRunning() || client->bodyActive() > 0) &&
+           platform::monotonicMilliseconds() < relaysDeadline) {
+      pause250();
+    }
     client->closeSockets();
   }
   responder_.removeUndelivered();
@@ -177,6 +201,7 @@ void VLClientConnection::endConnection() {
   closeResponderNotices();
   stop();
   setInUse(false);
+  if (owner_ != nullptr) owner_->entryFreed();
 }
 
 void VLClientConnection::closeResponderNotices() {
@@ -249,7 +274,8 @@ int VLClientConnection::pollOnce() {
     pendingEventId = -1;
     browserUrl.clear();
     eventQuery.clear();
-    const int result = handleRequest();
+    int result = handleRequest();
+    if (!eventQuery.empty()) result = followUpUnserved(result);
     if (result <= 0) return 2;
     return exception ? 2 : 1;
   }
@@ -346,11 +372,16 @@ void VLClientConnection::answerWithMessage(const std::string& host, const std::s
   if (owner_ == nullptr) return;
   const int id = owner_->nextSequence();
   responder_.enqueueMessage(id, host, path, message);
+  ++answersQueued_;
   pendingEventId = -1;
   responder_.startUnlessRunning();
 }
 
 int VLClientConnection::routeRequest(VLRequestHead& head) {
+  // The proxy's own event query never gets an answer of its own; a
+  // follow-up that cannot be served gets the fallback answer, never a query.
+  const bool ownQuery = !eventQuery.empty();
+  const bool ownFollowUp = !ownQuery && !followUp.empty();
   const VLRequestAnalysis analysis = analyseRequest(head, browserUrl);
   pageHost = analysis.target.pageHost;
   if (head.lines.empty()) return 1;
@@ -371,7 +402,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   if (!analysis.accepted) {
     const int discarded = discardBody(texts.contentLength);
     if (discarded <= 0) return discarded;
-    answerWithMessage(std::string(), std::string(), kRefusedMessage);
+    if (!ownQuery) answerWithMessage(std::string(), std::string(), kRefusedMessage);
     return 1;
   }
   const std::string host = hostValue(head.lines[head.hostIndex]);
@@ -398,35 +429,56 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   if (!analysis.service) {
     cache = checkCache(*this, line, host, pageHost, target.port, mirror,
                        texts.contentLength > 0);
-    if (cache.answered) return 1;
+    if (cache.answered) {
+      ++answersQueued_;
+      return 1;
+    }
   }
 
-  std::string crossSiteTarget = host;
-  if (pageHost.find(':') != std::string::npos && host.find(':') == std::string::npos) {
-    crossSiteTarget += ":" + intToString(target.port);
-  }
-  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) {
+  // A command that changes a site's data runs only for that site's own page.
+  if (analysis.service && !serviceCommandPermitted(host, line, head.lines, pageHost)) {
     const int discarded = discardBody(bodyDue);
     if (discarded <= 0) return discarded;
-    answerUnserved(*this, pageHost, path);
+    if (!ownQuery) answerWithMessage(pageHost, path, kRefusedMessage);
     return 1;
+  }
+  // What cannot be served: its body is read and dropped first, so the next
+  // request starts where it should; then the event query (or, for the
+  // proxy's own requests, the fallback answer) takes its place.
+  auto unserved = [&](const char* event) {
+    const int discarded = discardBody(bodyDue);
+    if (discarded <= 0) return discarded;
+    if (ownFollowUp) {
+      answerUnserved(*this, pageHost, path);
+    } else if (!ownQuery) {
+      eventQuery = eventQueryText(line, pageHost, event);
+      unserved_ = {true, pageHost, path, beginsWith(upperLine, "HEAD")};
+    }
+    return 1;
+  };
+
+  // Other methods (CONNECT included: no tunnel is built) are never
+  // forwarded; each gets the refusal in its place, without a connection.
+  if (!getOrHead && !withBody) {
+    answerWithMessage(pageHost, path, kRefusedMessage);
+    return 1;
+  }
+  // Another site is checked by its host and port: a record for one port of
+  // a host never opens its other ports.
+  std::string crossSiteTarget = host;
+  if (host.find(':') == std::string::npos &&
+      (pageHost.find(':') != std::string::npos || (target.port != 80 && target.port != 0))) {
+    crossSiteTarget += ":" + intToString(target.port);
+  }
+  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) return unserved(kNoCrossScriptEvent);
+  // Declarations are fetched before the service request takes its client.
+  if (analysis.service && getOrHead && upperLine.find("/CROSSSITESCRIPT") != std::string::npos) {
+    fetchCrossSiteDeclarations(line);
   }
 
   int slot = -1;
   VLClient* client = clientFor(host, target.port, slot);
-  if (client == nullptr || client->connectForRequest() == 0) {
-    const int discarded = discardBody(bodyDue);
-    if (discarded <= 0) return discarded;
-    answerUnserved(*this, pageHost, path);
-    return 1;
-  }
-  // Other methods (CONNECT included: no tunnel is built) are never
-  // forwarded; each gets the refusal in its place.
-  if (!getOrHead && !withBody) {
-    client->closeSockets();
-    answerWithMessage(pageHost, path, kRefusedMessage);
-    return 1;
-  }
+  if (client == nullptr || client->connectForRequest() == 0) return unserved(kNoWebEvent);
   const std::string& text = (!proxyHost.empty() && !analysis.service) ? texts.upstream : texts.origin;
   const std::string method = toUpper(trim(requestMethod(line, upperLine), true));
 
@@ -435,10 +487,12 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     client->queueRequest(id, method);
     if (eventQuery.empty()) {
       responder_.enqueue(id, mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
+      ++answersQueued_;
       pendingEventId = -1;
       responder_.startUnlessRunning();
     } else {
       pendingEventId = id;
+      queryClientSlot_ = slot;
     }
     startRelay(*client);
     client->sendRequest(text.data(), static_cast<int>(text.size()));
@@ -467,6 +521,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   const int id = owner_->nextSequence();
   client->queueRequest(id, method);
   responder_.enqueue(id, mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
+  ++answersQueued_;
   responder_.startUnlessRunning();
   startRelay(*client);
   return 1;
@@ -485,13 +540,18 @@ int VLClientConnection::discardBody(std::int64_t length) {
 
 void VLClientConnection::startRelay(VLClient& client) {
   client.setNotificationPort(notificationPort_);
+  client.setResponder(&responder_);
   client.startRelay();
 }
 
 bool VLClientConnection::crossSiteAllowed(const std::string& pageHostText,
                                           const std::string& targetHost,
                                           const std::string& requestLine) {
-  return ::crossSiteAllowed(pageHostText, targetHost, requestLine);
+  VLServer* server = owner();
+  return ::crossSiteAllowed(pageHostText, targetHost, requestLine,
+                            [server](VLCrossSiteRecord& out, const std::string& page, const std::string& site) {
+                              return server != nullptr && server->findCrossSite(out, page, site);
+                            });
 }
 
 VLClient* VLClientConnection::clientFor(const std::string& host, int port, int& slot) {

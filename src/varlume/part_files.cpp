@@ -50,6 +50,12 @@ bool VLPartWriter::write(const char* data, std::size_t length) {
 
 void VLPartWriter::close() { file_.close(); }
 
+void VLPartWriter::discard() {
+  const bool open = file_.isOpen();
+  file_.close();
+  if (open) platform::removeFile(partFilePath(folder_, id_, part_));
+}
+
 bool VLPartWriter::next() {
   file_.close();
   ++part_;

@@ -25,6 +25,8 @@ class VLPartWriter {
   bool open(const std::string& folder, int id);
   bool write(const char* data, std::size_t length);
   void close();
+  // Closes this part and deletes its file: it was never announced.
+  void discard();
   // Closes this part and opens the next; false when it cannot be made.
   bool next();
 

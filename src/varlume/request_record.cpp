@@ -1,8 +1,16 @@
 #include "varlume/request_record.h"
 
+#include <atomic>
+
 #include "platform/clock.h"
 
-std::int64_t vlRecordClock() { return platform::monotonicMilliseconds() / 1000; }
+namespace {
+std::atomic<std::int64_t> clockAdvance{0};
+}  // namespace
+
+std::int64_t vlRecordClock() { return platform::monotonicMilliseconds() / 1000 + clockAdvance.load(); }
+
+void vlAdvanceRecordClock(std::int64_t seconds) { clockAdvance += seconds; }
 
 VLRequestRecord::VLRequestRecord() : timeStamp_(vlRecordClock()) {}
 

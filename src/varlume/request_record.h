@@ -9,6 +9,9 @@
 
 // Seconds of the monotonic clock that time stamps use.
 std::int64_t vlRecordClock();
+// Moves that clock forward by `seconds` for the whole process; lets tests
+// reach the long waits measured from time stamps without sleeping.
+void vlAdvanceRecordClock(std::int64_t seconds);
 
 class VLRequestRecord {
  public:

@@ -109,6 +109,18 @@ void VLResponder::resetQueue() {
   pending_ = 0;
   messages_.clear();
   timedOut_.clear();
+  std::lock_guard<std::mutex> guard(hintMutex_);
+  endsConnection_.clear();
+}
+
+void VLResponder::markEndsConnection(int id) {
+  std::lock_guard<std::mutex> guard(hintMutex_);
+  endsConnection_.insert(id);
+}
+
+bool VLResponder::takeEndsConnection(int id) {
+  std::lock_guard<std::mutex> guard(hintMutex_);
+  return endsConnection_.erase(id) > 0;
 }
 
 void VLResponder::removeUndelivered() {
@@ -298,29 +310,38 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
         out.push_back({writeMessageResponse(record, message), true, false});
       }
     } else if (record.getMirror()) {
-      out.push_back({std::string(), true, false, Delivery::kMirror,
+      out.push_back({std::string(), true, false, false, Delivery::kMirror,
                      std::make_shared<const VLRequestRecord>(record)});
     } else if (record.getFromCache()) {
       std::string path = record.getCachePath();
       replaceAll("/", "\\", path);
-      out.push_back({path, false, false, Delivery::kCachedCopy, nullptr});
+      out.push_back({path, false, false, false, Delivery::kCachedCopy, nullptr});
     } else {
       if (record.getToCache()) {
-        out.push_back({std::string(), false, false, Delivery::kStore,
+        out.push_back({std::string(), false, false, false, Delivery::kStore,
                        std::make_shared<const VLRequestRecord>(record)});
       }
       for (int k = record.getPartsSent(); k < record.getPartsWritten(); ++k) {
         out.push_back({partFilePath(tempPath, id, k), true, false});
       }
+      // Its end was the server's close: only a close can end it for the
+      // browser too, so nothing may follow it on this connection.
+      if (takeEndsConnection(id)) out.push_back({std::string(), false, false, true});
     }
   }
 }
 
 void VLResponder::send(const std::vector<Delivery>& items) {
   for (const Delivery& item : items) {
-    if (item.closeAfter) {
+    if (item.closeAfter || item.finishAfter) {
       platform::Socket s = browserSocket_.exchange(platform::kInvalidSocket);
-      if (s != platform::kInvalidSocket) platform::shutdownSocket(s, platform::ShutdownHow::Both);
+      // A finish lets the bytes sent reach the browser before its end of
+      // stream; the browser connection closes the socket once the browser
+      // closed its side.
+      if (s != platform::kInvalidSocket) {
+        platform::shutdownSocket(s, item.closeAfter ? platform::ShutdownHow::Both
+                                                    : platform::ShutdownHow::Send);
+      }
       continue;
     }
     std::string path = item.path;
@@ -386,12 +407,9 @@ void VLResponder::run() {
       if (wakeSocket != platform::kInvalidSocket) waitSet.push_back({wakeSocket, platform::kPollReadable, 0});
       VLRequestRecord& head = queue_[head_];
       std::int64_t now = vlRecordClock();
-      if (!head.getReady() && now - head.getTimeStamp() > kNoNoticeSeconds) {
-        head.setReady(true);
-        head.setNoResponse(true);
-        timedOut_.insert(head.getId());
-      }
-      headReady = head.getReady();
+      // An overdue head is given up only after the notices that are already
+      // there have been read (below): they may complete it.
+      headReady = head.getReady() || now - head.getTimeStamp() > kNoNoticeSeconds;
       if (!headReady) {
         std::int64_t left = (head.getTimeStamp() + kNoNoticeSeconds + 1 - now) * 1000;
         waitMs = static_cast<int>(std::clamp<std::int64_t>(left, 0, kNoticeWaitMs));
@@ -450,10 +468,19 @@ void VLResponder::run() {
           it->carried.clear();
         }
       }
-      if (pending_ > 0 && !queue_[head_].isFree()) deliveryWalk(out);
+      if (pending_ > 0 && !queue_[head_].isFree()) {
+        VLRequestRecord& head = queue_[head_];
+        if (!head.getReady() && vlRecordClock() - head.getTimeStamp() > kNoNoticeSeconds) {
+          head.setReady(true);
+          head.setNoResponse(true);
+          timedOut_.insert(head.getId());
+        }
+        deliveryWalk(out);
+      }
       if (!out.empty()) busy_ = true;
     }
     for (platform::Socket socket : closing) platform::closeSocket(socket);
+    if (!arrivals.empty() || !out.empty()) lastProgressMs_ = platform::monotonicMilliseconds();
     if (!out.empty()) {
       send(out);
       sleepFor(0, 500);

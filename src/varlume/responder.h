@@ -15,7 +15,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "foundation/object.h"
@@ -56,6 +55,9 @@ class VLResponder : public VLObject {
                       const std::string& message);
   // False while a delivery pass is sending or records are pending (mutex 2).
   bool isIdle();
+  // The relay tells that the answer to `id` was ended by the server's close:
+  // after it the browser connection is closed (any thread; no named mutex).
+  void markEndsConnection(int id);
 
   // Starts the delivery thread unless it runs; the decision is taken under
   // mutex 2 together with the thread's own decision to end, so a record
@@ -87,6 +89,9 @@ class VLResponder : public VLObject {
   std::string writeSuccessResponse(const VLRequestRecord& record);
   std::string writeMessageResponse(const VLRequestRecord& record, const std::string& message);
 
+  // Monotonic milliseconds of the last notice read or answer sent.
+  std::int64_t lastProgress() const { return lastProgressMs_.load(); }
+
   // For inspection (mutex 2).
   int pendingCount();
   int notifierCount();
@@ -99,15 +104,12 @@ class VLResponder : public VLObject {
   struct Delivery {
     // Work done by send, outside the mutexes, in its place in the order.
     enum Work { kSendFile, kStore, kMirror, kCachedCopy };
-    Delivery(std::string filePath, bool removeAfter, bool closeAfterItem, Work workItem = kSendFile,
-             std::shared_ptr<const VLRequestRecord> workRecord = nullptr)
-        : path(std::move(filePath)), remove(removeAfter), closeAfter(closeAfterItem),
-          work(workItem), record(std::move(workRecord)) {}
     std::string path;
     bool remove = false;
-    bool closeAfter = false;  // shut the browser connection after this item
+    bool closeAfter = false;   // shut the browser connection after this item
+    bool finishAfter = false;  // end the stream to the browser after this item
     Work work = kSendFile;
-    std::shared_ptr<const VLRequestRecord> record;  // kStore and kMirror
+    std::shared_ptr<const VLRequestRecord> record = nullptr;  // kStore and kMirror
   };
 
   // Wake-up pair: a byte on it ends the thread's wait at once.
@@ -121,6 +123,7 @@ class VLResponder : public VLObject {
   // Under mutex 2: takes every ready record from the head.
   void deliveryWalk(std::vector<Delivery>& out);
   void compactLocked();
+  bool takeEndsConnection(int id);
   void enqueueRecord(const VLRequestRecord& record, const std::string* message);
   void send(const std::vector<Delivery>& items);
   // A cache hit: a file that cannot be opened gets the 500 page "No response
@@ -141,6 +144,9 @@ class VLResponder : public VLObject {
   int head_ = 0;                             // mutex 2
   bool busy_ = false;                        // mutex 2
   VLRunClaim run_;                           // mutex 2
+  std::atomic<std::int64_t> lastProgressMs_{0};
+  std::mutex hintMutex_;
+  std::set<int> endsConnection_;             // hintMutex_
   std::mutex wakeMutex_;
   platform::Socket wakeRead_ = platform::kInvalidSocket;
   platform::Socket wakeWrite_ = platform::kInvalidSocket;

@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "varlume/notice.h"
 #include "varlume/part_files.h"
+#include "varlume/responder.h"
 #include "varlume/settings.h"
 
 namespace {
@@ -170,6 +171,7 @@ int VLClient::relayResponse() {
     if (socket_.load() != platform::kInvalidSocket &&
         static_cast<std::size_t>(currentIndex_) < records_.size()) {
       id = records_[currentIndex_].getId();
+      queuedAt_ = records_[currentIndex_].getTimeStamp();
     } else if (socket_.load() != platform::kInvalidSocket) {
       id = 0;
     } else {
@@ -200,13 +202,16 @@ int VLClient::relayOnce(VLPartWriter& part) {
   platform::Socket s = socket_.load();
 
   auto fail = [&]() {
-    part.close();
+    part.discard();
     closeConnection();
     flushNotices();
     return -1;
   };
   auto complete = [&]() {
     part.close();
+    if (framing_.kind() == VLRelayFraming::Kind::UntilClose && responder_ != nullptr) {
+      responder_->markEndsConnection(currentId_);
+    }
     noticeComplete();
     if (framing_.endsConnection()) {
       pending_.clear();
@@ -214,14 +219,23 @@ int VLClient::relayOnce(VLPartWriter& part) {
     }
     return 1;
   };
+  // A relay whose connection ends announces nothing more: the end of the
+  // connection sweeps what was announced, and this part goes with it.
+  auto roll = [&]() {
+    if (getState() == kStopRequested) return false;
+    part.close();
+    noticePart();
+    return part.next();
+  };
   auto rollIfDue = [&]() {
     bool full = part.bytes() >= kPartBytes;
     bool waited = part.bytes() > 0 && part.firstByteAt() >= 0 &&
                   platform::monotonicMilliseconds() - part.firstByteAt() >= kPartWaitMs;
+    // The first bytes of a late answer are announced at once.
+    waited = waited || (part.bytes() > 0 && part.part() == 0 &&
+                        vlRecordClock() - queuedAt_ >= kFirstAnnounceSeconds);
     if (!full && !waited) return true;
-    part.close();
-    noticePart();
-    return part.next();
+    return roll();
   };
 
   std::int64_t deadline = platform::monotonicMilliseconds() + kRelayWaitMs;
@@ -236,6 +250,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
       std::int64_t wait = deadline - now;
       if (part.bytes() > 0 && part.firstByteAt() >= 0) {
         wait = std::min(wait, part.firstByteAt() + kPartWaitMs - now);
+        if (part.part() == 0) wait = std::min<std::int64_t>(wait, 1000);
       }
       if (wait < 0) wait = 0;
       platform::PollEntry entry{s, platform::kPollReadable, 0};
@@ -252,7 +267,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
         if (framing_.headSeen() && framing_.streamEnded() == VLRelayFraming::Result::Complete) {
           return complete();
         }
-        part.close();
+        part.discard();
         closeConnection();
         flushNotices();
         return bytesRead == 0 ? -2 : static_cast<int>(std::min<long>(bytesRead, 0x7fffffff));
@@ -268,7 +283,8 @@ int VLClient::relayOnce(VLPartWriter& part) {
         return fail();
       }
       n = static_cast<std::size_t>(got);
-      deadline = platform::monotonicMilliseconds() + kRelayWaitMs;
+      lastInputMs_ = platform::monotonicMilliseconds();
+      deadline = lastInputMs_ + kRelayWaitMs;
     }
     bytesRead += static_cast<long>(n);
 
@@ -278,9 +294,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
       VLRelayFraming::Result r = framing_.feed(buffer + offset, n - offset, used, sink);
       offset += used;
       if (r == VLRelayFraming::Result::Interim) {
-        part.close();
-        noticePart();
-        if (!part.next()) return fail();
+        if (!roll()) return fail();
         continue;
       }
       if (r == VLRelayFraming::Result::Complete) {

@@ -6,7 +6,8 @@
 // another follows, "0" when the response is complete, "1" for a request that
 // ends without one. A part is closed and announced once it holds 65,536
 // bytes, or once its first byte has waited kPartWaitMs, so slow and long
-// bodies stream. Results of relayResponse: 1 complete, -1 failure (every
+// bodies stream. A part that is never announced (the response failed) is
+// deleted by the relay itself. Results of relayResponse: 1 complete, -1 failure (every
 // waiting request got "1"), -100 nothing queued, -2 no byte within the wait,
 // otherwise the bytes read.
 #pragma once
@@ -14,5 +15,9 @@
 
 constexpr int kRelayWaitMs = 45000;
 constexpr int kPartWaitMs = 15000;
+// A response whose first bytes come this late after its request announces
+// them at once, so the delivery side hears of it before its no-answer wait
+// ends.
+constexpr int kFirstAnnounceSeconds = 30;
 constexpr std::size_t kPartBytes = 65536;
 constexpr std::size_t kReceiveBytes = 65536;

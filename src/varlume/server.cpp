@@ -1,5 +1,6 @@
 #include "varlume/server.h"
 
+#include <chrono>
 #include <cstdlib>
 
 #include "foundation/app.h"
@@ -19,6 +20,10 @@ namespace {
 // browsers wait in the listen backlog meanwhile.
 constexpr int kBusyPauseMicroseconds = 50000;
 constexpr int kAcceptWaitMs = 10000;
+// The process-wide mutex that also guards the pool and every client queue.
+constexpr int kCrossSiteMutex = 0;
+// After an entry was freed: the look again for its thread to have left.
+constexpr int kFreedLookMicroseconds = 200;
 
 void shutAndClose(Socket socket) {
   if (socket == kInvalidSocket) return;
@@ -45,6 +50,14 @@ VLServer::~VLServer() {
 }
 
 void VLServer::waitFor(int seconds, int microseconds) { VLObject::sleepFor(seconds, microseconds); }
+
+void VLServer::entryFreed() {
+  {
+    std::lock_guard<std::mutex> lock(freedMutex_);
+    ++freedCount_;
+  }
+  freed_.notify_all();
+}
 
 bool VLServer::openListener(int port) {
   const Socket socket = platform::tcpSocket();
@@ -101,6 +114,26 @@ int VLServer::nextSequence() {
   return sequence_;
 }
 
+void VLServer::storeCrossSite(const VLCrossSiteRecord& record) {
+  VLAppLock lock(kCrossSiteMutex);
+  crossSites_.store(record);
+}
+
+bool VLServer::findCrossSite(VLCrossSiteRecord& out, const std::string& pageHost,
+                             const std::string& domain) {
+  bool found = false;
+  {
+    VLAppLock lock(kCrossSiteMutex);
+    found = crossSites_.find(out, pageHost, domain);
+  }
+  // The copy is tested outside the lock.
+  if (found && out.isExpired()) {
+    out.reset();
+    found = false;
+  }
+  return found;
+}
+
 Socket VLServer::serve(int listenPort, int /*internalPort*/) {
   waitFor(0, 250);
   if (listenSocket_ != kInvalidSocket) {
@@ -122,7 +155,15 @@ Socket VLServer::serve(int listenPort, int /*internalPort*/) {
       for (int i = 0; i < kPoolCapacity && !anyFree; ++i) anyFree = isEntryFree(i);
     }
     if (!anyFree) {
-      waitFor(0, kBusyPauseMicroseconds);
+      // Woken when a connection ends; the entry is free a moment later, when
+      // its thread has left its body.
+      std::unique_lock<std::mutex> lock(freedMutex_);
+      const std::uint64_t seen = freedCount_;
+      if (freed_.wait_for(lock, std::chrono::microseconds(kBusyPauseMicroseconds),
+                          [&] { return freedCount_ != seen; })) {
+        lock.unlock();
+        waitFor(0, kFreedLookMicroseconds);
+      }
       continue;
     }
 

@@ -4,12 +4,16 @@
 // out the request numbers shared by all connections: 1, 2, ... 99,999,999 and
 // then 1 again, so every number fits the 12-byte notices.
 #pragma once
+#include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/sockets.h"
 #include "varlume/cache_rules.h"
+#include "varlume/cross_site_table.h"
 
 class VLClientConnection;
 
@@ -38,8 +42,15 @@ class VLServer {
   int takeConnectionSlot(platform::Socket socket);
   // The next request number (under the mutex).
   int nextSequence();
+  // The cross-site records, under mutex 0: storeCrossSite keeps a copy;
+  // findCrossSite copies the current record of the pair into `out` (false,
+  // and `out` reset, when there is none or it has expired).
+  void storeCrossSite(const VLCrossSiteRecord& record);
+  bool findCrossSite(VLCrossSiteRecord& out, const std::string& pageHost, const std::string& domain);
   // A pause, the same as VLObject::sleepFor.
   void waitFor(int seconds, int microseconds);
+  // An entry's connection ended: wakes the accept loop when it waits for one.
+  void entryFreed();
 
   // An entry is free when it serves no browser and neither its connection
   // thread nor its responder thread is still inside its body.
@@ -72,4 +83,9 @@ class VLServer {
   std::unique_ptr<VLClientConnection> pool_[kPoolCapacity];
   int mutexIndex_;
   int sequence_ = 0;
+  VLCrossSiteTable crossSites_;  // mutex 0
+  // Ends of connections, counted, for the accept loop's wait.
+  std::mutex freedMutex_;
+  std::condition_variable freed_;
+  std::uint64_t freedCount_ = 0;
 };

@@ -66,25 +66,36 @@ void VLEventHandler::serviceRequest() {
 bool VLEventHandler::openDatabases(const std::string& command) {
   std::string message;
   directory.makePath(siteFolder, 0777, message);
+  // The proxy takes any 200 answer to /GETEVENT as a follow-up target: it
+  // never gets an envelope, only the 500 of no event.
+  const bool lookUp = command == "/GETEVENT";
   if (!domainDatabase.open(domainDatabasePath)) {
-    replyError(14, "Cannot open domain database " + domainDatabasePath);
+    if (lookUp) {
+      answerNoEvent();
+    } else {
+      replyError(14, "Cannot open domain database " + domainDatabasePath);
+    }
     return false;
   }
   const std::string privilegedFolder = decodedBelowRoot(privilegedDataDirectory());
   directory.makePath(privilegedFolder, 0777, message);
   privilegedDatabasePath = databasePathIn(privilegedFolder);
   if (!privilegedDatabase.open(privilegedDatabasePath)) {
-    replyError(14, "Cannot open varlume database " + privilegedDatabasePath);
+    if (lookUp) {
+      answerNoEvent();
+    } else {
+      replyError(14, "Cannot open varlume database " + privilegedDatabasePath);
+    }
     return false;
   }
-  // The file service can delete the privileged file, and a creation at
-  // start can fail: its objects are made again whenever one is missing.
+  // /GETEVENT only reads the site's table. For every other command the
+  // objects are made again whenever one is missing: the file service can
+  // delete the privileged file, a creation at start can fail, and a site's
+  // file can be new, empty or lack a table (a creation that failed, a page
+  // that replaced it).
+  if (lookUp) return true;
   if (!privilegedDatabase.holdsObjects(kPrivilegedObjects, 5)) createPrivilegedTables();
-  // A site's file can be new, empty, or lack a table (a creation that
-  // failed, a page that replaced it); /GETEVENT only reads.
-  if (command != "/GETEVENT" && (newDomainDatabase || !domainDatabase.holdsObjects(kDomainObjects, 10))) {
-    createDomainTables();
-  }
+  if (newDomainDatabase || !domainDatabase.holdsObjects(kDomainObjects, 10)) createDomainTables();
   return true;
 }
 

@@ -24,7 +24,6 @@ class VLEventHandler : public VLGenericHandler {
   // Registers the handler in slot i; the first call also creates the
   // privileged host's folder and tables.
   void initSlot(int i);
-  int getSlotIndex() const { return slotIndex; }
 
   // Runs the statements in order (echoing each to standard output, with the
   // code and text of a failure) and returns the rows' XML of them all; the
@@ -36,8 +35,6 @@ class VLEventHandler : public VLGenericHandler {
   // The value after the first "name=" in a row line, up to the next "&".
   static std::string rowField(const std::string& name, const std::string& line);
   const std::vector<std::string>& lineResults() const { return mLineResults; }
-  const std::vector<std::vector<std::string>>& rowValues() const { return mRowValues; }
-  const std::string& lastRowXml() const { return rowXml; }
   int lastRowCount() const { return rowCount; }
 
   void createDomainTables();

@@ -1,5 +1,7 @@
 // The event service program: the user's configuration and folders, the
 // options, then the server on varlumeservices + 3 until the process ends.
+#include <sqlite3.h>
+
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -33,17 +35,21 @@ constexpr char kUsageFormat[] =
 
 std::string wellKnownFolder(platform::ShellFolder which) { return varlumeFolderIn(platform::shellFolder(which)); }
 
-// The configured base plus the offset, kept within int: a huge base gives a
-// port the listener refuses.
-int servicePort(int base) {
-  const std::int64_t port = static_cast<std::int64_t>(base) + kPortOffset;
-  return port > INT_MAX ? INT_MAX : static_cast<int>(port);
-}
+// A port as the listener takes it: port 0 (any free port, where no caller
+// would find the service) and values beyond int are given as INT_MAX, which
+// the listener refuses.
+int listenablePort(std::int64_t port) { return port == 0 || port > INT_MAX ? INT_MAX : static_cast<int>(port); }
+
+// The configured base plus the offset.
+int servicePort(int base) { return listenablePort(static_cast<std::int64_t>(base) + kPortOffset); }
 
 }  // namespace
 
 int VLApp::main(int argc, char** argv) {
   setAppVersion(VLEventHandler::kVersionText);
+  // Fifty handlers allocate through SQLite at once: no process-wide
+  // allocation statistics, whose mutex every allocation would take.
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 
   int grantedVersion = 0;
   if (platform::socketsStartup(kSocketsVersion, &grantedVersion) != 0) {
@@ -78,7 +84,7 @@ int VLApp::main(int argc, char** argv) {
   for (int letter; (letter = getServiceOption(argc, argv, "lh?p:")) != -1;) {
     if (letter == 'l') continue;
     if (letter == 'p') {
-      listenPort = readDecimal(optionValue);
+      listenPort = listenablePort(readDecimal(optionValue));
       continue;
     }
     writeDiagnosticLine(usage);

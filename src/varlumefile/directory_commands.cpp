@@ -116,6 +116,12 @@ void VLFileHandler::removeCacheFile(const std::string& name) { removeUnder(cache
 void VLFileHandler::renameFile(const std::string& name, const std::string& newName) {
   std::string home;
   if (!homeRoot(home)) return;
+  for (const std::string* raw : {&name, &newName}) {
+    if (raw->size() > kMaxNameBytes) {
+      replyError(kNameRefused, refusedNameText(*raw));
+      return;
+    }
+  }
   std::string oldShown = name;
   std::string newShown = newName;
   cleanName(oldShown);

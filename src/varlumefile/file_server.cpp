@@ -16,6 +16,9 @@ void VLFileServer::createHandlers() {
 }
 
 int VLFileServer::getNextAvailableHandler(platform::Socket socket) {
+  // A reply is a head and then pieces of its body: a short head must not
+  // wait for the client's delayed acknowledgement before the rest goes.
+  platform::setNoDelay(socket);
   const int index = findFreeHandler();
   if (index >= 0) assignHandler(index, socket);
   return index;

@@ -47,13 +47,13 @@ bool VLFileHandler::isPathRefused(const std::string& name, const std::string& fu
 
 bool VLFileHandler::resolveName(const std::string& root, const std::string& name, VLNameRule rule,
                                 ResolvedName& resolved, std::string& message) {
-  resolved.shown = name;
-  applyNameRule(rule, resolved.shown);
   std::string decoded;
   if (!decodeNameOnce(name, decoded)) {
     message += refusedNameText(name);
     return false;
   }
+  resolved.shown = name;
+  applyNameRule(rule, resolved.shown);
   applyNameRule(rule, decoded);
   resolved.cleaned = decoded;
   std::string path = joinUnderRoot(root, decoded);

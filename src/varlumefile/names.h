@@ -4,6 +4,7 @@
 // part is refused as well, so no name reaches outside its root however it
 // was encoded. Messages show the cleaned raw text.
 #pragma once
+#include <cstddef>
 #include <string>
 
 // Cuts every "..", then every "//", until a whole pass changes nothing.
@@ -13,6 +14,10 @@ std::string& sanitizeName(std::string& name);
 
 enum class VLNameRule { Clean, Sanitize };
 std::string& applyNameRule(VLNameRule rule, std::string& name);
+
+// No file name of the system is longer than this, even with every byte
+// escaped: a longer name is refused before any work is done on it.
+inline constexpr std::size_t kMaxNameBytes = 3 * 4096;
 
 // The name decoded once into `decoded`; false when the result still holds
 // "%" or the raw name held an escape that decodes to NUL.

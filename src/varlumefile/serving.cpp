@@ -18,6 +18,9 @@ constexpr char kErrorPage[] =
 constexpr std::size_t kPieceBytes = 65536;
 // Text replacement works in memory: the file read and the result are bounded.
 constexpr std::size_t kMaxReplacedBytes = 64u * 1024u * 1024u;
+// Each key is searched through the whole text: many keys over a large text
+// are refused once this much text would be searched.
+constexpr std::uint64_t kMaxSearchedBytes = 256ull * 1024u * 1024u;
 
 std::string htmlEscape(const std::string& value) {
   std::string out;
@@ -105,9 +108,12 @@ bool VLFileHandler::sendReplaced(platform::File& file, const std::string& conten
 
   const long count = readDecimal(getParameter("VLReplaceCount"));
   const bool html = contentType == "text/html";
+  std::uint64_t searched = 0;
   for (long i : presentIndices(parameters, "VLReplaceKey", count)) {
     const std::string key = getParameter("VLReplaceKey" + std::to_string(i));
     if (key.empty()) continue;
+    searched += text.size();
+    if (searched > kMaxSearchedBytes) return false;
     std::string value = getParameter("VLReplaceValue" + std::to_string(i));
     if (html) value = htmlEscape(value);
     // Every replacement adds at least one byte of budget use; a result over

@@ -198,7 +198,7 @@ TEST_F(Registry, CurrentUserLivesInTheUserFileAndTheOtherRootsInTheMachineFile) 
   EXPECT_TRUE(other.openKey(other.root(RegistryRoot::LocalMachine), "S", key));
 }
 
-TEST_F(Registry, AStoreThatCannotBeWrittenFailsEveryChange) {
+TEST_F(Registry, APathThatIsNoStoreFileFailsEveryCall) {
   // A store path that is a folder is no store.
   std::filesystem::create_directory(temp.path("folder.db"));
   RegistryStore folder(temp.programPath("folder.db"), machinePath());
@@ -209,7 +209,9 @@ TEST_F(Registry, AStoreThatCannotBeWrittenFailsEveryChange) {
   RegistryStore nowhere(temp.programPath("missing/user.db"), machinePath());
   EXPECT_FALSE(nowhere.createKey(nowhere.root(RegistryRoot::CurrentUser), "S", made));
   EXPECT_FALSE(std::filesystem::exists(temp.path("missing")));
+}
 
+TEST_F(Registry, AStoreThatCannotBeWrittenFailsEveryChange) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes any file";
   {
     RegistryStore store(userPath(), machinePath());
@@ -222,6 +224,7 @@ TEST_F(Registry, AStoreThatCannotBeWrittenFailsEveryChange) {
   RegistryKey key;
   ASSERT_TRUE(store.openKey(store.root(RegistryRoot::LocalMachine), "S", key));
   EXPECT_EQ(read(store, key, "v"), "4:\x07\x00\x00\x00"s);
+  RegistryKey made;
   EXPECT_FALSE(store.createKey(key, "T", made));
   EXPECT_FALSE(store.setDword(key, "v", 8));
   EXPECT_FALSE(store.deleteValue(key, "v"));

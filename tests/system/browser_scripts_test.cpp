@@ -264,6 +264,24 @@ TEST_F(BrowserScripts, ANameHoldingDotBrowserAnywhereRuns) {
   EXPECT_FALSE(isDone("x.browser.txt.sig"));
 }
 
+TEST_F(BrowserScripts, TheTextRunsUpToItsFirstZeroByteAndItsFirst64KiB) {
+  const std::string beforeZero = writeLine("z1.txt", "before");
+  install("zero.browser", beforeZero + "\0"s + writeLine("z2.txt", "after"));
+  // A comment fills the first 65,536 bytes; the line after it is never read.
+  const std::string first = writeLine("early.txt", "early");
+  const std::string padding = "#" + std::string(65536 - first.size() - 3, 'p') + "\r\n";
+  const std::string big = first + padding + writeLine("late.txt", "late");
+  install("big.browser", big);
+
+  expectServed(run());
+  EXPECT_EQ(sandbox::readFile(documents() + "z1.txt"), "before");
+  EXPECT_FALSE(sandbox::isFile(documents() + "z2.txt"));
+  EXPECT_EQ(sandbox::readFile(userFolder() + "zero.browser"), beforeZero);
+  EXPECT_EQ(sandbox::readFile(documents() + "early.txt"), "early");
+  EXPECT_FALSE(sandbox::isFile(documents() + "late.txt"));
+  EXPECT_TRUE(sandbox::readFile(userFolder() + "big.browser") == first + padding);
+}
+
 TEST_F(BrowserScripts, TheLineLanguageReadBackFromTheFiles) {
   const std::string docs = user().documents;
   const struct {

@@ -3,6 +3,8 @@
 // standard output, and what the first request of a site creates.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <string>
 
@@ -121,6 +123,11 @@ TEST_F(EventDispatch, TheFirstGetEventCreatesNothingAndAnyOtherRequestTheDatabas
 
   EXPECT_EQ(get("/unknown").body, kUnknown);
   EXPECT_EQ(eventtest::schemaOf(siteDatabase()), eventtest::domainSchema());
+  // Only the owner may write the file.
+  struct stat status {};
+  ASSERT_EQ(::stat(siteDatabase().c_str(), &status), 0);
+  EXPECT_NE(status.st_mode & S_IWUSR, 0u);
+  EXPECT_EQ(status.st_mode & (S_IWGRP | S_IWOTH), 0u);
   EXPECT_EQ(get("/GETEVENT?Path=/a&Event=NOWEB").head.substr(0, 36), eventtest::kNoEventHead);
 }
 

@@ -228,6 +228,14 @@ TEST_F(EventHostile, FiftyWritersAtOnceAllStore) {
             kWriters);
   EXPECT_EQ(table(siteDatabase(), "DragDropWeb").size(), static_cast<std::size_t>(kWriters));
 
+  // Fifty first requests of one new site race to make its objects.
+  EXPECT_EQ(runAll([&](int i) {
+              return getFrom("/ADDSERVEREVENT?Path=/" + std::to_string(i) + "&Event=NOWEB&Action=/t", "fresh.example");
+            }),
+            kWriters);
+  EXPECT_EQ(table(siteDatabase("fresh.example"), "ServerEvent").size(), static_cast<std::size_t>(kWriters));
+  EXPECT_EQ(eventtest::schemaOf(siteDatabase("fresh.example")), eventtest::domainSchema());
+
   EXPECT_EQ(runAll([&](int i) {
               return getFrom("/ADDSERVEREVENT?Path=/p&Event=NOWEB&Action=/t", "s" + std::to_string(i) + ".example");
             }),
@@ -263,6 +271,64 @@ TEST(EventDataRoot, ADocumentsFolderWithAPercentWorks) {
             (Rows{{"1"}}));
   EXPECT_EQ(eventtest::schemaOf(documents + "/Varlume/varlume.internal/EventDatabase.db"), eventtest::privilegedSchema());
   EXPECT_FALSE(sandbox::isFolder(box.root() + "/docs 50Aoff"));
+}
+
+}  // namespace
+
+namespace {
+
+class EventFailures : public eventtest::VLEventService {
+ protected:
+  std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(service.pid()) + "/fd")) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  }
+};
+
+TEST_F(EventFailures, ReasonsNamePathsEscaped) {
+  // A file where the site's folder would be: the database cannot be opened.
+  ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/a&b<c>.example", "in the way"));
+  const std::string shown = dataRootAsShown() + "a&amp;b&lt;c&gt;.example\\EventDatabase.db";
+  EXPECT_EQ(get("/GETVERSION", "a&b<c>.example").body, errorBody(14, "Cannot open domain database " + shown));
+  EXPECT_EQ(sandbox::readFile(dataRoot() + "/a&b<c>.example").value_or(""), "in the way");
+
+  ASSERT_TRUE(sandbox::writeFile(siteDatabase("x&y.example"), std::string(2048, 'x')));
+  EXPECT_EQ(get("/ADDDRAGDROPWEB?Path=/a&Action=COPY", "x&y.example").body,
+            errorBody(14, "Cannot write domain database " + dataRootAsShown() + "x&amp;y.example\\EventDatabase.db"));
+}
+
+TEST_F(EventFailures, AnUnopenablePrivilegedDatabase) {
+  ASSERT_EQ(get("/ADDSERVEREVENT?Path=/a&Event=NOWEB&Action=/t").body, kOk);
+  ASSERT_TRUE(fs::remove(privilegedDatabase()));
+  fs::create_directories(privilegedDatabase());  // a folder in the file's place
+  EXPECT_EQ(get("/GETVERSION").body,
+            errorBody(14, "Cannot open varlume database " + dataRootAsShown() + "varlume.internal\\EventDatabase.db"));
+  // The look-up never answers with an envelope, which the proxy would take for a target.
+  const HttpResponse lookUp = get("/GETEVENT?Path=/a&Event=NOWEB");
+  EXPECT_EQ(lookUp.head.compare(0, 36, eventtest::kNoEventHead), 0) << lookUp.head;
+  EXPECT_EQ(lookUp.body, "");
+}
+
+TEST_F(EventFailures, NoDescriptorOutlivesItsRequest) {
+  ASSERT_TRUE(sandbox::writeFile(siteDatabase("broken.example"), std::string(2048, 'x')));
+  ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/blocked.example", ""));
+  get("/GETVERSION");
+  const std::size_t before = openDescriptors();
+  for (int i = 0; i < 60; ++i) {
+    get("/ADDSERVEREVENT?Path=/" + std::to_string(i) + "&Event=NOWEB&Action=/t");
+    get("/GETEVENT?Path=/" + std::to_string(i) + "&Event=NOWEB");
+    get("/ADDSERVEREVENT?Path=/a&Event=NOWEB&Action=/t", "broken.example");
+    get("/GETEVENT?Path=/a&Event=NOWEB", "broken.example");
+    get("/GETVERSION", "blocked.example");
+    get("/GETVERSION", "..");
+  }
+  // The handlers close their connections after the replies were read.
+  EXPECT_TRUE(sandbox::waitUntil([&] { return openDescriptors() <= before; }, 5000))
+      << openDescriptors() << " > " << before;
 }
 
 }  // namespace

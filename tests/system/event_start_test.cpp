@@ -4,7 +4,6 @@
 // options p, -p and -l.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 
 #include "support/event_service.h"
@@ -88,13 +87,21 @@ TEST(EventStart, Options) {
   }
 }
 
-TEST(EventStart, AServicesBaseBeyondThePortsEndsWithStatusOne) {
-  for (const std::string& value : {std::to_string(INT_MAX), std::string("99999999999"), std::string("65533")}) {
+TEST(EventStart, APortNoCallerCouldReachEndsWithStatusOne) {
+  const struct {
+    const char* services;
+    std::vector<std::string> arguments;
+  } cases[] = {
+      {"2147483647", {}}, {"99999999999", {}}, {"65533", {}}, {"-3", {}}, {"-10", {}},
+      {"45000", {"p", "0"}}, {"45000", {"p", "abc"}}, {"45000", {"p", "65536"}}, {"45000", {"p", "4294967299"}},
+  };
+  for (const auto& c : cases) {
+    const std::string value = c.services;
     sandbox::VLSandbox box;
     servicetest::VLServiceProcess service;
     ASSERT_TRUE(sandbox::writeFile(box.user(0).localAppData + "/Varlume/varlume.config",
                                    "varlume=8080&varlumeservices=" + value + "&range=500"));
-    ASSERT_TRUE(service.start(box, "varlumeevent", 0, 0, {}, false));
+    ASSERT_TRUE(service.start(box, "varlumeevent", 0, 0, c.arguments, false));
     int status = -1;
     ASSERT_TRUE(service.waitForExit(10000, &status)) << value;
     EXPECT_EQ(status, 1) << value;

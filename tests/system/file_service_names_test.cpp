@@ -161,6 +161,9 @@ TEST_F(FileNames, ANameStillEscapedAfterOneDecodingIsRefused) {
     EXPECT_EQ(sandbox::readFile(home() + "/kept.txt").value_or(""), "kept");
     fs::remove(home() + "/kept.txt");
   }
+  const std::string overlong(3 * 4096 + 1, 'n');
+  EXPECT_EQ(xml("/ISFILE?Name=" + overlong), errorXml("1000", overlong + " is not an allowed name."));
+  EXPECT_EQ(xml("/RENAME?Name=local.txt&NewName=" + overlong), errorXml("1000", overlong + " is not an allowed name."));
   EXPECT_EQ(sandbox::readFile(home() + "/local.txt").value_or(""), "local");
   expectNothingOutside("escaped names");
 }

@@ -2,6 +2,7 @@
 // shows the usage text, and "p N d DIR/" listens on N with homes under DIR/.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "support/loopback_client.h"
@@ -64,6 +65,23 @@ TEST(FileServiceStart, PortAndDataRootOptionsWithoutDashes) {
   ASSERT_TRUE(client.readResponse(response));
   EXPECT_TRUE(sandbox::isFolder(root + "/site.example/made"));
   EXPECT_FALSE(sandbox::isFolder(box.user(0).documents + "/Varlume/site.example"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FileServiceStart, AConfigurationWithoutTheServicesPortIsReported) {
+  sandbox::VLSandbox box;
+  const std::string config = box.user(0).localAppData + "/Varlume/varlume.config";
+  ASSERT_TRUE(sandbox::writeFile(config, "varlume=8080&proxyport=0&proxyhost=\r\n"));
+  servicetest::VLServiceProcess service;
+  ASSERT_TRUE(service.start(box, "varlumefile", 0, 0, {}, false));
+  EXPECT_TRUE(sandbox::waitUntil([&] { return service.output().find("varlumeservices") != std::string::npos; },
+                                 kExitLimitMs))
+      << service.output();
+  const std::string output = service.output();
+  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
 }
 
 }  // namespace

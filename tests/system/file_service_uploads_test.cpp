@@ -94,6 +94,10 @@ TEST_F(FileUploads, TheLookUpMatchesWholeNamesOnly) {
   EXPECT_EQ(upload("/SAVEFILE?Path=w", {{"ba.txt", "long name"}, {"a.txt", "short name"}}).body, successXml());
   EXPECT_EQ(stored("w/ba.txt"), "long name");
   EXPECT_EQ(stored("w/a.txt"), "short name");
+  // Names holding the parameter syntax are names like any other.
+  EXPECT_EQ(upload("/SAVEFILE?Path=w", {{"x=y&z.txt", "syntax"}, {"z.txt", "plain"}}).body, successXml());
+  EXPECT_EQ(stored("w/x=y&z.txt"), "syntax");
+  EXPECT_EQ(stored("w/z.txt"), "plain");
   // Names are cleaned and kept inside the folder: separators, drives, dots.
   // The last two name folders that do not exist: the renames find no parent.
   const std::string reply =

@@ -272,4 +272,36 @@ TEST(Responder, PartsKeptForTheStoreAreDeletedOnceWhateverTheEnd) {
   EXPECT_EQ(d.scratch.names(), std::vector<std::string>{"copy.gif"});
 }
 
+// Notices that arrived while a long delivery pass was sending count before
+// the no-answer wait is tested: an answer complete on disk is never given up.
+TEST(Responder, NoticesThatArrivedDuringALongPassAreReadBeforeTheWaitIsTested) {
+  Delivery d;
+  d.enqueue(15);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  const std::string big(16 * 1024 * 1024, 'b');
+  d.part(15, 0, big, '+');  // the pass blocks: the browser does not read yet
+  VLObject::sleepFor(0, 300000);
+  d.part(15, 1, "end", '0');
+  vlAdvanceRecordClock(VLResponder::kNoNoticeSeconds + 5);  // the pass took long
+  EXPECT_TRUE(d.browserGot(big.size() + 3) == big + "end");
+  EXPECT_TRUE(d.waitIdle());
+  EXPECT_EQ(d.responder.browserSocket(), d.browser.far);
+  EXPECT_EQ(d.scratch.names(), std::vector<std::string>{});
+}
+
+// An answer whose end was the server's close: the browser connection ends
+// after it, and nothing of the answers behind it follows.
+TEST(Responder, AnAnswerEndedByTheServersCloseEndsTheBrowserConnection) {
+  Delivery d;
+  d.enqueue(16);
+  d.enqueue(17);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  d.part(17, 0, "seventeen", '0');
+  d.responder.markEndsConnection(16);
+  d.part(16, 0, "HTTP/1.0 200 OK\r\n\r\nsixteen", '0');
+  EXPECT_EQ(receiveUpTo(d.browser.near, 1000), "HTTP/1.0 200 OK\r\n\r\nsixteen");
+  EXPECT_TRUE(d.waitIdle());
+  EXPECT_EQ(d.scratch.names(), std::vector<std::string>{});
+}
+
 }  // namespace

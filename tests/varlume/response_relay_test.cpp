@@ -92,7 +92,7 @@ std::vector<Case> cases() {
        {"HTTP/1.1 200 OK\r\n\r\nall of it"}, notice(7, '0'), ""},
       {"close before any byte", "GET", "", true, -1, {""}, notice(7, '1') + notice(8, '1'), ""},
       {"close inside the body", "GET", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc", true, -1,
-       {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"}, notice(7, '1') + notice(8, '1'), ""},
+       {""}, notice(7, '1') + notice(8, '1'), ""},
       {"garbage instead of a head", "GET", "SSH-2.0-OpenSSH\r\n\r\n", false, -1, {""},
        notice(7, '1') + notice(8, '1'), ""},
   };
@@ -113,11 +113,13 @@ TEST(ResponseRelay, WritesEachFramingIntoPartsAndAnnouncesThem) {
     if (c.closeAfter) platform::shutdownSocket(relay.serverSide, platform::ShutdownHow::Send);
     EXPECT_EQ(relay.client.relayResponse(), c.result);
     EXPECT_EQ(relay.noticesReceived(c.notices.size() / kNoticeLength), c.notices);
-    for (std::size_t k = 0; k < c.parts.size(); ++k) {
+    for (std::size_t k = 0; k < c.parts.size() && c.result == 1; ++k) {
       std::string name = "vl7_" + std::to_string(k) + ".tmp";
-      if (c.result == 1 || !c.parts[k].empty()) {
-        EXPECT_TRUE(relay.scratch.file(name) == c.parts[k]) << name;
-      }
+      EXPECT_TRUE(relay.scratch.file(name) == c.parts[k]) << name;
+    }
+    // A failed response leaves no part that was never announced.
+    if (c.result != 1) {
+      EXPECT_EQ(relay.scratch.names(), std::vector<std::string>{});
     }
     EXPECT_FALSE(relay.scratch.exists("vl7_" + std::to_string(c.parts.size()) + ".tmp"));
     EXPECT_EQ(relay.client.pendingData(), c.pending);
@@ -192,6 +194,40 @@ TEST(ResponseRelay, APartFileThatCannotBeMadeFailsTheRequests) {
   sendText(relay.serverSide, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(relay.client.relayResponse(), -1);
   EXPECT_EQ(relay.noticesReceived(1), notice(9, '1'));
+}
+
+// The first bytes of an answer that comes late are announced at once, so
+// its delivery never gives it up while it is arriving.
+TEST(ResponseRelay, TheFirstBytesOfALateAnswerAreAnnouncedAtOnce) {
+  Relay relay;
+  relay.client.queueRequest(21, "GET");
+  vlAdvanceRecordClock(kFirstAnnounceSeconds + 5);  // the request is old now
+  ASSERT_TRUE(relay.client.startRelay());
+  sendText(relay.serverSide, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234");
+  EXPECT_EQ(receiveUpTo(relay.noticeSide, kNoticeLength, 3000), notice(21, '+'));
+  sendText(relay.serverSide, "56789");
+  EXPECT_EQ(receiveUpTo(relay.noticeSide, kNoticeLength, 3000), notice(21, '0'));
+  EXPECT_EQ(relay.scratch.file("vl21_0.tmp") + relay.scratch.file("vl21_1.tmp"),
+            "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789");
+}
+
+// A relay whose browser connection ends (it is stopped) while it streams
+// announces no further part and leaves none: the end of the connection has
+// swept what was announced.
+TEST(ResponseRelay, AStoppedRelayAnnouncesNoMorePartsAndLeavesNone) {
+  Relay relay;
+  relay.client.queueRequest(23, "GET");
+  ASSERT_TRUE(relay.client.startRelay());
+  sendText(relay.serverSide, "HTTP/1.1 200 OK\r\nContent-Length: 10000000\r\n\r\n" + body(70000));
+  ASSERT_EQ(receiveUpTo(relay.noticeSide, kNoticeLength), notice(23, '+'));
+  VLObject::sleepFor(0, 100000);
+  relay.client.stop();
+  sendText(relay.serverSide, body(1000000));
+  for (int i = 0; i < 500 && relay.client.relayRunning(); ++i) VLObject::sleepFor(0, 10000);
+  EXPECT_FALSE(relay.client.relayRunning());
+  EXPECT_EQ(relay.noticesReceived(1), notice(23, '1'));
+  relay.scratch.write("vl23_0.tmp", "");  // the announced part is the responder's
+  EXPECT_EQ(relay.scratch.names(), std::vector<std::string>{"vl23_0.tmp"});
 }
 
 }  // namespace

@@ -6,14 +6,15 @@
 
 #include "platform/paths.h"
 #include "scratch_folder.h"
+#include "support/file_size_limit.h"
 #include "varlumefile/file_server.h"
 
 namespace {
 
 class Codecs : public ::testing::Test {
  protected:
-  std::string input(const std::string& bytes) {
-    const std::string path = scratch.path("input.bin");
+  std::string input(const std::string& bytes, const std::string& name = "input.bin") {
+    const std::string path = scratch.path(name);
     ScratchFolder::write(path, bytes);
     return platform::fromSystemPath(path);
   }
@@ -134,6 +135,24 @@ TEST_F(Codecs, MissingInputGivesNoOutput) {
   EXPECT_EQ(handler.encodeBase64File(platform::fromSystemPath(scratch.path("missing"))), "");
   EXPECT_EQ(message, "");
   EXPECT_EQ(scratch.tempFileCount(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Codecs, AnOutputThatCannotBeWrittenWholeIsNoOutput) {
+  const std::string bytes(300000, 'z');
+  const std::string text = encode(bytes);  // its output stays in the temporary folder
+  const std::string path = input(bytes, "plain.bin");
+  const std::string encodedPath = input(text, "encoded.txt");
+  testsupport::FileSizeLimit limit(200000);
+  std::string message;
+  int code = 0;
+  EXPECT_EQ(handler.encodeBase64File(path), "");
+  EXPECT_EQ(handler.decodeBase64File(encodedPath, message, code), "");
+  EXPECT_EQ(handler.unescapeUpload(path, message, code), "");
+  EXPECT_EQ(scratch.tempFileCount(), 1);  // no partial output is left
 }
 
 }  // namespace

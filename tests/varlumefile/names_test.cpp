@@ -91,3 +91,18 @@ TEST(NameRules, ParentPartsAreFoundAtEitherSeparator) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NameRules, NestedCutsReduceAndOverlongNamesAreRefused) {
+  // Every level needs one more pass: ".//." becomes "..", which becomes "".
+  std::string nested;
+  for (int level = 0; level < 2000; ++level) nested = "./" + nested + "/.";
+  std::string cleaned = nested;
+  EXPECT_EQ(cleanName(cleaned), "");
+  std::string decoded;
+  EXPECT_TRUE(decodeNameOnce(std::string(kMaxNameBytes, 'a'), decoded));
+  EXPECT_FALSE(decodeNameOnce(std::string(kMaxNameBytes + 1, 'a'), decoded));
+}
+
+}  // namespace

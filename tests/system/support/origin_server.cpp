@@ -67,6 +67,13 @@ VLReply VLReply::untilClose(const std::string& body) {
   return bytes("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body, After::Close);
 }
 
+VLReply VLReply::sized(std::size_t size) {
+  VLReply reply = bytes("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                        std::to_string(size) + "\r\n\r\n");
+  reply.fillerBytes = size;
+  return reply;
+}
+
 VLOriginServer::VLOriginServer(VLScript script, int port) : script_(std::move(script)) {
   const int socket = platform::tcpSocket();
   if (socket < 0) return;
@@ -180,6 +187,12 @@ void VLOriginServer::serveConnection(int socket) {
         sent = false;
         break;
       }
+    }
+    const std::string filler(65536, 'x');
+    for (std::size_t left = reply.fillerBytes; sent && left > 0 && !stopping_;) {
+      const std::size_t piece = std::min(left, filler.size());
+      sent = platform::sendAll(socket, filler.data(), piece, 20000);
+      left -= piece;
     }
     if (!sent || reply.after == VLReply::After::Close) break;
     if (reply.after == VLReply::After::Stall) {

@@ -30,6 +30,8 @@ struct VLReply {
     int pauseMsBefore = 0;
   };
   std::vector<Step> steps;
+  // Bytes of 'x' sent after the steps, in pieces, without holding them.
+  std::size_t fillerBytes = 0;
   enum class After { Keep, Close, Stall } after = After::Keep;
 
   // Convenience forms.
@@ -40,6 +42,8 @@ struct VLReply {
   static VLReply chunked(const std::string& body, std::size_t chunkSize);
   // An HTTP/1.0 answer without a length that ends with the close.
   static VLReply untilClose(const std::string& body);
+  // A 200 answer with a Content-Length body of `size` bytes of 'x'.
+  static VLReply sized(std::size_t size);
 };
 
 using VLScript = std::function<VLReply(const VLReceived&)>;

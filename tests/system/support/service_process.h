@@ -34,6 +34,7 @@ class VLServiceProcess {
     return child_.waitForExit(timeoutMs, exitStatus);
   }
   void stop() { child_.stop(); }
+  pid_t pid() const { return child_.pid(); }
 
  private:
   sandbox::VLChildProgram child_;
