@@ -56,13 +56,14 @@ std::string hostOf(const std::string& url) {
   return url.substr(start, url.find_first_of("/?:", start) - start);
 }
 
-// All regular files below `root`, relative, sorted.
+// All files and folders (with a trailing "/") below `root`, relative, sorted.
 std::vector<std::string> filesBelow(const std::string& root) {
   std::vector<std::string> names;
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(root, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file()) names.push_back(std::filesystem::relative(it->path(), root).string());
+    const std::string name = std::filesystem::relative(it->path(), root).string();
+    names.push_back(it->is_directory() ? name + "/" : name);
   }
   std::sort(names.begin(), names.end());
   return names;
