@@ -405,6 +405,11 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
   const std::string host = hostValue(head.lines[head.hostIndex]);
   const std::string path = requestPath(line, upperLine);
+  // A HEAD has no body to save: it never replaces a mirror file with an
+  // empty one. A mirror record keeps the query, where MIRRORAS= may name
+  // the file.
+  const bool mirror = target.mirror && !beginsWith(upperLine, "HEAD");
+  const std::string recordUrl = mirror ? requestUrl(line) : path;
   if (!withBody && texts.contentLength > 0) {
     const int discarded = discardBody(texts.contentLength);
     if (discarded <= 0) return discarded;
@@ -420,7 +425,8 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   // Web requests: a fresh cached copy answers a GET at once.
   VLCacheDecision cache;
   if (!analysis.service) {
-    cache = checkCache(*this, line, host, pageHost, target.mirror);
+    cache = checkCache(*this, line, host, pageHost, target.port, mirror,
+                       texts.contentLength > 0);
     if (cache.answered) {
       ++answersQueued_;
       return 1;
@@ -478,7 +484,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     const int id = owner_->nextSequence();
     client->queueRequest(id, method);
     if (eventQuery.empty()) {
-      responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+      responder_.enqueue(id, mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
       ++answersQueued_;
       pendingEventId = -1;
       responder_.startUnlessRunning();
@@ -492,7 +498,8 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
 
   // A request to a service names the page host in its Host line.
-  renewPostMarker(line, analysis.service ? trim(pageHost, true) : host);
+  renewPostMarker(line, analysis.service ? trim(pageHost, true) : host,
+                  analysis.service ? 80 : target.port);
   if (client->sendRequest(text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
     return 0;
   }
@@ -511,7 +518,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
   const int id = owner_->nextSequence();
   client->queueRequest(id, method);
-  responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+  responder_.enqueue(id, mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
   ++answersQueued_;
   responder_.startUnlessRunning();
   startRelay(*client);

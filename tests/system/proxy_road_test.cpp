@@ -109,15 +109,7 @@ class ProxyRoad : public ::testing::Test {
     return method + " http://" + authority + path + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n";
   }
 
-  ::testing::AssertionResult noPartFilesLeft() {
-    if (sandbox::waitUntil([&] { return proxy.partFiles().empty(); }, 5000)) {
-      return ::testing::AssertionSuccess();
-    }
-    ::testing::AssertionResult failure = ::testing::AssertionFailure();
-    failure << "part files left:";
-    for (const std::string& name : proxy.partFiles()) failure << " " << name;
-    return failure;
-  }
+  ::testing::AssertionResult noPartFilesLeft() { return proxytest::noPartFilesLeft(proxy); }
 
   sandbox::VLSandbox box;
   VLOriginServer web{webScript};
