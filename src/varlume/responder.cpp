@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "foundation/app.h"
 #include "foundation/strings.h"
@@ -126,8 +127,9 @@ void VLResponder::removeUndelivered() {
   VLAppLock lock(kQueueMutex);
   for (int i = 0; i < pending_; ++i) {
     const VLRequestRecord& record = queue_[head_ + i];
-    if (record.isFree() || record.getMirror() || record.getFromCache()) continue;
-    removePartsFrom(record.getId(), record.getPartsSent());
+    if (record.isFree() || record.getFromCache()) continue;
+    // Streamed parts of a copy for the cache were kept for the store.
+    removePartsFrom(record.getId(), record.getToCache() ? 0 : record.getPartsSent());
     platform::removeFile(messageFilePath(tempPath, record.getId()));
   }
   for (const auto& [id, announced] : abandoned_) removePartsFrom(id, announced);
@@ -294,7 +296,7 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
         message = own->second;
         messages_.erase(own);
       }
-      removePartFiles(id, record.getPartsSent(), record.getPartsWritten());
+      removePartFiles(id, record.getToCache() ? 0 : record.getPartsSent(), record.getPartsWritten());
       if (timedOut_.erase(id) > 0 && abandoned_.size() < kMaxAbandoned) {
         // Its relay may still be writing (it had no "1" yet): whatever it
         // announces later is deleted then.
@@ -308,15 +310,17 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
         out.push_back({writeMessageResponse(record, message), true, false});
       }
     } else if (record.getMirror()) {
-      std::string path;
-      mirrorResponse(*this, record, path);
-      out.push_back({path, true, false});
+      out.push_back({std::string(), true, false, false, Delivery::kMirror,
+                     std::make_shared<const VLRequestRecord>(record)});
     } else if (record.getFromCache()) {
       std::string path = record.getCachePath();
       replaceAll("/", "\\", path);
-      out.push_back({path, false, false});
+      out.push_back({path, false, false, false, Delivery::kCachedCopy, nullptr});
     } else {
-      if (record.getToCache()) storeInCache(record);
+      if (record.getToCache()) {
+        out.push_back({std::string(), false, false, false, Delivery::kStore,
+                       std::make_shared<const VLRequestRecord>(record)});
+      }
       for (int k = record.getPartsSent(); k < record.getPartsWritten(); ++k) {
         out.push_back({partFilePath(tempPath, id, k), true, false});
       }
@@ -340,9 +344,31 @@ void VLResponder::send(const std::vector<Delivery>& items) {
       }
       continue;
     }
-    sendFile(item.path);
-    if (item.remove) platform::removeFile(item.path);
+    std::string path = item.path;
+    if (item.work == Delivery::kStore) {
+      storeInCache(*item.record);
+      continue;
+    }
+    if (item.work == Delivery::kMirror) mirrorResponse(*this, *item.record, path);
+    if (item.work == Delivery::kCachedCopy) {
+      sendCachedCopy(path);
+      continue;
+    }
+    sendFile(path);
+    if (item.remove) platform::removeFile(path);
   }
+}
+
+void VLResponder::sendCachedCopy(const std::string& path) {
+  platform::File file;
+  if (!file.open(path, platform::File::Read)) {
+    const std::string page = responseHeader(500, kNoResponse, "text/html") + "\r\n";
+    sendAll(page.data(), page.size());
+    return;
+  }
+  if (sendOpenFile(file)) return;
+  platform::Socket s = browserSocket_.exchange(platform::kInvalidSocket);
+  if (s != platform::kInvalidSocket) platform::shutdownSocket(s, platform::ShutdownHow::Both);
 }
 
 void VLResponder::run() {
@@ -487,12 +513,20 @@ bool VLResponder::sendFile(const std::string& path) {
   if (path.empty()) return false;
   platform::File file;
   if (!file.open(path, platform::File::Read)) return false;
-  std::vector<char> piece(kFilePiece);
+  return sendOpenFile(file);
+}
+
+bool VLResponder::sendOpenFile(platform::File& file) {
+  // A small file needs no 64 KiB buffer, nor its zero-filling.
+  const std::int64_t size = file.size();
+  const std::size_t length =
+      size >= 0 && size < static_cast<std::int64_t>(kFilePiece) ? static_cast<std::size_t>(size) + 1 : kFilePiece;
+  std::unique_ptr<char[]> piece(new char[length]);
   for (;;) {
-    long got = file.read(piece.data(), piece.size());
+    long got = file.read(piece.get(), length);
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!sendAll(piece.data(), static_cast<std::size_t>(got))) return false;
+    if (!sendAll(piece.get(), static_cast<std::size_t>(got))) return false;
   }
 }
 

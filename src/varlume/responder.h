@@ -11,12 +11,14 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "foundation/object.h"
+#include "platform/files.h"
 #include "platform/sockets.h"
 #include "varlume/request_record.h"
 #include "varlume/run_claim.h"
@@ -75,6 +77,8 @@ class VLResponder : public VLObject {
   // Sends a file in pieces of at most 65,536 bytes; false when it could not
   // be read or sent whole.
   bool sendFile(const std::string& path);
+  // The same for a file opened already.
+  bool sendOpenFile(platform::File& file);
 
   // The head of the proxy's own pages, ending with "Content-Length: 0"
   // (they have no body) but without the empty line.
@@ -98,10 +102,14 @@ class VLResponder : public VLObject {
     std::string carried;  // bytes of a notice that arrived split
   };
   struct Delivery {
+    // Work done by send, outside the mutexes, in its place in the order.
+    enum Work { kSendFile, kStore, kMirror, kCachedCopy };
     std::string path;
     bool remove = false;
     bool closeAfter = false;   // shut the browser connection after this item
     bool finishAfter = false;  // end the stream to the browser after this item
+    Work work = kSendFile;
+    std::shared_ptr<const VLRequestRecord> record = nullptr;  // kStore and kMirror
   };
 
   // Wake-up pair: a byte on it ends the thread's wait at once.
@@ -118,6 +126,10 @@ class VLResponder : public VLObject {
   bool takeEndsConnection(int id);
   void enqueueRecord(const VLRequestRecord& record, const std::string* message);
   void send(const std::vector<Delivery>& items);
+  // A cache hit: a file that cannot be opened gets the 500 page "No response
+  // from server." in its place; one cut after bytes went out closes the
+  // browser connection.
+  void sendCachedCopy(const std::string& path);
 
   std::atomic<platform::Socket> browserSocket_{platform::kInvalidSocket};
   std::vector<Notifier> notifiers_;          // mutex 2 (added under 1 and 2)
