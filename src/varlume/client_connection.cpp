@@ -74,9 +74,21 @@ VLClientConnection::VLClientConnection() : lineBuffer_(new char[kLineBufferSize]
 VLClientConnection::~VLClientConnection() {
   shutAndClose(notificationListener_);
   notificationListener_ = kInvalidSocket;
-  for (auto& client : clients_) client.reset();
+  // A thread's object is freed only once its body left: the relays and the
+  // responder are stopped, woken, and waited for (bounded) first.
+  for (auto& client : clients_) client->stop();
+  for (auto& client : clients_) client->closeSockets();
   responder_.stop();
-  for (int i = 0; i < 5 && responder_.bodyActive() > 0; ++i) VLObject::sleepFor(0, 250);
+  const std::int64_t deadline = platform::monotonicMilliseconds() + kRelaysEndMs;
+  auto bodiesLeft = [&] {
+    if (responder_.bodyActive() > 0) return true;
+    for (auto& client : clients_) {
+      if (client->bodyActive() > 0) return true;
+    }
+    return false;
+  };
+  while (bodiesLeft() && platform::monotonicMilliseconds() < deadline) pause250();
+  for (auto& client : clients_) client.reset();
   responder_.closeNotifiers();
   reset();
 }
