@@ -66,6 +66,7 @@ class HostilePages : public ::testing::Test {
     origin = std::make_unique<origin::VLOriginServer>([this](const origin::VLReceived& r) { return reply(r); });
     ASSERT_TRUE(origin->listening());
     originHost = "127.0.0.1:" + std::to_string(origin->port());
+    attackers = {kEvil, originHost, "Cache"};
     base = proxytest::freeServicesBase({0, 3});
     ASSERT_GT(base, 0);
     ASSERT_TRUE(eventService.start(box, "varlumeevent", base, base + 3)) << eventService.output();
@@ -117,7 +118,7 @@ class HostilePages : public ::testing::Test {
     return sandbox::snapshotTree(box.root(), [&](const std::string& relative) {
       if (relative.size() > 11 && relative.compare(relative.size() - 11, 11, "-output.txt") == 0) return true;
       if (relative == tempRelative) return true;
-      for (const std::string& own : {std::string(kEvil), originHost, std::string("Cache")}) {
+      for (const std::string& own : attackers) {
         const std::string prefix = dataRelative + own;
         if (relative.compare(0, prefix.size(), prefix) == 0) return true;
       }
@@ -262,6 +263,9 @@ class HostilePages : public ::testing::Test {
   std::string configBytes;
   std::string allUsersBytes;
   sandbox::VLTreeSnapshot before;
+  // The places below the data root that attacks may change: the hostile
+  // sites' own folders, and the cache.
+  std::vector<std::string> attackers;
   std::mutex locationsMutex;
   std::vector<std::string> locations;  // where /r?n=<index> sends the browser
 };
@@ -594,6 +598,58 @@ TEST_F(HostilePages, MirrorNamesStayInThePageHostsFolder) {
     const std::string target = "/varlume/mirror/" + originHost + "/sentinel.txt";
     EXPECT_TRUE(attack(Channel::Fetch, site, target).answered) << site;
     expectUnchanged(site + target);
+  }
+}
+
+TEST_F(HostilePages, CachedNamesStayInTheCache) {
+  // Images and their queries whose names climb; each is relayed from the
+  // page's origin and kept by the image rule.
+  int n = 0;
+  for (const std::string& climb : kClimbs) {
+    for (const std::string& target : {"/" + climbed(climb, 4, "made" + std::to_string(n) + ".gif"),
+                                      "/img/" + climbed(climb, 3, "sentinel.txt%3F.gif"),
+                                      "/i.gif?x=" + climbed(climb, 4, "made.gif")}) {
+      for (Channel channel : {Channel::Image, Channel::Fetch}) {
+        const std::string what = std::string(channelName(channel)) + " " + target;
+        EXPECT_TRUE(attack(channel, originHost, target).answered) << what;
+        expectUnchanged(what);
+      }
+      ++n;
+    }
+  }
+}
+
+TEST_F(HostilePages, FollowUpsOfAHostileEventChangeNothing) {
+  // A page of a site that cannot be reached registers what the proxy is to
+  // ask for in the failed request's place.
+  const std::string site = "127.0.0.1:" + std::to_string(sandbox::freeLoopbackPorts(1)[0]);
+  attackers.push_back(site);
+  const std::string injected = "%0D%0ASet-Cookie:%20vl=1";
+  const std::vector<std::pair<std::string, std::string>> actions = {
+      {"/varlume/file/REMOVEFILE", "Name=..%2Fother.example%2Fsentinel.txt"},
+      {"/varlume/file/REMOVEDIRECTORY", "Name=..%2F..%2F"},
+      {"/varlume/web/other.example/varlume/file/REMOVEFILE", "Name=sentinel.txt"},
+      {"/x%2F..%2F..%2Fother.example/varlume/file/REMOVEDIRECTORY", "Name="},
+      {"/varlume/file/SETPROXY", "Host=127.0.0.1&Port=9"},
+      {"/varlume/event/ADDCROSSSITEUSER", "Domain=other.example&CrossDomain=x&Permission=1"},
+      {"/varlume/file/REDIRECT", "Path=" + injected},
+      {"/a" + injected, "b" + injected},
+      {"http://other.example/varlume/file/REMOVEFILE", "Name=sentinel.txt"},
+  };
+  for (std::size_t i = 0; i < actions.size(); ++i) {
+    const std::string path = "/e" + std::to_string(i);
+    const Answer added = attack(Channel::Fetch, site, "/varlume/event/ADDSERVEREVENT?Path=" + path +
+                                                          "&Event=NOWEB&Action=" + actions[i].first +
+                                                          "&ActionParams=" + actions[i].second);
+    ASSERT_EQ(added.response.head.rfind("HTTP/1.1 200", 0), 0u) << added.response.head;
+    const std::string what = actions[i].first + "?" + actions[i].second;
+    const Answer answer = send(proxy.port(), "GET http://" + site + path + " HTTP/1.1\r\nHost: " + site +
+                                                 "\r\nReferer: http://" + site + "/index.html\r\n\r\n");
+    EXPECT_TRUE(answer.answered) << what;
+    std::string head = answer.response.head;
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(head.find("\nset-cookie"), std::string::npos) << what << "\n" << answer.response.head;
+    expectUnchanged(what);
   }
 }
 
