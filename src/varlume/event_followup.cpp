@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "foundation/privileged_host.h"
+#include "platform/clock.h"
 #include "foundation/strings.h"
 #include "foundation/url_escape.h"
 #include "varlume/client_connection.h"
@@ -80,14 +81,17 @@ void answerUnserved(VLClientConnection& connection, const std::string& pageHost,
 bool VLClientConnection::awaitEventReply(int id, int slot, std::string& reply) {
   if (slot < 0 || slot >= kClientCount) return false;
   VLClient& queryClient = client(slot);
-  for (int round = 0; round < kEventRounds; ++round) {
+  // Looked at in short steps, within the bound of all the rounds.
+  const std::int64_t deadline = platform::monotonicMilliseconds() + kEventRounds * kEventRoundMs;
+  for (;;) {
     // The relay clears the record once the reply is complete (or given
     // up); only then is part 0 whole.
     if (!holdsRecord(queryClient, id)) {
       reply = takeParts(id, kEventReplyBytes, nullptr);
       return true;
     }
-    waitTakingNotices(kEventRoundMs);
+    if (platform::monotonicMilliseconds() >= deadline) break;
+    waitTakingNotices(kEventStepMs);
   }
   queryClient.closeSockets();
   for (int i = 0; i < 100 && queryClient.relayRunning(); ++i) waitTakingNotices(10);
