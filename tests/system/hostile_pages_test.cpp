@@ -556,6 +556,9 @@ TEST_F(HostilePages, InjectedSqlAndHeaderLinesStayValues) {
 
 TEST_F(HostilePages, BrokenHeadsAndForeignMethodsAreRefused) {
   const std::string site = originHost;
+  const std::string smuggled =
+      "GET http://other.example/varlume/file/REMOVEFILE?Name=sentinel.txt HTTP/1.1\r\nHost: other.example\r\n"
+      "Referer: http://other.example/\r\n\r\n";
   const std::vector<std::string> heads = {
       "GET http://" + site + "/good\0x HTTP/1.1\r\nHost: "s + site + "\r\n\r\n",
       "GET http://" + site + "/good HTTP/1.1\r\nHost: " + site + "\rX-Smuggled: 1\r\n\r\n",
@@ -570,10 +573,21 @@ TEST_F(HostilePages, BrokenHeadsAndForeignMethodsAreRefused) {
       "Content-Length: 50\r\nContent-Length: 5\r\n\r\nhello",
       "GET http://evil.example/varlume/file/GETVERSION HTTP/1.1\r\nHost: evil.example\r\n"
       "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+      // The URL names one site, the Host line and the Referer another.
+      "GET http://evil.example/varlume/file/REMOVEFILE?Name=sentinel.txt HTTP/1.1\r\nHost: other.example\r\n"
+      "Referer: http://other.example/\r\n\r\n",
+      "GET http://evil.example/varlume/file/REMOVEFILE?Name=sentinel.txt HTTP/1.1\r\nHost: evil.example\r\n"
+      "Host: other.example\r\nReferer: http://other.example/\r\n\r\n",
+      "GET http://evil.example/varlume/web/other.example/varlume/file/REMOVEFILE?Name=sentinel.txt HTTP/1.1\r\n"
+      "Host: other.example\r\nReferer: http://other.example/\r\n\r\n",
+      // A second request smuggled into the first one's body.
+      "POST http://evil.example/varlume/file/GETVERSION HTTP/1.1\r\nHost: evil.example\r\nContent-Length: 0\r\n"
+      "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled,
   };
   for (const std::string& head : heads) {
     const Answer answer = send(proxy.port(), std::string(head.data(), head.size()));
     EXPECT_TRUE(answer.answered) << head;
+    expectUnchanged(head);
     expectServed();
   }
 }
