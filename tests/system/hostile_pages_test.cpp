@@ -340,8 +340,8 @@ TEST_F(HostilePages, NamesThatClimbOutTouchAndShowNothing) {
           const Answer answer = attack(channel, channel == Channel::Redirect ? site : kEvil, target);
           EXPECT_TRUE(answer.answered) << what;
           expectNothingLeaked(answer, what);
-          expectUnchanged(what);
         }
+        expectUnchanged(target);
         ++cases;
       }
     }
@@ -427,6 +427,10 @@ TEST_F(HostilePages, ForgedSitesHomesAndSettingsChangeNothing) {
       {Channel::Form, kVictim, victimFile, "Origin: null\r\n"},
       {Channel::Image, kVictim, "/varlume/event/ADDSERVEREVENT?Path=/x&Event=NOWEB&Action=/y", evilPage},
       {Channel::Image, kVictim, "/varlume/event/DELETESERVEREVENT?Path=/x", evilPage},
+      // A page whose browser sends no Referer and no Origin at all.
+      {Channel::Image, kVictim, victimFile, ""},
+      {Channel::Image, kVictim, victimFolder, ""},
+      {Channel::Image, "varlume.internal", setProxy, ""},
       // The privileged host's commands, from a page of another site.
       {Channel::Image, "varlume.internal", setProxy, "Referer: http://evil.example/\r\n"},
       {Channel::Image, "varlume.internal", setProxy, "Origin: http://evil.example\r\n"},
@@ -664,6 +668,34 @@ TEST_F(HostilePages, FollowUpsOfAHostileEventChangeNothing) {
     for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_EQ(head.find("\nset-cookie"), std::string::npos) << what << "\n" << answer.response.head;
     expectUnchanged(what);
+  }
+}
+
+TEST_F(HostilePages, ServicePortsNamedAsWebSitesServeOnlyThatName) {
+  // A page may name a service's own port as a web site: the proxy relays
+  // the request there like any other, and the service sees a site of that
+  // name, never another site, the privileged host or a sub-home.
+  // The relayed Host line names the host without its port, so the service
+  // keeps that site's data in the folder "127.0.0.1".
+  const std::vector<int> ports = {base, base + 3};
+  attackers.push_back("127.0.0.1");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/REMOVEFILE?Name=..%2Fother.example%2Fsentinel.txt", ""},
+      {"/REMOVEDIRECTORY?Name=..%2F..%2F", ""},
+      {"/REMOVEDIRECTORY?Name=", "VARLUMESUBDOMAINHOME: ../other.example\r\n"},
+      {"/REMOVEFILE?Name=sentinel.txt", "VARLUMESUBDOMAINCOMMONHOME: ../other.example\r\n"},
+      {"/SETPROXY?Host=127.0.0.1&Port=9", ""},
+      {"/SETPROXY?Host=127.0.0.1&Port=9", "Host: varlume.internal\r\n"},
+      {"/ADDCROSSSITEUSER?Domain=other.example&CrossDomain=x&Permission=1", ""},
+      {"/ADDSERVEREVENT?Path=/x&Event=NOWEB&Action=/y", "Host: other.example\r\n"},
+  };
+  for (int port : ports) {
+    const std::string site = "127.0.0.1:" + std::to_string(port);
+    for (const auto& [target, extra] : cases) {
+      const std::string what = site + target + " " + extra;
+      EXPECT_TRUE(attack(Channel::Fetch, site, target, extra).answered) << what;
+      expectUnchanged(what);
+    }
   }
 }
 
