@@ -13,21 +13,6 @@ namespace {
 
 constexpr const char* kNoResponseMessage = "No response from server.";
 
-std::string escapedControls(const std::string& text) {
-  std::string out;
-  for (const char byte : text) {
-    const unsigned char value = static_cast<unsigned char>(byte);
-    if (value < 32 || value == 127) {
-      char escape[4];
-      std::snprintf(escape, sizeof escape, "%%%02X", value);
-      out += escape;
-    } else {
-      out += byte;
-    }
-  }
-  return out;
-}
-
 bool isSafeTarget(const std::string& target) {
   if (target.empty() || target[0] != '/') return false;
   for (const char byte : target) {
@@ -47,7 +32,7 @@ std::string hostLineValue(const std::string& pageHost) {
 
 std::string eventQueryText(const std::string& requestLine, const std::string& pageHost,
                            const char* event) {
-  return "GET /varlume/event/getEvent?Path=" + escapedControls(requestUrl(requestLine)) +
+  return "GET /varlume/event/getEvent?Path=" + escapeControlBytes(requestUrl(requestLine)) +
          "&Event=" + event + " HTTP/1.1\r\nHost: " + hostLineValue(pageHost) + "\r\n\r\n";
 }
 
