@@ -44,6 +44,7 @@ class VLClient : public VLObject {
   // The delivery of the browser connection this client serves; the relay
   // tells it which answers end the connection.
   void setResponder(VLResponder* responder) { responder_ = responder; }
+  VLResponder* responder() const { return responder_; }
   int connectNotifier();
   // Shuts down and closes the socket and the notification socket.
   void closeSockets();

@@ -33,6 +33,8 @@ constexpr int kDrainMs = 2000;
 constexpr int kStalledAfterCloseMs = 1000;
 // How long the end of a connection waits for its relays to leave.
 constexpr int kRelaysEndMs = 2000;
+// While the delivery queue is full: how often the connection looks again.
+constexpr int kQueueFullLookMs = 20;
 
 // The hosts that name a local service program (the outgoing connection
 // maps each to its own port).
@@ -250,6 +252,18 @@ void VLClientConnection::takeNotice() {
 int VLClientConnection::pollOnce() {
   const Socket socket = browserSocket();
   if (socket == kInvalidSocket) return 2;
+
+  // As many answers pending as the delivery queue holds: no request is read
+  // until it drains (the browser's bytes wait in the socket meanwhile).
+  if (responder_.pendingCount() >= VLResponder::kQueueSize) {
+    if (notificationListener_ != kInvalidSocket) {
+      platform::PollEntry wait{notificationListener_, platform::kPollReadable, 0};
+      if (platform::pollSockets(&wait, 1, kQueueFullLookMs) > 0) takeNotice();
+    } else {
+      VLObject::sleepFor(0, kQueueFullLookMs * 1000);
+    }
+    return 1;
+  }
 
   platform::PollEntry entries[2];
   std::size_t count = 0;

@@ -1,6 +1,7 @@
 #include "varlume/responder.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "foundation/app.h"
@@ -33,15 +34,31 @@ std::string reasonText(const std::string& reason) {
   return text;
 }
 
-void removePartFiles(int id, int from, int to) {
-  for (int k = from; k <= to; ++k) platform::removeFile(partFilePath(tempPath, id, k));
+// Deletes a part file; its size, or -1 when there was none.
+std::int64_t removePart(const std::string& path) {
+  platform::FileStatus status;
+  const bool known = platform::statPath(path, status);
+  if (!platform::removeFile(path)) return -1;
+  return known ? static_cast<std::int64_t>(status.size) : 0;
+}
+
+// The bytes of the parts deleted (only parts count against the limit).
+std::int64_t removePartFiles(int id, int from, int to) {
+  std::int64_t bytes = 0;
+  for (int k = from; k <= to; ++k) bytes += std::max<std::int64_t>(removePart(partFilePath(tempPath, id, k)), 0);
+  return bytes;
 }
 
 // Parts not sent are never deleted out of turn, so they lie in one run from
 // `from` on; the run ends at the first part that is missing.
-void removePartsFrom(int id, int from) {
-  for (int k = from; platform::removeFile(partFilePath(tempPath, id, k)); ++k) {
+std::int64_t removePartsFrom(int id, int from) {
+  std::int64_t bytes = 0;
+  for (int k = from;; ++k) {
+    const std::int64_t removed = removePart(partFilePath(tempPath, id, k));
+    if (removed < 0) break;
+    bytes += removed;
   }
+  return bytes;
 }
 
 }  // namespace
@@ -108,8 +125,31 @@ void VLResponder::resetQueue() {
   pending_ = 0;
   messages_.clear();
   timedOut_.clear();
+  headId_ = 0;
   std::lock_guard<std::mutex> guard(hintMutex_);
   endsConnection_.clear();
+  waitingBytes_ = 0;
+}
+
+void VLResponder::addWaitingBytes(std::int64_t bytes) { waitingBytes_ += bytes; }
+
+void VLResponder::releaseBytes(std::int64_t bytes) {
+  if (bytes <= 0) return;
+  waitingBytes_ -= bytes;
+  std::lock_guard<std::mutex> guard(hintMutex_);
+  room_.notify_all();
+}
+
+bool VLResponder::hasRoomFor(int id) const {
+  const std::int64_t waiting = waitingBytes_.load();
+  // The answer being delivered has a limit of its own on top, so the answers
+  // queued behind it can never keep it from going on.
+  return waiting < kWaitingBytesLimit || (id == headId_.load() && waiting < 2 * kWaitingBytesLimit);
+}
+
+void VLResponder::waitForRoom(int id, int ms) {
+  std::unique_lock<std::mutex> lock(hintMutex_);
+  room_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return hasRoomFor(id); });
 }
 
 void VLResponder::markEndsConnection(int id) {
@@ -127,10 +167,10 @@ void VLResponder::removeUndelivered() {
   for (int i = 0; i < pending_; ++i) {
     const VLRequestRecord& record = queue_[head_ + i];
     if (record.isFree() || record.getMirror() || record.getFromCache()) continue;
-    removePartsFrom(record.getId(), record.getPartsSent());
+    releaseBytes(removePartsFrom(record.getId(), record.getPartsSent()));
     platform::removeFile(messageFilePath(tempPath, record.getId()));
   }
-  for (const auto& [id, announced] : abandoned_) removePartsFrom(id, announced);
+  for (const auto& [id, announced] : abandoned_) releaseBytes(removePartsFrom(id, announced));
   abandoned_.clear();
 }
 
@@ -153,6 +193,7 @@ void VLResponder::enqueueRecord(const VLRequestRecord& record, const std::string
     }
     queue_[slot] = record;
     ++pending_;
+    noteHeadLocked();
     if (message != nullptr) messages_[record.getId()] = *message;
   }
   wake();
@@ -242,7 +283,7 @@ void VLResponder::streamHead(std::vector<Delivery>& out) {
   VLRequestRecord& head = queue_[head_];
   if (head.isFree() || head.getMirror() || head.getFromCache() || head.getNoResponse()) return;
   for (int k = head.getPartsSent(); k < head.getPartsWritten(); ++k) {
-    out.push_back({partFilePath(tempPath, head.getId(), k), !head.getToCache(), false});
+    out.push_back({partFilePath(tempPath, head.getId(), k), !head.getToCache(), false, false, true});
   }
   head.setPartsSent(head.getPartsWritten());
 }
@@ -250,7 +291,7 @@ void VLResponder::streamHead(std::vector<Delivery>& out) {
 void VLResponder::handleNotice(int id, char kind, std::vector<Delivery>& out) {
   auto late = abandoned_.find(id);
   if (late != abandoned_.end()) {
-    platform::removeFile(partFilePath(tempPath, id, late->second));
+    releaseBytes(std::max<std::int64_t>(removePart(partFilePath(tempPath, id, late->second)), 0));
     if (kind == '+') {
       ++late->second;
     } else {
@@ -294,7 +335,7 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
         message = own->second;
         messages_.erase(own);
       }
-      removePartFiles(id, record.getPartsSent(), record.getPartsWritten());
+      releaseBytes(removePartFiles(id, record.getPartsSent(), record.getPartsWritten()));
       if (timedOut_.erase(id) > 0 && abandoned_.size() < kMaxAbandoned) {
         // Its relay may still be writing (it had no "1" yet): whatever it
         // announces later is deleted then.
@@ -318,7 +359,7 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
     } else {
       if (record.getToCache()) storeInCache(record);
       for (int k = record.getPartsSent(); k < record.getPartsWritten(); ++k) {
-        out.push_back({partFilePath(tempPath, id, k), true, false});
+        out.push_back({partFilePath(tempPath, id, k), true, false, false, true});
       }
       // Its end was the server's close: only a close can end it for the
       // browser too, so nothing may follow it on this connection.
@@ -340,8 +381,14 @@ void VLResponder::send(const std::vector<Delivery>& items) {
       }
       continue;
     }
+    std::int64_t size = -1;
+    if (item.part) {
+      platform::FileStatus status;
+      if (platform::statPath(item.path, status)) size = static_cast<std::int64_t>(status.size);
+    }
     sendFile(item.path);
     if (item.remove) platform::removeFile(item.path);
+    if (size > 0) releaseBytes(size);
   }
 }
 
@@ -451,6 +498,7 @@ void VLResponder::run() {
         }
         deliveryWalk(out);
       }
+      noteHeadLocked();
       if (!out.empty()) busy_ = true;
     }
     for (platform::Socket socket : closing) platform::closeSocket(socket);

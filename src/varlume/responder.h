@@ -9,6 +9,7 @@
 // every send to the browser has a time limit.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -57,6 +58,15 @@ class VLResponder : public VLObject {
   // after it the browser connection is closed (any thread; no named mutex).
   void markEndsConnection(int id);
 
+  // Bytes of part files written for this connection and not yet delivered
+  // or deleted are limited: a relay with no room waits (and so reads no more
+  // from its server) until the browser took more.
+  static constexpr std::int64_t kWaitingBytesLimit = 8 * 1024 * 1024;
+  void addWaitingBytes(std::int64_t bytes);
+  bool hasRoomFor(int id) const;
+  // Waits at most `ms` for room for request `id`.
+  void waitForRoom(int id, int ms);
+
   // Starts the delivery thread unless it runs; the decision is taken under
   // mutex 2 together with the thread's own decision to end, so a record
   // enqueued while the thread ends is never left behind.
@@ -102,6 +112,7 @@ class VLResponder : public VLObject {
     bool remove = false;
     bool closeAfter = false;   // shut the browser connection after this item
     bool finishAfter = false;  // end the stream to the browser after this item
+    bool part = false;         // a part file: counts against the limit
   };
 
   // Wake-up pair: a byte on it ends the thread's wait at once.
@@ -116,6 +127,9 @@ class VLResponder : public VLObject {
   void deliveryWalk(std::vector<Delivery>& out);
   void compactLocked();
   bool takeEndsConnection(int id);
+  void releaseBytes(std::int64_t bytes);
+  // The head's id, read by the relays without a named mutex (mutex 2 held).
+  void noteHeadLocked() { headId_ = pending_ > 0 ? queue_[head_].getId() : 0; }
   void enqueueRecord(const VLRequestRecord& record, const std::string* message);
   void send(const std::vector<Delivery>& items);
 
@@ -133,6 +147,9 @@ class VLResponder : public VLObject {
   bool busy_ = false;                        // mutex 2
   VLRunClaim run_;                           // mutex 2
   std::atomic<std::int64_t> lastProgressMs_{0};
+  std::atomic<std::int64_t> waitingBytes_{0};
+  std::atomic<int> headId_{0};
+  std::condition_variable room_;             // hintMutex_
   std::mutex hintMutex_;
   std::set<int> endsConnection_;             // hintMutex_
   std::mutex wakeMutex_;

@@ -21,7 +21,11 @@ constexpr int kNoticeSendMs = 10000;
 class VLRelayPartSink : public VLRelaySink {
  public:
   VLRelayPartSink(VLClient& client, VLPartWriter& part) : client_(client), part_(part) {}
-  bool writeBytes(const char* data, std::size_t length) override { return part_.write(data, length); }
+  bool writeBytes(const char* data, std::size_t length) override {
+    if (!part_.write(data, length)) return false;
+    if (client_.responder() != nullptr) client_.responder()->addWaitingBytes(static_cast<std::int64_t>(length));
+    return true;
+  }
   std::string takeMethod() override { return client_.takeMethodForRelay(); }
   void keepAliveSeconds(int seconds) override { client_.setKeepAlive(seconds); }
   void connectionClose() override { client_.setKeepAlive(0); }
@@ -246,7 +250,17 @@ int VLClient::relayOnce(VLPartWriter& part) {
       std::copy(pending_.begin(), pending_.begin() + static_cast<long>(n), buffer);
       pending_.erase(0, n);
     } else {
+      // No more is read while the parts waiting for the browser are at their
+      // limit: the server then meets the back-pressure of the connection.
+      bool waitedForRoom = false;
+      while (responder_ != nullptr && !responder_->hasRoomFor(currentId_) &&
+             getState() != kStopRequested && socket_.load() == s) {
+        responder_->waitForRoom(currentId_, 100);
+        waitedForRoom = true;
+      }
+      if (getState() == kStopRequested || socket_.load() != s) return fail();
       std::int64_t now = platform::monotonicMilliseconds();
+      if (waitedForRoom) deadline = now + kRelayWaitMs;
       std::int64_t wait = deadline - now;
       if (part.bytes() > 0 && part.firstByteAt() >= 0) {
         wait = std::min(wait, part.firstByteAt() + kPartWaitMs - now);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -410,6 +412,52 @@ TEST_F(ProxyRoad, BrowsersThatLeaveDuringBigAnswersLeaveNoPartFile) {
     proxytest::closeConnection(socket);
   }
   EXPECT_TRUE(noPartFilesLeft());
+}
+
+// A browser that does not read a big answer: the part files waiting for it
+// stay bounded, and the server is held back instead.
+TEST_F(ProxyRoad, PartFilesWaitingForABrowserThatDoesNotReadAreBounded) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/100mb")));
+  auto waitingBytes = [&] {
+    std::uintmax_t bytes = 0;
+    std::error_code error;
+    for (const std::string& name : proxy.partFiles()) {
+      const std::uintmax_t size = std::filesystem::file_size(proxy.tempFolder() + name, error);
+      if (!error) bytes += size;
+    }
+    return bytes;
+  };
+  std::uintmax_t most = 0;
+  for (int look = 0; look < 30; ++look) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    most = std::max(most, waitingBytes());
+  }
+  EXPECT_GT(most, 0u);
+  EXPECT_LT(most, 24u * 1024 * 1024);
+  proxytest::closeConnection(socket);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+// Thousands of requests pipelined behind one whose server is silent: the
+// proxy stops reading them while its delivery queue is full, so they wait
+// in the socket instead of in memory.
+TEST_F(ProxyRoad, RequestsPipelinedBehindAStalledOneAreReadOnlyAsTheQueueDrains) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  std::string requests = webRequest("GET", "/stall");
+  const std::string longPath = "/" + std::string(900, 'p');
+  for (int i = 0; i < 20000; ++i) requests += webRequest("GET", longPath + std::to_string(i));
+  const long before = proxy.residentKb();
+  // About 20 MB: far more than the socket buffers hold.
+  platform::sendAll(socket, requests.data(), requests.size(), 4000);
+  const long after = proxy.residentKb();
+  EXPECT_GT(before, 0);
+  EXPECT_LT(after - before, 5 * 1024) << before << " KB before, " << after << " KB after";
+  proxytest::closeConnection(socket);
+  const std::string expected = originBytes("/small");
+  EXPECT_EQ(exchange(proxy.port(), webRequest("GET", "/small"), expected.size(), kAnswerMs), expected);
 }
 
 }  // namespace

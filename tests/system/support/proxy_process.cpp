@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "platform/sockets.h"
@@ -129,6 +130,15 @@ std::string exchange(int port, const std::string& request, std::size_t wanted, i
 void closeConnection(int socket) {
   platform::shutdownSocket(socket, platform::ShutdownHow::Both);
   platform::closeSocket(socket);
+}
+
+long VLProxyProcess::residentKb() const {
+  std::ifstream status("/proc/" + std::to_string(child_.pid()) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return 0;
 }
 
 }  // namespace proxytest

@@ -19,6 +19,8 @@ class VLProxyProcess {
   // and starts varlume with `arguments`; true once it accepts connections.
   bool start(sandbox::VLSandbox& box, int servicesPort, const std::vector<std::string>& arguments = {});
   int port() const { return port_; }
+  // The program's resident memory in KB (0 when it cannot be read).
+  long residentKb() const;
   // The user's temporary folder (system form, ending with "/").
   const std::string& tempFolder() const { return tempFolder_; }
   // The part files ("vl*.tmp") in the temporary folder.

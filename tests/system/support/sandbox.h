@@ -68,6 +68,7 @@ class VLChildProgram {
   bool running();
   // Kills the program (SIGKILL) and reaps it.
   void stop();
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
