@@ -104,7 +104,9 @@ int VLClient::connectNotifier() {
   if (notificationSocket_.load() != platform::kInvalidSocket) return 1;
   platform::Socket s = platform::tcpSocket();
   if (s == platform::kInvalidSocket) return 0;
-  if (!platform::connectSocket(s, "127.0.0.1", notificationPort_, kNotifierConnectSeconds)) {
+  if (!platform::connectSocket(s, "127.0.0.1", notificationPort_, kNotifierConnectSeconds) ||
+      (!noticeKey_.empty() &&
+       !platform::sendAll(s, noticeKey_.data(), noticeKey_.size(), kNotifierConnectSeconds * 1000))) {
     platform::closeSocket(s);
     return 0;
   }

@@ -41,6 +41,11 @@ class VLClient : public VLObject {
   int connectTo(const std::string& host, int port);
   int connectForRequest();
   void setNotificationPort(int port);
+  // The key a new notice connection sends first (empty: none).
+  // Changed only between browser connections, when no relay runs.
+  void setNoticeKey(const std::string& key) {
+    if (noticeKey_ != key) noticeKey_ = key;
+  }
   // The delivery of the browser connection this client serves; the relay
   // tells it which answers end the connection.
   void setResponder(VLResponder* responder) { responder_ = responder; }
@@ -127,6 +132,7 @@ class VLClient : public VLObject {
   std::vector<VLRequestRecord> records_;
   int currentIndex_ = 0;
   int notificationPort_ = -1;
+  std::string noticeKey_;
   std::atomic<platform::Socket> notificationSocket_{platform::kInvalidSocket};
   std::atomic<std::int64_t> keepAliveExpiry_{0};
   std::atomic<bool> keepAliveFlag_{false};

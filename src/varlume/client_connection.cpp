@@ -10,6 +10,7 @@
 #include "varlume/cache_lookup.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/event_followup.h"
+#include "varlume/notice.h"
 #include "varlume/request_forwarding.h"
 #include "varlume/request_intake.h"
 #include "varlume/request_target.h"
@@ -114,6 +115,10 @@ void VLClientConnection::run() {
   platform::socketsStartup(0x0202, &granted);
   try {
     responder_.resetQueue();
+    // A new key for each browser connection: notice connections of anyone
+    // else, earlier relays of this entry included, are refused unread.
+    noticeKey_ = makeNoticeKey();
+    responder_.setNoticeKey(noticeKey_);
     responder_.setBrowserSocket(browserSocket());
     int last = 1;
     for (;;) {
@@ -497,6 +502,7 @@ int VLClientConnection::discardBody(std::int64_t length) {
 void VLClientConnection::startRelay(VLClient& client) {
   client.setNotificationPort(notificationPort_);
   client.setResponder(&responder_);
+  client.setNoticeKey(noticeKey_);
   client.startRelay();
 }
 

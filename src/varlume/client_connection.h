@@ -127,6 +127,8 @@ class VLClientConnection : public VLObject {
   platform::Socket notificationListener_ = platform::kInvalidSocket;
   int notificationPort_ = 0;
   VLResponder responder_;
+  // The key of the current browser connection's notice connections.
+  std::string noticeKey_;
   // Bytes read from the browser and not yet handed out (connection thread).
   std::vector<char> readAhead_;
   std::size_t readPosition_ = 0;

@@ -98,9 +98,15 @@ bool VLResponder::addNotifier(platform::Socket socket) {
     }
     slot->socket = socket;
     slot->carried.clear();
+    slot->keyed = noticeKey_.empty();
   }
   wake();
   return true;
+}
+
+void VLResponder::setNoticeKey(const std::string& key) {
+  VLAppLock lock(kQueueMutex);
+  noticeKey_ = key;
 }
 
 void VLResponder::closeNotifiers() {
@@ -470,6 +476,18 @@ void VLResponder::run() {
         bool bad = text.empty();
         if (!bad) {
           it->carried += text;
+          if (!it->keyed) {
+            // Nothing is taken from a connection before it proved to be one
+            // of this browser connection's relays.
+            const std::size_t have = std::min(it->carried.size(), noticeKey_.size());
+            bad = it->carried.compare(0, have, noticeKey_, 0, have) != 0;
+            if (!bad && have == noticeKey_.size()) {
+              it->carried.erase(0, have);
+              it->keyed = true;
+            }
+          }
+        }
+        if (!bad && it->keyed) {
           std::size_t at = 0;
           while (it->carried.size() - at >= kNoticeLength) {
             VLNotice notice;

@@ -35,6 +35,10 @@ class VLResponder : public VLObject {
   // The browser connection's socket; -1 at the end of a connection.
   void setBrowserSocket(platform::Socket socket);
   platform::Socket browserSocket() const { return browserSocket_.load(); }
+  // The key every notice connection must send before its notices; bytes
+  // from a connection that does not are never read as notices. Set at the
+  // start of each browser connection (empty: no key is asked for).
+  void setNoticeKey(const std::string& key);
   // Takes an accepted notice connection. False (the socket is closed) when
   // kMaxNotifiers are open already.
   bool addNotifier(platform::Socket socket);
@@ -105,7 +109,8 @@ class VLResponder : public VLObject {
  private:
   struct Notifier {
     platform::Socket socket = platform::kInvalidSocket;
-    std::string carried;  // bytes of a notice that arrived split
+    std::string carried;  // bytes of a notice (or of the key) that arrived split
+    bool keyed = false;   // the key arrived
   };
   struct Delivery {
     std::string path;
@@ -135,6 +140,7 @@ class VLResponder : public VLObject {
 
   std::atomic<platform::Socket> browserSocket_{platform::kInvalidSocket};
   std::vector<Notifier> notifiers_;          // mutex 2 (added under 1 and 2)
+  std::string noticeKey_;                    // mutex 2
   std::vector<VLRequestRecord> queue_;       // mutex 2
   std::map<int, std::string> messages_;      // mutex 2: own pages by request id
   // mutex 2: requests answered without their response whose relay may still

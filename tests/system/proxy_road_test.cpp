@@ -460,4 +460,32 @@ TEST_F(ProxyRoad, RequestsPipelinedBehindAStalledOneAreReadOnlyAsTheQueueDrains)
   EXPECT_EQ(exchange(proxy.port(), webRequest("GET", "/small"), expected.size(), kAnswerMs), expected);
 }
 
+// Another local process connects to the notification ports and sends
+// well-formed notices for every request number: it is closed unread, and
+// the browser gets its answers complete and in order.
+TEST_F(ProxyRoad, ForgedNoticesFromAnotherSocketChangeNothing) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/slow") + webRequest("GET", "/small")));
+  ASSERT_TRUE(web.waitForRequests(1, kAnswerMs));
+  std::string forged;
+  for (int id = 1; id <= 100; ++id) {
+    char notice[16];
+    std::snprintf(notice, sizeof notice, "%08d 1 1", id);
+    forged += notice;
+  }
+  std::vector<int> forgers;
+  for (int port = proxy.internalPort(); port <= proxy.internalPort() + 3; ++port) {
+    const int forger = proxytest::connectLoopback(port);
+    if (forger < 0) continue;
+    proxytest::sendText(forger, forged);
+    forgers.push_back(forger);
+  }
+  EXPECT_FALSE(forgers.empty());
+  const std::string expected = originBytes("/slow") + originBytes("/small");
+  EXPECT_TRUE(sameBytes(proxytest::receiveUpTo(socket, expected.size(), kAnswerMs), expected));
+  for (int forger : forgers) proxytest::closeConnection(forger);
+  proxytest::closeConnection(socket);
+}
+
 }  // namespace

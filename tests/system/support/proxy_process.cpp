@@ -50,6 +50,7 @@ bool VLProxyProcess::start(sandbox::VLSandbox& box, int servicesPort,
   const std::vector<int> ports = sandbox::freeLoopbackPorts(2);
   port_ = ports.at(0);
   const int internal = freeServicesBase({0, 1, 2, 3});
+  internal_ = internal;
   const sandbox::VLSandboxUser& user = box.user(0);
   tempFolder_ = user.localAppData + "/Varlume/Temp/";
   const std::string config = "varlume=" + std::to_string(port_) +
@@ -131,6 +132,8 @@ void closeConnection(int socket) {
   platform::shutdownSocket(socket, platform::ShutdownHow::Both);
   platform::closeSocket(socket);
 }
+
+int VLProxyProcess::internalRange() { return kInternalRange; }
 
 long VLProxyProcess::residentKb() const {
   std::ifstream status("/proc/" + std::to_string(child_.pid()) + "/status");
