@@ -1,6 +1,7 @@
 #include "varlume/client.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "foundation/app.h"
 #include "foundation/strings.h"
@@ -52,7 +53,12 @@ VLClient::VLClient(const std::string& host, int port) : VLClient() {
   port_ = port;
 }
 
-VLClient::~VLClient() { closeSockets(); }
+VLClient::~VLClient() {
+  // A lingering relay is woken and given a moment to leave its body.
+  stopRelay();
+  closeSockets();
+  for (int i = 0; i < 400 && bodyActive() > 0; ++i) sleepFor(0, 5000);
+}
 
 void VLClient::assignTarget(const VLClient& other) {
   closeSockets();
@@ -90,7 +96,21 @@ int VLClient::connectTo(const std::string& host, int port) {
   return 1;
 }
 
+bool VLClient::takeKeptConnection() {
+  if (socket_.load() == platform::kInvalidSocket) return false;
+  if (keepAliveFlag_.load() && platform::unixTime() > keepAliveExpiry_.load()) return false;
+  VLAppLock lock(kRecordMutex);
+  if (!isQueueIdle(true)) return false;
+  kept_ = true;
+  return true;
+}
+
 int VLClient::connectForRequest() {
+  if (kept_.exchange(false) && socket_.load() != platform::kInvalidSocket) {
+    reused_ = true;
+    return 1;
+  }
+  reused_ = false;
   if (upstreamIsSelf()) return connectTo(host_, port_);
   if (serviceOffset(host_) >= 0) return connectTo(host_, port_);
   if (!proxyHost.empty() && proxyPort != -1) return connectTo(proxyHost, proxyPort);
@@ -133,6 +153,10 @@ int VLClient::sendRequest(const char* data, int length) {
   }
   if (data == nullptr || length <= 0) return 0;
   platform::Socket s = socket_.load();
+  // The head of a GET or HEAD on a kept connection may be needed again.
+  const bool resendable = length < 65536 && (std::string_view(data, std::min(length, 5)) == "HEAD " ||
+                                             std::string_view(data, std::min(length, 4)) == "GET ");
+  if (reused_.exchange(false) && resendable) setResendText(std::string(data, static_cast<std::size_t>(length)));
   int sent = 0;
   while (sent < length) {
     int piece = std::min(kSendPiece, length - sent);
@@ -142,14 +166,26 @@ int VLClient::sendRequest(const char* data, int length) {
       return -1;
     }
     sent += piece;
-    if (sent < length) sleepFor(0, 500);
   }
   return sent;
 }
 
 void VLClient::queueRequest(int id, const std::string& method) {
   VLRequestRecord record(id);
-  VLAppLock lock(kRecordMutex);
+  {
+    VLAppLock lock(kRecordMutex);
+    queueRecordLocked(record, method);
+  }
+  wakeRelay();
+}
+
+void VLClient::queueRecordLocked(const VLRequestRecord& record, const std::string& method) {
+  // A queue with nothing due starts again at its first slot, so a client
+  // that relays for long keeps its array small.
+  if (currentIndex_ > 0 && isQueueIdle(true)) {
+    currentIndex_ = 0;
+    if (records_.size() > static_cast<std::size_t>(kRecordGrowth)) records_.resize(kRecordGrowth);
+  }
   if (pendingMethods_.empty()) {
     pendingMethods_ = method;
   } else {

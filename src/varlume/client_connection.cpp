@@ -123,7 +123,8 @@ void VLClientConnection::run() {
     int last = 1;
     for (;;) {
       if (getState() != kRunning || last == 2 || (last == 3 && responder_.isIdle())) break;
-      pause250();
+      // The wait of pollOnce stands for the loop's pause: it returns when the
+      // browser or a relay has something, so no time is lost in between.
       last = pollOnce();
       if (last == 3 && !responder_.isIdle()) {
         VLAppLock lock(kPoolMutex);
@@ -194,7 +195,7 @@ void VLClientConnection::endConnection() {
   // The relays are stopped and their sockets closed, which ends their waits
   // at once; the sweep of the part files follows only when they have left,
   // so none writes a part after it (a stopped relay announces no more).
-  for (auto& client : clients_) client->stop();
+  for (auto& client : clients_) client->stopRelay();
   for (auto& client : clients_) client->closeSockets();
   const std::int64_t relaysDeadline = platform::monotonicMilliseconds() + kRelaysEndMs;
   for (auto& client : clients_) {
@@ -523,6 +524,15 @@ VLClient* VLClientConnection::clientFor(const std::string& host, int port, int& 
   // A client bound to the same target; a service is matched by name alone,
   // since its client holds the service's port.
   const int matchPort = isServiceKeyword(host) ? 0 : port;
+  // First a connection the server kept open with nothing due on it: it is
+  // used as it is, without a new connection (its relay may still linger).
+  for (int i = 0; i < kClientCount; ++i) {
+    VLClient& client = *clients_[i];
+    if (client.matchesTarget(host, matchPort) && client.takeKeptConnection()) {
+      slot = i;
+      return &client;
+    }
+  }
   for (int i = 0; i < kClientCount; ++i) {
     VLClient& client = *clients_[i];
     if (client.matchesTarget(host, matchPort) && !client.relayRunning() &&

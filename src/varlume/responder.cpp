@@ -18,7 +18,6 @@ namespace {
 constexpr int kEnqueueMutex = 1;
 constexpr int kQueueMutex = 2;
 constexpr int kNoticeWaitMs = 10000;
-constexpr std::size_t kFilePiece = 65536;
 constexpr std::size_t kNoticeReadBytes = 1200;
 constexpr char kNoResponse[] = "No response from server.";
 constexpr std::size_t kMaxAbandoned = 1000;
@@ -406,6 +405,7 @@ void VLResponder::run() {
   ensureWakePair();
   std::vector<platform::PollEntry> waitSet;
   std::vector<char> bytes(kNoticeReadBytes);
+  std::int64_t idleSince = -1;
   for (;;) {
     bool headReady = false;
     int waitMs = kNoticeWaitMs;
@@ -416,7 +416,16 @@ void VLResponder::run() {
     }
     {
       VLAppLock lock(kQueueMutex);
-      if (getState() != kRunning || pending_ <= 0 || queue_[head_].isFree()) {
+      // With nothing pending the thread lingers a moment for the next record
+      // of its connection instead of ending at once.
+      const std::int64_t nowMs = platform::monotonicMilliseconds();
+      if (pending_ > 0) {
+        idleSince = -1;
+      } else if (idleSince < 0) {
+        idleSince = nowMs;
+      }
+      const bool lingerOver = pending_ <= 0 && nowMs - idleSince >= kLingerMs;
+      if (getState() != kRunning || lingerOver || (pending_ > 0 && queue_[head_].isFree())) {
         // Decided under the same mutex as startUnlessRunning, so a record
         // enqueued from now on finds the thread not running and starts one.
         if (pending_ <= 0) resetQueue();
@@ -432,14 +441,18 @@ void VLResponder::run() {
         if (n.socket != platform::kInvalidSocket) waitSet.push_back({n.socket, platform::kPollReadable, 0});
       }
       if (wakeSocket != platform::kInvalidSocket) waitSet.push_back({wakeSocket, platform::kPollReadable, 0});
-      VLRequestRecord& head = queue_[head_];
-      std::int64_t now = vlRecordClock();
-      // An overdue head is given up only after the notices that are already
-      // there have been read (below): they may complete it.
-      headReady = head.getReady() || now - head.getTimeStamp() > kNoNoticeSeconds;
-      if (!headReady) {
-        std::int64_t left = (head.getTimeStamp() + kNoNoticeSeconds + 1 - now) * 1000;
-        waitMs = static_cast<int>(std::clamp<std::int64_t>(left, 0, kNoticeWaitMs));
+      if (pending_ <= 0) {
+        waitMs = static_cast<int>(std::max<std::int64_t>(idleSince + kLingerMs - nowMs, 0));
+      } else {
+        VLRequestRecord& head = queue_[head_];
+        std::int64_t now = vlRecordClock();
+        // An overdue head is given up only after the notices that are already
+        // there have been read (below): they may complete it.
+        headReady = head.getReady() || now - head.getTimeStamp() > kNoNoticeSeconds;
+        if (!headReady) {
+          std::int64_t left = (head.getTimeStamp() + kNoNoticeSeconds + 1 - now) * 1000;
+          waitMs = static_cast<int>(std::clamp<std::int64_t>(left, 0, kNoticeWaitMs));
+        }
       }
     }
     int ready = 0;
@@ -523,7 +536,6 @@ void VLResponder::run() {
     if (!arrivals.empty() || !out.empty()) lastProgressMs_ = platform::monotonicMilliseconds();
     if (!out.empty()) {
       send(out);
-      sleepFor(0, 500);
       VLAppLock lock(kQueueMutex);
       busy_ = false;
     }
@@ -551,15 +563,15 @@ bool VLResponder::sendAll(const char* data, std::size_t length) {
 
 bool VLResponder::sendFile(const std::string& path) {
   if (path.empty()) return false;
-  platform::File file;
-  if (!file.open(path, platform::File::Read)) return false;
-  std::vector<char> piece(kFilePiece);
-  for (;;) {
-    long got = file.read(piece.data(), piece.size());
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!sendAll(piece.data(), static_cast<std::size_t>(got))) return false;
+  platform::Socket s = browserSocket_.load();
+  if (s == platform::kInvalidSocket) {
+    // Nothing can be sent; the file is still taken as unread.
+    return false;
   }
+  // Straight from the file cache to the socket, in one call.
+  const int sent = platform::sendFileContents(s, path, kBrowserSendMs);
+  if (sent < 0) browserSocket_.compare_exchange_strong(s, platform::kInvalidSocket);
+  return sent > 0;
 }
 
 std::string VLResponder::responseHeader(int code, const std::string& reason,

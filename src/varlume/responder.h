@@ -28,6 +28,8 @@ class VLResponder : public VLObject {
   static constexpr int kMaxNotifiers = 400;
   static constexpr int kNoNoticeSeconds = 45;
   static constexpr int kBrowserSendMs = 45000;
+  // How long the thread waits for a next record before it ends.
+  static constexpr int kLingerMs = 2000;
 
   VLResponder();
   ~VLResponder() override;
@@ -86,8 +88,8 @@ class VLResponder : public VLObject {
   // Sends on the browser socket with a time limit of kBrowserSendMs; any
   // failure forgets the socket (the browser connection still owns it).
   bool sendAll(const char* data, std::size_t length);
-  // Sends a file in pieces of at most 65,536 bytes; false when it could not
-  // be read or sent whole.
+  // Sends a file whole, straight from the file cache; false when it could
+  // not be read or sent whole.
   bool sendFile(const std::string& path);
 
   // The head of the proxy's own pages, ending with "Content-Length: 0"

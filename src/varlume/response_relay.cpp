@@ -1,6 +1,7 @@
 #include "varlume/response_relay.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "foundation/app.h"
 #include "foundation/strings.h"
@@ -130,7 +131,8 @@ void VLClient::run() {
     bool fatal = !notifier;
     while (!fatal && getState() == kRunning && last != -1 && last != -100 && last != 2 && last != 3 &&
            !isQueueIdle(false)) {
-      sleepFor(0, 500);
+      // relayResponse waits on the socket itself: the pause between two
+      // responses is that wait.
       last = relayResponse();
       fives = last == 5 ? fives + 1 : 0;
       samePending = (!pending_.empty() && pending_.size() == lastPending) ? samePending + 1 : 0;
@@ -139,6 +141,12 @@ void VLClient::run() {
         flushNotices();
         fatal = true;
       }
+    }
+    // An idle relay lingers a moment for the next request of its connection,
+    // keeping its thread and its notice connection.
+    if (!fatal && getState() == kRunning && last != -1 && last != 2 && last != 3 && lingerForRecord()) {
+      last = 1;
+      continue;
     }
     // The end is decided under the mutex together with the queue, so a
     // record queued meanwhile is either relayed here or finds no relay
@@ -168,6 +176,35 @@ void VLClient::run() {
   }
 }
 
+bool VLClient::lingerForRecord() {
+  std::unique_lock<std::mutex> lock(lingerMutex_);
+  lingerWake_.wait_for(lock, std::chrono::milliseconds(kRelayLingerMs),
+                       [&] { return getState() != kRunning || !isQueueIdle(false); });
+  return getState() == kRunning && !isQueueIdle(false);
+}
+
+void VLClient::wakeRelay() {
+  std::lock_guard<std::mutex> lock(lingerMutex_);
+  lingerWake_.notify_all();
+}
+
+void VLClient::stopRelay() {
+  stop();
+  wakeRelay();
+}
+
+void VLClient::setResendText(const std::string& text) {
+  std::lock_guard<std::mutex> lock(lingerMutex_);
+  resendText_ = text;
+}
+
+std::string VLClient::takeResendText() {
+  std::lock_guard<std::mutex> lock(lingerMutex_);
+  std::string text;
+  text.swap(resendText_);
+  return text;
+}
+
 int VLClient::relayResponse() {
   int id = 0;
   {
@@ -194,7 +231,24 @@ int VLClient::relayResponse() {
     flushNotices();
     return -1;
   }
-  return relayOnce(part);
+  int result = relayOnce(part);
+  if (result == kResend) {
+    // The server had closed the kept connection before it read the request:
+    // it is sent once more, whole, on a new connection.
+    const std::string text = takeResendText();
+    closeConnection();
+    if (!text.empty() && connectForRequest() &&
+        platform::sendAll(socket_.load(), text.data(), text.size(), kRelayWaitMs)) {
+      result = relayOnce(part);
+    }
+    if (result == kResend) {
+      part.discard();
+      closeConnection();
+      flushNotices();
+      result = -1;
+    }
+  }
+  return result;
 }
 
 int VLClient::relayOnce(VLPartWriter& part) {
@@ -210,6 +264,12 @@ int VLClient::relayOnce(VLPartWriter& part) {
     closeConnection();
     flushNotices();
     return -1;
+  };
+  // A request sent on a kept connection that the server closed before any
+  // byte of the answer is sent again (GET and HEAD only, see sendRequest).
+  auto failOrResend = [&]() {
+    if (bytesRead == 0 && hasResendText()) return kResend;
+    return fail();
   };
   auto complete = [&]() {
     part.close();
@@ -258,7 +318,8 @@ int VLClient::relayOnce(VLPartWriter& part) {
         responder_->waitForRoom(currentId_, 100);
         waitedForRoom = true;
       }
-      if (getState() == kStopRequested || socket_.load() != s) return fail();
+      if (getState() == kStopRequested) return fail();
+      if (socket_.load() != s) return failOrResend();
       std::int64_t now = platform::monotonicMilliseconds();
       if (waitedForRoom) deadline = now + kRelayWaitMs;
       std::int64_t wait = deadline - now;
@@ -271,7 +332,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
       int ready = platform::pollSockets(&entry, 1, static_cast<int>(wait));
       if (ready < 0) {
         if (platform::lastSocketError() == platform::kErrInterrupted) continue;
-        return fail();
+        return failOrResend();
       }
       if (ready == 0) {
         if (platform::monotonicMilliseconds() < deadline) {
@@ -286,16 +347,17 @@ int VLClient::relayOnce(VLPartWriter& part) {
         flushNotices();
         return bytesRead == 0 ? -2 : static_cast<int>(std::min<long>(bytesRead, 0x7fffffff));
       }
-      if (entry.ready & platform::kPollInvalid) return fail();
+      if (entry.ready & platform::kPollInvalid) return failOrResend();
       int got = platform::receiveBytes(s, buffer, kReceiveBytes);
-      if (got < 0) return fail();
+      if (got < 0) return failOrResend();
       if (got == 0) {
         if (framing_.headSeen() && framing_.streamEnded() == VLRelayFraming::Result::Complete) {
           closeConnection();
           return complete();
         }
-        return fail();
+        return failOrResend();
       }
+      if (bytesRead == 0) takeResendText();  // the answer began: no resend
       n = static_cast<std::size_t>(got);
       lastInputMs_ = platform::monotonicMilliseconds();
       deadline = lastInputMs_ + kRelayWaitMs;

@@ -19,5 +19,9 @@ constexpr int kPartWaitMs = 15000;
 // them at once, so the delivery side hears of it before its no-answer wait
 // ends.
 constexpr int kFirstAnnounceSeconds = 30;
+// How long an idle relay waits for its connection's next request.
+constexpr int kRelayLingerMs = 2000;
+// relayOnce: the request is to be sent again on a new connection.
+constexpr int kResend = -1000;
 constexpr std::size_t kPartBytes = 65536;
 constexpr std::size_t kReceiveBytes = 65536;
