@@ -476,7 +476,7 @@ bool sendAll(Socket socket, const void* data, std::size_t length, int timeoutMs)
   return true;
 }
 
-int sendFileContents(Socket socket, const std::string& path, int timeoutMs) {
+int sendFileContents(Socket socket, const std::string& path, int timeoutMs, std::uint64_t* size) {
   EntryRef entry = acquire(socket);
   if (!entry) return -1;
   const int file = ::open(toSystemPath(path).c_str(), O_RDONLY | O_CLOEXEC);
@@ -487,6 +487,7 @@ int sendFileContents(Socket socket, const std::string& path, int timeoutMs) {
   } closer{file};
   struct stat status;
   if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+  if (size != nullptr) *size = static_cast<std::uint64_t>(status.st_size);
   std::int64_t deadline = monotonicMilliseconds() + (timeoutMs > 0 ? timeoutMs : 0);
   // A socket that blocks would hold the call past its time limit: it does
   // not block for the call's length.
@@ -501,9 +502,9 @@ int sendFileContents(Socket socket, const std::string& path, int timeoutMs) {
     }
   } restorer{entry->descriptor, flags, blocking};
   off_t offset = 0;
-  const off_t size = status.st_size;
-  while (offset < size) {
-    const ssize_t sent = ::sendfile(entry->descriptor, file, &offset, static_cast<std::size_t>(size - offset));
+  const off_t length = status.st_size;
+  while (offset < length) {
+    const ssize_t sent = ::sendfile(entry->descriptor, file, &offset, static_cast<std::size_t>(length - offset));
     if (sent > 0) continue;
     if (sent == 0) break;  // the file became shorter: what it holds went out
     if (errno == EINTR) continue;

@@ -108,6 +108,7 @@ bool VLClient::takeKeptConnection() {
 int VLClient::connectForRequest() {
   if (kept_.exchange(false) && socket_.load() != platform::kInvalidSocket) {
     reused_ = true;
+    expectResendText();
     return 1;
   }
   reused_ = false;
@@ -156,7 +157,7 @@ int VLClient::sendRequest(const char* data, int length) {
   // The head of a GET or HEAD on a kept connection may be needed again.
   const bool resendable = length < 65536 && (std::string_view(data, std::min(length, 5)) == "HEAD " ||
                                              std::string_view(data, std::min(length, 4)) == "GET ");
-  if (reused_.exchange(false) && resendable) setResendText(std::string(data, static_cast<std::size_t>(length)));
+  if (reused_.exchange(false)) setResendText(resendable ? std::string(data, static_cast<std::size_t>(length)) : std::string());
   int sent = 0;
   while (sent < length) {
     int piece = std::min(kSendPiece, length - sent);

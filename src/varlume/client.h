@@ -139,10 +139,8 @@ class VLClient : public VLObject {
   void wakeRelay();
   void setResendText(const std::string& text);
   std::string takeResendText();
-  bool hasResendText() {
-    std::lock_guard<std::mutex> lock(lingerMutex_);
-    return !resendText_.empty();
-  }
+  void expectResendText();
+  bool hasResendText();
 
   std::atomic<platform::Socket> socket_{platform::kInvalidSocket};
   int port_ = 0;
@@ -168,6 +166,7 @@ class VLClient : public VLObject {
   std::mutex lingerMutex_;
   std::condition_variable lingerWake_;  // lingerMutex_
   std::string resendText_;              // lingerMutex_
+  bool resendExpected_ = false;         // lingerMutex_: a kept request is on its way
   VLRelayFraming framing_;      // relay thread
   std::vector<char> buffer_;    // relay thread: one receive buffer
 };

@@ -91,7 +91,7 @@ void VLClientConnection::reset() {
   inUse_.store(false);
   std::memset(lineBuffer_.get(), 0, kLineBufferSize);
   owner_ = nullptr;
-  readAhead_.clear();
+  readEnd_ = 0;
   readPosition_ = 0;
 }
 
@@ -189,7 +189,7 @@ void VLClientConnection::endConnection() {
   const Socket socket = browserSocket_.exchange(kInvalidSocket);
   if (socket != kInvalidSocket) closeBrowser(socket);
   responder_.setBrowserSocket(kInvalidSocket);
-  readAhead_.clear();
+  readEnd_ = 0;
   readPosition_ = 0;
 
   // The relays are stopped and their sockets closed, which ends their waits
@@ -277,7 +277,7 @@ int VLClientConnection::pollOnce() {
   const bool listening = notificationListener_ != kInvalidSocket;
   if (listening) entries[count++] = {notificationListener_, platform::kPollReadable, 0};
   // Bytes already read ahead are a request waiting: only look for notices.
-  const bool buffered = readPosition_ < readAhead_.size();
+  const bool buffered = readPosition_ < readEnd_;
   const int ready = platform::pollSockets(entries, count, buffered ? 0 : 1000);
   if (ready < 0) return platform::lastSocketError() == platform::kErrInterrupted ? 4 : 2;
   if (ready == 0 && !buffered) return 3;
@@ -300,9 +300,9 @@ int VLClientConnection::pollOnce() {
 int VLClientConnection::receiveFromBrowser(Socket socket, int seconds, char* buffer, int size) {
   if (socket == kInvalidSocket || size <= 0) return 0;
   try {
-    if (socket == browserSocket() && readPosition_ < readAhead_.size()) {
-      const std::size_t count = std::min(static_cast<std::size_t>(size), readAhead_.size() - readPosition_);
-      std::memcpy(buffer, readAhead_.data() + readPosition_, count);
+    if (socket == browserSocket() && readPosition_ < readEnd_) {
+      const std::size_t count = std::min(static_cast<std::size_t>(size), readEnd_ - readPosition_);
+      std::memcpy(buffer, readAhead_.get() + readPosition_, count);
       readPosition_ += count;
       return static_cast<int>(count);
     }
@@ -328,17 +328,18 @@ int VLClientConnection::receiveFromBrowser(Socket socket, int seconds, char* buf
         return received > 0 ? received : 0;
       }
       // Read what has arrived, up to one buffer, and hand it out from there.
-      readAhead_.resize(kReadAheadBytes);
-      const int received = platform::receiveBytes(socket, readAhead_.data(), readAhead_.size());
+      // One buffer for the connection's life: nothing is made per request.
+      if (!readAhead_) readAhead_.reset(new char[kReadAheadBytes]);
+      const int received = platform::receiveBytes(socket, readAhead_.get(), kReadAheadBytes);
       if (received == 0) browserDone_ = true;  // the browser sends no more
       if (received <= 0) {
-        readAhead_.clear();
+        readEnd_ = 0;
         readPosition_ = 0;
         return 0;
       }
-      readAhead_.resize(static_cast<std::size_t>(received));
-      const std::size_t handed = std::min(static_cast<std::size_t>(size), readAhead_.size());
-      std::memcpy(buffer, readAhead_.data(), handed);
+      readEnd_ = static_cast<std::size_t>(received);
+      const std::size_t handed = std::min(static_cast<std::size_t>(size), readEnd_);
+      std::memcpy(buffer, readAhead_.get(), handed);
       readPosition_ = handed;
       return static_cast<int>(handed);
     }

@@ -386,14 +386,14 @@ void VLResponder::send(const std::vector<Delivery>& items) {
       }
       continue;
     }
-    std::int64_t size = -1;
-    if (item.part) {
+    std::uint64_t size = 0;
+    if (!sendFile(item.path, &size) && item.part && size == 0) {
+      // Not sent: its size still leaves the count when it is deleted.
       platform::FileStatus status;
-      if (platform::statPath(item.path, status)) size = static_cast<std::int64_t>(status.size);
+      if (platform::statPath(item.path, status)) size = status.size;
     }
-    sendFile(item.path);
     if (item.remove) platform::removeFile(item.path);
-    if (size > 0) releaseBytes(size);
+    if (item.part) releaseBytes(static_cast<std::int64_t>(size));
   }
 }
 
@@ -561,15 +561,12 @@ bool VLResponder::sendAll(const char* data, std::size_t length) {
   return false;
 }
 
-bool VLResponder::sendFile(const std::string& path) {
+bool VLResponder::sendFile(const std::string& path, std::uint64_t* size) {
   if (path.empty()) return false;
   platform::Socket s = browserSocket_.load();
-  if (s == platform::kInvalidSocket) {
-    // Nothing can be sent; the file is still taken as unread.
-    return false;
-  }
+  if (s == platform::kInvalidSocket) return false;
   // Straight from the file cache to the socket, in one call.
-  const int sent = platform::sendFileContents(s, path, kBrowserSendMs);
+  const int sent = platform::sendFileContents(s, path, kBrowserSendMs, size);
   if (sent < 0) browserSocket_.compare_exchange_strong(s, platform::kInvalidSocket);
   return sent > 0;
 }

@@ -89,8 +89,8 @@ class VLResponder : public VLObject {
   // failure forgets the socket (the browser connection still owns it).
   bool sendAll(const char* data, std::size_t length);
   // Sends a file whole, straight from the file cache; false when it could
-  // not be read or sent whole.
-  bool sendFile(const std::string& path);
+  // not be read or sent whole. `size` (when given) gets the file's size.
+  bool sendFile(const std::string& path, std::uint64_t* size = nullptr);
 
   // The head of the proxy's own pages, ending with "Content-Length: 0"
   // (they have no body) but without the empty line.

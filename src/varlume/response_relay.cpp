@@ -193,16 +193,35 @@ void VLClient::stopRelay() {
   wakeRelay();
 }
 
-void VLClient::setResendText(const std::string& text) {
+void VLClient::expectResendText() {
   std::lock_guard<std::mutex> lock(lingerMutex_);
-  resendText_ = text;
+  resendText_.clear();
+  resendExpected_ = true;
+}
+
+void VLClient::setResendText(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(lingerMutex_);
+    resendText_ = text;
+    resendExpected_ = false;
+  }
+  lingerWake_.notify_all();
 }
 
 std::string VLClient::takeResendText() {
   std::lock_guard<std::mutex> lock(lingerMutex_);
   std::string text;
   text.swap(resendText_);
+  resendExpected_ = false;
   return text;
+}
+
+bool VLClient::hasResendText() {
+  // The relay may see the server's close before the connection thread has
+  // sent the request: it waits for the text a moment.
+  std::unique_lock<std::mutex> lock(lingerMutex_);
+  lingerWake_.wait_for(lock, std::chrono::milliseconds(kResendTextWaitMs), [&] { return !resendExpected_; });
+  return !resendText_.empty();
 }
 
 int VLClient::relayResponse() {
@@ -292,7 +311,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
     return part.next();
   };
   auto rollIfDue = [&]() {
-    bool full = part.bytes() >= kPartBytes;
+    bool full = part.bytes() >= (part.part() == 0 ? kPartBytes : kLaterPartBytes);
     bool waited = part.bytes() > 0 && part.firstByteAt() >= 0 &&
                   platform::monotonicMilliseconds() - part.firstByteAt() >= kPartWaitMs;
     // The first bytes of a late answer are announced at once.

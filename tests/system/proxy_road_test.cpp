@@ -74,6 +74,13 @@ VLReply webScript(const VLReceived& request) {
   if (path == "/stall") return VLReply::bytes("", VLReply::After::Stall);
   if (path == "/upload") return VLReply::withLength("got " + std::to_string(request.body.size()));
   if (path == "/100mb") return VLReply::sized(100 * 1024 * 1024);
+  if (path == "/then-close") {
+    // A complete answer, after which the server drops the connection
+    // without having said it would.
+    VLReply reply = VLReply::withLength("last on this connection");
+    reply.after = VLReply::After::Close;
+    return reply;
+  }
   return VLReply::withLength("small:" + path);
 }
 
@@ -486,6 +493,32 @@ TEST_F(ProxyRoad, ForgedNoticesFromAnotherSocketChangeNothing) {
   EXPECT_TRUE(sameBytes(proxytest::receiveUpTo(socket, expected.size(), kAnswerMs), expected));
   for (int forger : forgers) proxytest::closeConnection(forger);
   proxytest::closeConnection(socket);
+}
+
+// Requests one after another to one server use the connection it kept; a
+// GET sent on a kept connection that the server had closed is sent once
+// more on a new connection and answered as if nothing happened.
+TEST_F(ProxyRoad, KeptServerConnectionsAreReusedAndAClosedOneIsRetriedOnce) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  for (const char* path : {"/a", "/b", "/c"}) {
+    const std::string expected = originBytes(path);
+    ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", path)));
+    EXPECT_EQ(proxytest::receiveUpTo(socket, expected.size(), kAnswerMs), expected) << path;
+  }
+  EXPECT_EQ(web.connections(), 1);
+  const std::string closing = originBytes("/then-close");
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/then-close")));
+  EXPECT_EQ(proxytest::receiveUpTo(socket, closing.size(), kAnswerMs), closing);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the close reaches the proxy
+  const std::string expected = originBytes("/d");
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/d")));
+  EXPECT_EQ(proxytest::receiveUpTo(socket, expected.size(), kAnswerMs), expected);
+  EXPECT_EQ(web.connections(), 2);
+  proxytest::closeConnection(socket);
+  std::vector<std::string> paths;
+  for (const VLReceived& request : web.received()) paths.push_back(request.path());
+  EXPECT_EQ(paths, (std::vector<std::string>{"/a", "/b", "/c", "/then-close", "/d"}));
 }
 
 }  // namespace
