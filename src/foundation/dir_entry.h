@@ -22,6 +22,7 @@ struct VLStatRecord {
   std::int64_t accessTime = 0;
   std::int64_t modificationTime = 0;   // seconds since 1970-01-01 UTC
   std::int64_t changeTime = 0;
+  std::uint64_t fullSize = 0;          // bytes, all 64 bits; 0 for folders
 };
 
 class VLDirEntry {

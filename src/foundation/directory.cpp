@@ -1,5 +1,6 @@
 #include "foundation/directory.h"
 
+#include <unordered_set>
 #include <vector>
 
 #include "foundation/strings.h"
@@ -155,6 +156,7 @@ bool VLDirectory::statPath(const std::string& path, VLStatRecord* record) {
   } else {
     if (status.isRegular) record->mode = kRegularBit;
     record->size = static_cast<std::uint32_t>(status.size);
+    record->fullSize = status.size;
   }
   record->modificationTime = status.modificationTime;
   return true;
@@ -293,22 +295,17 @@ bool VLDirectory::listDirectory(const std::string& dir) {
   entries_.clear();
   if (folder.empty()) folder = currentDirectory();  // the bare pattern "*"
   std::vector<platform::ListedEntry> listed;
-  if (!platform::listFolder(folder, listed)) return true;
+  lastListingRead_ = platform::listFolder(folder, listed);
+  if (!lastListingRead_) return true;
+  // A long filter list costs one pass, not one pass per entry.
+  const std::unordered_set<std::string> wanted(filterNames_.begin(), filterNames_.end());
   for (const platform::ListedEntry& item : listed) {
     if (item.name == "." || item.name == "..") continue;
-    if (!filterNames_.empty()) {
-      bool wanted = false;
-      for (const std::string& name : filterNames_) {
-        if (name == item.name) {
-          wanted = true;
-          break;
-        }
-      }
-      if (!wanted) continue;
-    }
+    if (!wanted.empty() && wanted.count(item.name) == 0) continue;
     VLStatRecord record;
     record.mode = item.isDirectory ? kDirectoryBit : 0;
-    record.size = item.isDirectory ? 0 : item.size;
+    record.fullSize = item.isDirectory ? 0 : item.size;
+    record.size = static_cast<std::uint32_t>(record.fullSize);
     record.modificationTime = item.modificationTime;
     VLDirEntry entry;
     entry.setName(item.name);

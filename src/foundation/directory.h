@@ -54,6 +54,8 @@ class VLDirectory {
   // only names equal to a filter name when there are any. Always true; a
   // folder that cannot be read gives no entries.
   bool listDirectory(const std::string& dir);
+  // Whether the last listDirectory could read its folder.
+  bool lastListingRead() const { return lastListingRead_; }
   int entryCount() const;
   // Entry i; outside 0..count-1 a shared empty entry (not valid).
   const VLDirEntry& entryAt(int i) const;
@@ -77,4 +79,5 @@ class VLDirectory {
   std::vector<std::string> filterNames_;
   std::vector<std::string> directoryStack_;
   std::vector<VLDirEntry> entries_;
+  bool lastListingRead_ = true;
 };

@@ -277,7 +277,7 @@ bool listFolder(const std::string& path, std::vector<ListedEntry>& entries) {
     ListedEntry listed;
     listed.name = entry->d_name;
     listed.isDirectory = S_ISDIR(info.st_mode);
-    listed.size = listed.isDirectory ? 0 : static_cast<std::uint32_t>(info.st_size);
+    listed.size = listed.isDirectory ? 0 : static_cast<std::uint64_t>(info.st_size);
     listed.modificationTime = static_cast<std::int64_t>(info.st_mtime);
     entries.push_back(std::move(listed));
   }
@@ -379,11 +379,11 @@ bool File::open(const std::string& path, Mode mode) {
   return descriptor_ >= 0;
 }
 
-void File::close() {
-  if (descriptor_ >= 0) {
-    ::close(descriptor_);
-    descriptor_ = -1;
-  }
+bool File::close() {
+  if (descriptor_ < 0) return true;
+  const int result = ::close(descriptor_);
+  descriptor_ = -1;
+  return result == 0 || errno == EINTR;
 }
 
 long File::read(void* buffer, std::size_t length) {

@@ -44,7 +44,7 @@ bool touchFile(const std::string& path);
 struct ListedEntry {
   std::string name;
   bool isDirectory = false;
-  std::uint32_t size = 0;             // low 32 bits; 0 for folders
+  std::uint64_t size = 0;             // bytes; 0 for folders
   std::int64_t modificationTime = 0;  // seconds since 1970
 };
 // The folder's entries sorted bytewise by name, without "." and "..", never
@@ -85,7 +85,9 @@ class File {
 
   bool open(const std::string& path, Mode mode);
   bool isOpen() const { return descriptor_ >= 0; }
-  void close();
+  // False when the system reported an error on closing (a write that could
+  // not be completed); true when nothing was open.
+  bool close();
   // Bytes read (0 at the end), or -1.
   long read(void* buffer, std::size_t length);
   // True when all bytes were written.

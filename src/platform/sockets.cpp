@@ -25,6 +25,7 @@
 
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "platform/peer_user.h"
 
 namespace platform {
 namespace {
@@ -264,6 +265,14 @@ bool setLinger(Socket socket, bool on, int seconds) {
   return true;
 }
 
+bool setNoDelay(Socket socket) {
+  EntryRef entry = acquire(socket);
+  if (!entry) return false;
+  const int on = 1;
+  if (::setsockopt(entry->descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) return failWithErrno();
+  return true;
+}
+
 bool setBufferSizes(Socket socket, int receiveBytes, int sendBytes) {
   EntryRef entry = acquire(socket);
   if (!entry) return false;
@@ -342,6 +351,41 @@ Socket acceptSocket(Socket listener, std::uint32_t* peerAddress) {
   }
 }
 
+bool socketEndpoints(Socket socket, Endpoint& local, Endpoint& peer) {
+  EntryRef entry = acquire(socket);
+  if (!entry) return false;
+  sockaddr_in mine;
+  sockaddr_in theirs;
+  socklen_t mineLength = sizeof mine;
+  socklen_t theirsLength = sizeof theirs;
+  if (::getsockname(entry->descriptor, reinterpret_cast<sockaddr*>(&mine), &mineLength) != 0 ||
+      ::getpeername(entry->descriptor, reinterpret_cast<sockaddr*>(&theirs), &theirsLength) != 0) {
+    return failWithErrno();
+  }
+  if (mine.sin_family != AF_INET || theirs.sin_family != AF_INET) return failWith(kErrInvalid);
+  local = {ntohl(mine.sin_addr.s_addr), ntohs(mine.sin_port)};
+  peer = {ntohl(theirs.sin_addr.s_addr), ntohs(theirs.sin_port)};
+  return true;
+}
+
+namespace {
+
+// A connection this process made to a loopback address is noted, so that
+// the other end can still tell it came from this user once it is closed.
+bool noteConnected(int fd, const sockaddr_in& remote) {
+  const std::uint32_t address = ntohl(remote.sin_addr.s_addr);
+  if ((address >> 24) != 127) return true;
+  sockaddr_in local;
+  socklen_t length = sizeof local;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+    noteOwnConnection({ntohl(local.sin_addr.s_addr), ntohs(local.sin_port)},
+                      {address, ntohs(remote.sin_port)});
+  }
+  return true;
+}
+
+}  // namespace
+
 bool connectSocket(Socket socket, const std::string& host, int port, int timeoutSeconds) {
   EntryRef entry = acquire(socket);
   if (!entry) return false;
@@ -357,7 +401,7 @@ bool connectSocket(Socket socket, const std::string& host, int port, int timeout
 
   if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) {
     restore();
-    return true;
+    return noteConnected(fd, remote);
   }
   if (errno != EINPROGRESS && errno != EINTR) {
     int saved = errno;
@@ -392,7 +436,7 @@ bool connectSocket(Socket socket, const std::string& host, int port, int timeout
   if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &problem, &length) != 0) problem = errno;
   restore();
   if (problem != 0) return failWith(socketErrorFromErrno(problem));
-  return true;
+  return noteConnected(fd, remote);
 }
 
 namespace {
@@ -632,6 +676,15 @@ int officialHostName(const std::string& host, std::string& officialName) {
     setLastSocketError(error);
     return error;
   }
+}
+
+bool numericIPv4(const std::string& text, std::uint32_t& address) {
+  in_addr parsed{};
+  if (text.empty() || text.find('\0') != std::string::npos || ::inet_aton(text.c_str(), &parsed) == 0) {
+    return false;
+  }
+  address = ntohl(parsed.s_addr);
+  return true;
 }
 
 }  // namespace platform

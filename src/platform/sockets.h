@@ -72,6 +72,9 @@ bool shutdownSocket(Socket socket, ShutdownHow how);
 bool setReuseAddress(Socket socket);
 bool setLinger(Socket socket, bool on, int seconds);
 bool setBufferSizes(Socket socket, int receiveBytes, int sendBytes);
+// Sends each write at once instead of holding a short segment back until
+// the peer acknowledges the last one.
+bool setNoDelay(Socket socket);
 bool setBlocking(Socket socket, bool blocking);
 
 // `address` in host order. Ports outside 0..65535 are refused (kErrInvalid).
@@ -82,6 +85,17 @@ int localPort(Socket socket);
 // A new blocking socket for the next connection; `peerAddress` (host order)
 // when not null. kInvalidSocket on failure.
 Socket acceptSocket(Socket listener, std::uint32_t* peerAddress = nullptr);
+
+// An IPv4 address (host order) and port.
+struct Endpoint {
+  std::uint32_t address = 0;
+  int port = 0;
+  bool operator==(const Endpoint& other) const {
+    return address == other.address && port == other.port;
+  }
+};
+// The local and the peer's address of a connected socket; false on failure.
+bool socketEndpoints(Socket socket, Endpoint& local, Endpoint& peer);
 
 // Connects to host:port (a name or dotted address; IPv4), giving up after
 // `timeoutSeconds` (kErrTimedOut; zero or less: no limit). An empty host is
@@ -135,5 +149,10 @@ bool localHostName(std::string& name);
 // otherwise kErrHostNotFound, kErrTryAgain, kErrNoRecovery, kErrNoData or
 // kErrOther.
 int officialHostName(const std::string& host, std::string& officialName);
+
+// An IPv4 address in any numeric form the name look-up takes as one (dotted,
+// shortened as "127.1", hex, octal or one number), in host byte order.
+// False for every other text.
+bool numericIPv4(const std::string& text, std::uint32_t& address);
 
 }  // namespace platform

@@ -108,5 +108,7 @@ void VLGenericHandler::reset() {
   responseHead.clear();
   subdomainHome.clear();
   commonHome.clear();
+  origins.clear();
+  referers.clear();
   boundary.clear();
 }

@@ -84,6 +84,10 @@ class VLGenericHandler : public VLObject {
   std::string getPath() const { return path; }
   std::string getSubdomainHome() const { return subdomainHome; }
   std::string getCommonHome() const { return commonHome; }
+  // The values of every Origin and Referer line of the request (trimmed), in
+  // the order sent; empty when the request had none.
+  const std::vector<std::string>& getOrigins() const { return origins; }
+  const std::vector<std::string>& getReferers() const { return referers; }
   // The raw text after the first "name=" anywhere in the parameters, up to
   // the next "&"; empty when absent.
   std::string getParameter(const std::string& name) const;
@@ -125,6 +129,8 @@ class VLGenericHandler : public VLObject {
   std::vector<VLUploadedFile> uploadedFiles;
   std::string subdomainHome;
   std::string commonHome;
+  std::vector<std::string> origins;
+  std::vector<std::string> referers;
 
   platform::Socket socket = platform::kInvalidSocket;
   VLGenericServer* server = nullptr;
@@ -147,8 +153,9 @@ class VLGenericHandler : public VLObject {
   // 1, 0 (closed or failed) or -1 (nothing within the byte wait).
   int receiveByte(char* byte);
   int fillReceiveBuffer();
-  // `count` bytes of the body into `file` (ignored when not open).
-  int receiveBody(std::int64_t count, platform::File& file);
+  // `count` bytes of the body into `file`; `stored` becomes false when the
+  // file is not open or a write failed (the bytes are still taken in).
+  int receiveBody(std::int64_t count, platform::File& file, bool& stored);
   // False when the line refuses the request.
   bool noteHeaderLine(const std::string& line, HeadNotes& notes);
   // 1 when stored (or no body is read), 0 when refused or closed, -1 on a time-out.

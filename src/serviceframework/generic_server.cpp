@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/files.h"
+#include "platform/peer_user.h"
 #include "serviceframework/service_settings.h"
 
 namespace {
@@ -153,6 +154,11 @@ void VLGenericServer::serve(int port) {
       continue;
     }
     platform::setLinger(accepted, true, 0);
+    // Each user's services serve only that user.
+    if (!platform::peerIsSameUser(accepted)) {
+      platform::closeSocket(accepted);
+      continue;
+    }
     int index = getNextAvailableHandler(accepted);
     if (index >= 0) {
       startHandler(index);

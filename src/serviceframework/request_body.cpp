@@ -100,20 +100,23 @@ bool VLGenericHandler::storeFilePart(platform::File& body, const std::string& cl
   if (!withinParameterBound(recordBytes)) return false;
 
   platform::File out;
-  out.open(tempPath, platform::File::Write);
-  if (length > 0 && body.seek(start)) {
+  bool complete = out.open(tempPath, platform::File::Write);
+  if (length > 0) {
+    complete = complete && body.seek(start);
     std::string piece(kWindowBytes, '\0');
-    std::int64_t left = length;
+    std::int64_t left = complete ? length : 0;
     while (left > 0) {
       std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(left, kWindowBytes));
       std::size_t got = readUpTo(body, piece.data(), want);
-      if (got == 0) break;
-      if (out.isOpen()) out.write(piece.data(), got);
+      if (got == 0 || !out.write(piece.data(), got)) {
+        complete = false;  // a part that is not on disk whole never counts as stored
+        break;
+      }
       left -= static_cast<std::int64_t>(got);
     }
   }
-  out.close();
-  uploadedFiles.push_back(VLUploadedFile{fieldName, clientName, tempPath});
+  complete = out.close() && complete;
+  uploadedFiles.push_back(VLUploadedFile{fieldName, clientName, tempPath, complete});
   uploadRecordBytes += recordBytes;
   return true;
 }

@@ -54,7 +54,8 @@ int VLGenericHandler::receiveByte(char* byte) {
   return 1;
 }
 
-int VLGenericHandler::receiveBody(std::int64_t count, platform::File& file) {
+int VLGenericHandler::receiveBody(std::int64_t count, platform::File& file, bool& stored) {
+  if (!file.isOpen()) stored = false;
   while (count > 0) {
     if (receiveStart == receiveEnd) {
       int result = fillReceiveBuffer();
@@ -63,7 +64,7 @@ int VLGenericHandler::receiveBody(std::int64_t count, platform::File& file) {
     std::size_t available = receiveEnd - receiveStart;
     std::size_t take = static_cast<std::uint64_t>(count) < available ? static_cast<std::size_t>(count)
                                                                      : available;
-    if (file.isOpen()) file.write(receiveBuffer.data() + receiveStart, take);
+    if (stored && !file.write(receiveBuffer.data() + receiveStart, take)) stored = false;
     receiveStart += take;
     count -= static_cast<std::int64_t>(take);
   }
@@ -135,6 +136,8 @@ bool VLGenericHandler::noteHeaderLine(const std::string& line, HeadNotes& notes)
   } else if (line.size() > 27 && startsWith(upper, "VARLUMESUBDOMAINCOMMONHOME:")) {
     commonHome = trim(line.substr(27), true);
   }
+  if (startsWith(upper, "ORIGIN:")) origins.push_back(trim(line.substr(7), true));
+  if (startsWith(upper, "REFERER:")) referers.push_back(trim(line.substr(8), true));
   if (startsWith(upper, "HOST:")) {
     std::string value = trim(line.substr(5), true);
     // Two Host lines that disagree leave no host at all: the later one would
@@ -232,13 +235,19 @@ int VLGenericHandler::storeBody(const std::string& requestLine, const HeadNotes&
   bodyFile = makeTempFileName();
   platform::File file;
   file.open(bodyFile, platform::File::Write);
+  bool stored = true;
   if (length > 0) {
-    int result = receiveBody(length, file);
+    int result = receiveBody(length, file, stored);
     if (result < 1) return result;
+  } else if (!file.isOpen()) {
+    stored = false;
   }
-  file.close();
+  if (!file.close()) stored = false;
+  // A body that did not reach its file whole is refused like one over the
+  // bound: a command must never run as if less had been sent.
+  if (!stored) return 0;
   if (length <= 0) return 1;
 
   BodyResult body = notes.multipart ? parseMultipart() : appendFormBody();
-  return body == BodyResult::Refused ? 0 : 1;
+  return body == BodyResult::Stored ? 1 : 0;
 }

@@ -9,4 +9,7 @@ struct VLUploadedFile {
   std::string fieldName;
   std::string clientName;
   std::string tempPath;
+  // False when the part's bytes could not all be written to `tempPath`: such
+  // a part is never stored as if it were whole.
+  bool complete = true;
 };

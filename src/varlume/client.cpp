@@ -6,6 +6,7 @@
 #include "foundation/app.h"
 #include "foundation/strings.h"
 #include "platform/clock.h"
+#include "varlume/service_keywords.h"
 #include "varlume/settings.h"
 
 namespace {
@@ -16,24 +17,8 @@ constexpr int kConnectSeconds = 20;
 constexpr int kNotifierConnectSeconds = 5;
 constexpr int kSendPiece = 65536;
 
-struct ServiceKeyword {
-  const char* name;
-  int offset;
-};
-// In the order the keywords are compared.
-constexpr ServiceKeyword kServices[] = {
-    {"DB", 1}, {"FILE", 0}, {"IMAGE", 2}, {"EVENT", 3}, {"SECURITY", 4}, {"PLUGIN", 5},
-};
-
-// The service offset of a host written as a keyword (upper-cased as given),
-// or -1.
-int serviceOffset(const std::string& host) {
-  std::string upper = toUpper(host);
-  for (const ServiceKeyword& k : kServices) {
-    if (upper == k.name) return k.offset;
-  }
-  return -1;
-}
+// The service offset of a host written as a keyword, or -1.
+int serviceOffset(const std::string& host) { return serviceKeywordOffset(host); }
 
 // The upstream proxy is this proxy itself: a loopback name or address with
 // the proxy's own listening port.
@@ -142,6 +127,7 @@ void VLClient::closeConnection() {
 
 void VLClient::closeSockets() {
   closeConnection();
+  wakeRelay();  // a lingering relay has nothing left to wait on
   platform::Socket n = notificationSocket_.exchange(platform::kInvalidSocket);
   if (n != platform::kInvalidSocket) platform::closeSocket(n);
   VLAppLock lock(kRecordMutex);

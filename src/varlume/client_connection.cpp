@@ -7,14 +7,17 @@
 #include "foundation/app.h"
 #include "foundation/strings.h"
 #include "platform/clock.h"
+#include "platform/peer_user.h"
 #include "varlume/cache_lookup.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/event_followup.h"
 #include "varlume/notice.h"
+#include "varlume/privileged_check.h"
 #include "varlume/request_forwarding.h"
 #include "varlume/request_intake.h"
 #include "varlume/request_target.h"
 #include "varlume/server.h"
+#include "varlume/service_keywords.h"
 #include "varlume/settings.h"
 
 using platform::Socket;
@@ -39,11 +42,7 @@ constexpr int kQueueFullLookMs = 20;
 
 // The hosts that name a local service program (the outgoing connection
 // maps each to its own port).
-bool isServiceKeyword(const std::string& host) {
-  const std::string upper = toUpper(trim(host, true));
-  return upper == "FILE" || upper == "DB" || upper == "IMAGE" || upper == "EVENT" ||
-         upper == "SECURITY" || upper == "PLUGIN";
-}
+bool isServiceKeyword(const std::string& host) { return serviceKeywordOffset(host) >= 0; }
 
 bool beginsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
@@ -252,6 +251,11 @@ void VLClientConnection::takeNotice() {
   const Socket socket = acceptNotification(notificationListener_);
   if (socket == kInvalidSocket) return;
   platform::setLinger(socket, true, 0);
+  // Notices come from this process's relays: another user's are never read.
+  if (!platform::peerIsSameUser(socket)) {
+    shutAndClose(socket);
+    return;
+  }
   responder_.addNotifier(socket);
 }
 
@@ -290,7 +294,8 @@ int VLClientConnection::pollOnce() {
     pendingEventId = -1;
     browserUrl.clear();
     eventQuery.clear();
-    const int result = handleRequest();
+    int result = handleRequest();
+    if (!eventQuery.empty()) result = followUpUnserved(result);
     if (result <= 0) return 2;
     return exception ? 2 : 1;
   }
@@ -366,7 +371,12 @@ int VLClientConnection::handleRequest() {
         const VLRequestHead::Status status = head.addByte(byte);
         if (status == VLRequestHead::kComplete) break;
         // A head beyond the limits cannot be read on: end the connection.
-        if (status == VLRequestHead::kRefused) {
+        // A malformed one is refused in its place first: where it ends,
+        // and so where the next request would begin, is not known.
+        if (status == VLRequestHead::kRefused || status == VLRequestHead::kMalformed) {
+          if (status == VLRequestHead::kMalformed) {
+            answerWithMessage(std::string(), std::string(), kRefusedMessage);
+          }
           browserDone_ = true;  // nothing more is read; earlier answers still go out
           return 0;
         }
@@ -383,51 +393,41 @@ void VLClientConnection::answerWithMessage(const std::string& host, const std::s
   if (owner_ == nullptr) return;
   const int id = owner_->nextSequence();
   responder_.enqueueMessage(id, host, path, message);
+  ++answersQueued_;
   pendingEventId = -1;
   responder_.startUnlessRunning();
 }
 
 int VLClientConnection::routeRequest(VLRequestHead& head) {
+  // The proxy's own event query never gets an answer of its own; a
+  // follow-up that cannot be served gets the fallback answer, never a query.
+  const bool ownQuery = !eventQuery.empty();
+  const bool ownFollowUp = !ownQuery && !followUp.empty();
   const VLRequestAnalysis analysis = analyseRequest(head, browserUrl);
   pageHost = analysis.target.pageHost;
   if (head.lines.empty()) return 1;
   const std::string& line = head.lines[0];
-  if (!analysis.accepted) {
-    answerWithMessage(std::string(), std::string(), kRefusedMessage);
-    return 1;
-  }
+  const std::string& upperLine = head.upperLines[0];
   const VLRequestTarget& target = analysis.target;
-  const std::string host = hostValue(head.lines[head.hostIndex]);
-  const std::string path = requestPath(line);
-
-  // Web requests: a fresh cached copy answers a GET at once.
-  VLCacheDecision cache;
-  if (!analysis.service) {
-    cache = checkCache(*this, line, host, pageHost, target.mirror);
-    if (cache.answered) return 1;
-  }
-
-  const std::string upperLine = toUpper(line);
-  const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
-  const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
-
-  std::string crossSiteTarget = host;
-  if (pageHost.find(':') != std::string::npos && host.find(':') == std::string::npos) {
-    crossSiteTarget += ":" + intToString(target.port);
-  }
-  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) {
-    answerUnserved(*this, pageHost, path);
-    return 1;
-  }
-  const VLForwardTexts texts = rewriteHeaders(head.lines, head.hostIndex, analysis.service,
-                                              pageHost, target.port);
+  const VLForwardTexts texts = rewriteHeaders(head, analysis.service, pageHost, target.port);
   // A body whose end cannot be known would be read as further requests.
   if (!texts.bodyFramingOk) {
     browserDone_ = true;  // nothing more is read; earlier answers still go out
     return 0;
   }
-  // Only POST and PROPFIND bodies are relayed; any other body is read and
-  // dropped, so that its bytes are never taken for a request of their own.
+  const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
+  const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
+  // Whatever becomes of a request, its body is read before its answer, so
+  // that its bytes are never taken for a request of their own. Only POST
+  // and PROPFIND bodies are relayed; any other body is dropped at once.
+  if (!analysis.accepted) {
+    const int discarded = discardBody(texts.contentLength);
+    if (discarded <= 0) return discarded;
+    if (!ownQuery) answerWithMessage(std::string(), std::string(), kRefusedMessage);
+    return 1;
+  }
+  const std::string host = hostValue(head.lines[head.hostIndex]);
+  const std::string path = requestPath(line, upperLine);
   if (!withBody && texts.contentLength > 0) {
     const int discarded = discardBody(texts.contentLength);
     if (discarded <= 0) return discarded;
@@ -437,27 +437,77 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
       return 1;
     }
   }
+  // The body still due before an answer that is not relayed.
+  const std::int64_t bodyDue = withBody ? texts.contentLength : 0;
+
+  // Web requests: a fresh cached copy answers a GET at once.
+  VLCacheDecision cache;
+  if (!analysis.service) {
+    cache = checkCache(*this, line, host, pageHost, target.mirror);
+    if (cache.answered) {
+      ++answersQueued_;
+      return 1;
+    }
+  }
+
+  // A command that changes a site's data runs only for that site's own page.
+  if (analysis.service && !serviceCommandPermitted(host, line, head.lines, pageHost)) {
+    const int discarded = discardBody(bodyDue);
+    if (discarded <= 0) return discarded;
+    if (!ownQuery) answerWithMessage(pageHost, path, kRefusedMessage);
+    return 1;
+  }
+  // What cannot be served: its body is read and dropped first, so the next
+  // request starts where it should; then the event query (or, for the
+  // proxy's own requests, the fallback answer) takes its place.
+  auto unserved = [&](const char* event) {
+    const int discarded = discardBody(bodyDue);
+    if (discarded <= 0) return discarded;
+    if (ownFollowUp) {
+      answerUnserved(*this, pageHost, path);
+    } else if (!ownQuery) {
+      eventQuery = eventQueryText(line, pageHost, event);
+      unserved_ = {true, pageHost, path, beginsWith(upperLine, "HEAD")};
+    }
+    return 1;
+  };
+
+  // Other methods (CONNECT included: no tunnel is built) are never
+  // forwarded; each gets the refusal in its place, without a connection.
+  if (!getOrHead && !withBody) {
+    answerWithMessage(pageHost, path, kRefusedMessage);
+    return 1;
+  }
+  // Another site is checked by its host and port: a record for one port of
+  // a host never opens its other ports.
+  std::string crossSiteTarget = host;
+  if (host.find(':') == std::string::npos &&
+      (pageHost.find(':') != std::string::npos || (target.port != 80 && target.port != 0))) {
+    crossSiteTarget += ":" + intToString(target.port);
+  }
+  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) return unserved(kNoCrossScriptEvent);
+  // Declarations are fetched before the service request takes its client.
+  if (analysis.service && getOrHead && upperLine.find("/CROSSSITESCRIPT") != std::string::npos) {
+    fetchCrossSiteDeclarations(line);
+  }
 
   int slot = -1;
   VLClient* client = clientFor(host, target.port, slot);
-  if (client == nullptr || client->connectForRequest() == 0) {
-    answerUnserved(*this, pageHost, path);
-    return 1;
-  }
-  // Other methods are never forwarded (and get no answer).
-  if (!getOrHead && !withBody) return 1;
+  if (client == nullptr || client->connectForRequest() == 0) return unserved(kNoWebEvent);
   const std::string& text = (!proxyHost.empty() && !analysis.service) ? texts.upstream : texts.origin;
-  const std::string method = toUpper(trim(requestMethod(line), true));
+  const std::string method = toUpper(trim(requestMethod(line, upperLine), true));
 
   if (getOrHead) {
     const int id = owner_->nextSequence();
     client->queueRequest(id, method);
     if (eventQuery.empty()) {
       responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+      ++answersQueued_;
       pendingEventId = -1;
       responder_.startUnlessRunning();
     } else {
       pendingEventId = id;
+      queryClientSlot_ = slot;
     }
     startRelay(*client);
     client->sendRequest(text.data(), static_cast<int>(text.size()));
@@ -485,6 +535,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   const int id = owner_->nextSequence();
   client->queueRequest(id, method);
   responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+  ++answersQueued_;
   responder_.startUnlessRunning();
   startRelay(*client);
   return 1;
@@ -511,7 +562,11 @@ void VLClientConnection::startRelay(VLClient& client) {
 bool VLClientConnection::crossSiteAllowed(const std::string& pageHostText,
                                           const std::string& targetHost,
                                           const std::string& requestLine) {
-  return ::crossSiteAllowed(pageHostText, targetHost, requestLine);
+  VLServer* server = owner();
+  return ::crossSiteAllowed(pageHostText, targetHost, requestLine,
+                            [server](VLCrossSiteRecord& out, const std::string& page, const std::string& site) {
+                              return server != nullptr && server->findCrossSite(out, page, site);
+                            });
 }
 
 VLClient* VLClientConnection::clientFor(const std::string& host, int port, int& slot) {

@@ -8,6 +8,7 @@
 // last answer, so no answer bytes are lost to the reset.
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +73,11 @@ class VLClientConnection : public VLObject {
   // Whether the page may reach the target (member form of the check).
   bool crossSiteAllowed(const std::string& pageHost, const std::string& targetHost,
                         const std::string& requestLine);
+  // Fetches "/varlume.txt" of each site the request line names that has no
+  // current record for the page host, and stores what each declares
+  // (cross_site_fetch.cpp). Bounded in sites, time and bytes; takes notice
+  // connections throughout.
+  void fetchCrossSiteDeclarations(const std::string& line);
 
   virtual const char* lineBuffer() const { return lineBuffer_.get(); }
   void setLineBuffer(const char* data, int length);
@@ -109,6 +115,14 @@ class VLClientConnection : public VLObject {
   std::int64_t lastProgress() const;
   // Routes a read head (forwarding half of handleRequest).
   int routeRequest(VLRequestHead& head);
+  // The event follow-up of a request that could not be served
+  // (event_followup.cpp): forwards the event query, awaits its reply, routes
+  // the follow-up, and makes sure the request gets exactly one answer.
+  // Returns the poll cycle's result (`result` when nothing was routed).
+  int followUpUnserved(int result);
+  // Waits for the reply of event query `id` on the client in `slot`; false
+  // when none came in time (the client is then closed).
+  bool awaitEventReply(int id, int slot, std::string& reply);
   // Reads and drops `length` body bytes of a request that is not relayed
   // with its body: 1 when done, otherwise what receiveFromBrowser gave.
   int discardBody(std::int64_t length);
@@ -116,6 +130,18 @@ class VLClientConnection : public VLObject {
   void startRelay(VLClient& client);
   // The 250-microsecond pause of the owner.
   void pause250();
+
+  // The proxy's own requests (own_request_waits.cpp): take every notice
+  // connection waiting now; wait up to `milliseconds` for one and take it;
+  // whether the client still holds request `id` unanswered; read (at most
+  // maxBytes in all) and remove every part file of `id`, returning part 0.
+  void takePendingNotices();
+  void waitTakingNotices(int milliseconds);
+  bool holdsRecord(VLClient& client, int id);
+  std::string takeParts(int id, std::size_t maxBytes, std::vector<std::string>* parts);
+  // One site's declaration, fetched until `deadline` (cross_site_fetch.cpp).
+  void fetchDeclaration(const std::string& site, const std::string& host, int port,
+                        std::int64_t deadline);
 
   static constexpr std::size_t kReadAheadBytes = 65536;
 
@@ -136,4 +162,16 @@ class VLClientConnection : public VLObject {
   // No more requests are read (the browser ended its sending side, or a
   // request could not be read on); the answers due are still delivered.
   bool browserDone_ = false;
+  // The request that could not be served and awaits its follow-up.
+  struct Unserved {
+    bool due = false;
+    std::string pageHost;
+    std::string path;
+    bool head = false;
+  };
+  Unserved unserved_;
+  // The client that carries the event query (connection thread).
+  int queryClientSlot_ = -1;
+  // Answers queued for the browser so far (connection thread).
+  int answersQueued_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "varlume/request_forwarding.h"
 
 #include "foundation/strings.h"
+#include "varlume/request_intake.h"
 #include "varlume/request_target.h"
 
 namespace {
@@ -32,9 +33,9 @@ bool readLength(const std::string& text, std::int64_t& length) {
 
 // The request line in upstream form: the origin-form path behind
 // "http://" + Host value (+ ":" + port unless 80 or 0).
-std::string upstreamLine(const std::string& line, const std::string& host, int port) {
+std::string upstreamLine(const std::string& line, const std::string& upper, const std::string& host,
+                         int port) {
   static const char* const kForms[] = {"GET /", "HEAD /", "POST /", "PROPFIND /"};
-  const std::string upper = toUpper(line);
   for (const char* form : kForms) {
     if (!startsWith(upper, form)) continue;
     const std::size_t slash = std::char_traits<char>::length(form) - 1;
@@ -47,29 +48,38 @@ std::string upstreamLine(const std::string& line, const std::string& host, int p
 
 }  // namespace
 
-VLForwardTexts rewriteHeaders(const std::vector<std::string>& lines, std::size_t hostIndex,
-                              bool service, const std::string& pageHost, int port) {
+VLForwardTexts rewriteHeaders(const VLRequestHead& head, bool service, const std::string& pageHost,
+                              int port) {
   VLForwardTexts texts;
+  const std::vector<std::string>& lines = head.lines;
+  const std::vector<std::string>& uppers = head.upperLines;
+  const std::size_t hostIndex = head.hostIndex;
   const std::string host = hostIndex < lines.size() ? hostValue(lines[hostIndex]) : std::string();
   const std::string pageHostLine = "Host: " + trim(pageHost, true);
+  // The length line that counts is the last one; only it leaves.
+  std::size_t lengthIndex = 0;
+  for (std::size_t i = 1; i < uppers.size(); ++i) {
+    if (startsWith(uppers[i], "CONTENT-LENGTH:")) lengthIndex = i;
+  }
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string line = withoutLineEnd(lines[i]);
+    const std::string& upper = uppers[i];
     if (i == 0) {
       texts.origin += line + "\r\n";
-      texts.upstream += upstreamLine(line, host, port) + "\r\n";
+      texts.upstream += upstreamLine(line, withoutLineEnd(upper), host, port) + "\r\n";
       continue;
     }
-    const std::string upper = toUpper(line);
     if (startsWith(upper, "CONTENT-LENGTH:")) {
       if (!readLength(line.substr(15), texts.contentLength)) texts.bodyFramingOk = false;
-    } else if (upper.find("PROXY-CONNECTION:") != std::string::npos) {
+      if (i != lengthIndex) continue;
+    } else if (startsWith(upper, "PROXY-CONNECTION:")) {
       continue;
     } else if (service && upper.find("CONTENT-LENGTH:") != std::string::npos) {
       continue;  // a look-alike of the length line would mislead a service's reading
-    } else if (service && upper.find("HOST:") != std::string::npos) {
-      line = pageHostLine;
-    } else if (!service && startsWith(upper, "HOST:") && i != hostIndex) {
-      continue;  // only the Host line the analysis chose names the target
+    } else if (startsWith(upper, "HOST:")) {
+      // Only the Host line the analysis chose names the target.
+      if (i != hostIndex) continue;
+      if (service) line = pageHostLine;
     } else if (startsWith(upper, "TRANSFER-ENCODING:") &&
                trim(upper.substr(18), true) != "IDENTITY") {
       texts.bodyFramingOk = false;

@@ -1,11 +1,15 @@
 // The header rewrite of a forwarded request: builds the origin text (sent to
 // services and, without an upstream proxy, to web servers) and the upstream
 // text (request line in absolute form, for the upstream proxy) from the
-// stored head lines, and reads the body length. Every line leaves with CR LF.
+// stored head lines, and reads the body length. Every line leaves with CR LF;
+// one Host line and one Content-Length line (the last) leave, so the server
+// behind the proxy reads the same target and the same body length.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
+
+class VLRequestHead;
 
 struct VLForwardTexts {
   std::string origin;
@@ -17,8 +21,8 @@ struct VLForwardTexts {
   bool bodyFramingOk = true;
 };
 
-// lines: the stored head (request line already in origin form, Host line at
-// hostIndex as the analysis left it). service: the request goes to a local
-// service, so every header line holding "HOST:" becomes "Host: " + page host.
-VLForwardTexts rewriteHeaders(const std::vector<std::string>& lines, std::size_t hostIndex,
-                              bool service, const std::string& pageHost, int port);
+// head: the stored head as the analysis left it (request line in origin
+// form, Host line at hostIndex). service: the request goes to a local
+// service, so its Host line becomes "Host: " + page host.
+VLForwardTexts rewriteHeaders(const VLRequestHead& head, bool service, const std::string& pageHost,
+                              int port);

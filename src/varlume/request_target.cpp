@@ -29,9 +29,8 @@ struct UrlBounds {
   std::size_t versionBlank = npos;
 };
 
-UrlBounds urlBounds(const std::string& line) {
+UrlBounds urlBounds(const std::string& line, const std::string& upper) {
   UrlBounds bounds;
-  const std::string upper = toUpper(line);
   const std::size_t methodEnd = line.find(' ');
   if (methodEnd == npos) return bounds;
   std::size_t tokenStart = methodEnd;
@@ -70,9 +69,8 @@ int portNumber(const std::string& text, std::size_t at) {
 std::string decodeHost(const std::string& text) {
   std::string result;
   std::size_t start = 0;
-  const std::string upper = toUpper(text);
   for (;;) {
-    const std::size_t zero = upper.find("%00", start);
+    const std::size_t zero = text.find("%00", start);
     result += urlDecode(text.substr(start, zero == npos ? npos : zero - start));
     if (zero == npos) return result;
     result.push_back('\0');
@@ -88,52 +86,68 @@ std::string absoluteUrlHost(const std::string& url) {
   return url.substr(7, end == npos ? npos : end - 7);
 }
 
-std::string requestMethod(const std::string& line) {
+std::string requestMethod(const std::string& line, const std::string& upper) {
   static const char* const kMethods[] = {"GET",    "POST",  "HEAD",  "OPTIONS",
                                          "PUT",    "DELETE", "TRACE", "PROPFIND"};
-  const std::string upper = toUpper(line);
   for (const char* method : kMethods) {
     if (startsWith(upper, 0, method)) return line.substr(0, std::char_traits<char>::length(method));
   }
   return std::string();
 }
 
-std::string requestUrl(const std::string& line) {
-  const UrlBounds bounds = urlBounds(line);
+std::string requestUrl(const std::string& line, const std::string& upper) {
+  const UrlBounds bounds = urlBounds(line, upper);
   if (bounds.start == npos) return std::string();
   return trim(line.substr(bounds.start, bounds.end - bounds.start), false);
 }
 
-std::string requestPath(const std::string& line) {
-  const UrlBounds bounds = urlBounds(line);
+std::string requestPath(const std::string& line, const std::string& upper) {
+  const UrlBounds bounds = urlBounds(line, upper);
   if (bounds.start == npos) return std::string();
   std::size_t end = line.rfind('?', bounds.end - 1);
   if (end == npos || end < bounds.start) end = bounds.end;
   return trim(line.substr(bounds.start, end - bounds.start), false);
 }
 
-std::string requestVersion(const std::string& line) {
-  const UrlBounds bounds = urlBounds(line);
+std::string requestVersion(const std::string& line, const std::string& upper) {
+  const UrlBounds bounds = urlBounds(line, upper);
   if (bounds.versionBlank == npos) return "HTTP/1.1\r\n";
   return line.substr(bounds.versionBlank + 1);
 }
+
+std::string requestMethod(const std::string& line) { return requestMethod(line, toUpper(line)); }
+std::string requestUrl(const std::string& line) { return requestUrl(line, toUpper(line)); }
+std::string requestPath(const std::string& line) { return requestPath(line, toUpper(line)); }
+std::string requestVersion(const std::string& line) { return requestVersion(line, toUpper(line)); }
 
 std::string hostValue(const std::string& hostLine) {
   if (hostLine.size() <= 5) return std::string();
   return trim(hostLine.substr(5), true);
 }
 
-VLRequestTarget parseRequestTarget(std::string& requestLine, std::string& hostLine,
+VLRequestTarget parseRequestTarget(std::string& requestLine, const std::string& upperRequestLine,
+                                   std::string& hostLine, const std::string& upperHostLine,
                                    std::string& browserUrl) {
   VLRequestTarget target;
-  const std::string method = requestMethod(requestLine);
-  std::string url = requestUrl(requestLine);
-  std::string version = requestVersion(requestLine);
+  const UrlBounds bounds = urlBounds(requestLine, upperRequestLine);
+  const std::string method = requestMethod(requestLine, upperRequestLine);
+  std::string url;
+  std::string upper;  // the URL upper-cased
+  if (bounds.start != npos) {
+    // The URL trimmed of blanks, and the same piece of the upper-cased line.
+    std::size_t first = bounds.start;
+    std::size_t last = bounds.end;
+    while (first < last && requestLine[first] == ' ') ++first;
+    while (last > first && requestLine[last - 1] == ' ') --last;
+    url = requestLine.substr(first, last - first);
+    upper = upperRequestLine.substr(first, last - first);
+  }
+  std::string version = bounds.versionBlank == npos ? std::string("HTTP/1.1\r\n")
+                                                    : requestLine.substr(bounds.versionBlank + 1);
   if (browserUrl.empty()) browserUrl = trim(url, true);
 
-  const std::string upper = toUpper(url);
   const bool absolute = startsWith(upper, 0, "HTTP://");
-  const bool hostLineNamed = startsWith(toUpper(hostLine.substr(0, 5)), 0, "HOST:");
+  const bool hostLineNamed = startsWith(upperHostLine, 0, "HOST:");
 
   // The marker, and the longer prefixes only where the marker stands.
   const std::size_t marker = upper.find("VARLUME/");
@@ -199,13 +213,14 @@ VLRequestTarget parseRequestTarget(std::string& requestLine, std::string& hostLi
   return target;
 }
 
-bool isServiceHost(std::string& requestLine, const std::string& hostLine) {
-  const std::string value = toUpper(hostValue(hostLine));
+bool isServiceHost(std::string& requestLine, const std::string& upperRequestLine,
+                   const std::string& upperHostLine) {
+  const std::string value = hostValue(upperHostLine);
   const bool service = value == "FILE" || value == "DB" || value == "IMAGE" || value == "EVENT" ||
                        value == "SECURITY";
 
-  const UrlBounds bounds = urlBounds(requestLine);
-  if (bounds.start != npos && startsWith(toUpper(requestLine), bounds.start, "HTTP://")) {
+  const UrlBounds bounds = urlBounds(requestLine, upperRequestLine);
+  if (bounds.start != npos && startsWith(upperRequestLine, bounds.start, "HTTP://")) {
     const std::size_t c = bounds.start;
     const std::size_t v = bounds.versionBlank == npos ? lineEnd(requestLine) : bounds.versionBlank + 1;
     const std::size_t e = requestLine.find_first_of("/?", c + 7);

@@ -177,9 +177,13 @@ void VLClient::run() {
 }
 
 bool VLClient::lingerForRecord() {
+  // Only a kept connection is worth waiting on: once it is closed, the
+  // client is free for any target at once.
+  auto over = [&] {
+    return getState() != kRunning || !isQueueIdle(false) || socket_.load() == platform::kInvalidSocket;
+  };
   std::unique_lock<std::mutex> lock(lingerMutex_);
-  lingerWake_.wait_for(lock, std::chrono::milliseconds(kRelayLingerMs),
-                       [&] { return getState() != kRunning || !isQueueIdle(false); });
+  lingerWake_.wait_for(lock, std::chrono::milliseconds(kRelayLingerMs), over);
   return getState() == kRunning && !isQueueIdle(false);
 }
 

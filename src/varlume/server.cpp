@@ -6,6 +6,7 @@
 #include "foundation/app.h"
 #include "foundation/object.h"
 #include "foundation/strings.h"
+#include "platform/peer_user.h"
 #include "varlume/client_connection.h"
 #include "varlume/settings.h"
 #include "varlume/startup_log.h"
@@ -19,6 +20,8 @@ namespace {
 // browsers wait in the listen backlog meanwhile.
 constexpr int kBusyPauseMicroseconds = 50000;
 constexpr int kAcceptWaitMs = 10000;
+// The process-wide mutex that also guards the pool and every client queue.
+constexpr int kCrossSiteMutex = 0;
 // After an entry was freed: the look again for its thread to have left.
 constexpr int kFreedLookMicroseconds = 200;
 
@@ -111,6 +114,26 @@ int VLServer::nextSequence() {
   return sequence_;
 }
 
+void VLServer::storeCrossSite(const VLCrossSiteRecord& record) {
+  VLAppLock lock(kCrossSiteMutex);
+  crossSites_.store(record);
+}
+
+bool VLServer::findCrossSite(VLCrossSiteRecord& out, const std::string& pageHost,
+                             const std::string& domain) {
+  bool found = false;
+  {
+    VLAppLock lock(kCrossSiteMutex);
+    found = crossSites_.find(out, pageHost, domain);
+  }
+  // The copy is tested outside the lock.
+  if (found && out.isExpired()) {
+    out.reset();
+    found = false;
+  }
+  return found;
+}
+
 Socket VLServer::serve(int listenPort, int /*internalPort*/) {
   waitFor(0, 250);
   if (listenSocket_ != kInvalidSocket) {
@@ -163,6 +186,11 @@ Socket VLServer::serve(int listenPort, int /*internalPort*/) {
       continue;
     }
     platform::setLinger(socket, true, 0);
+    // Each user's proxy serves only that user.
+    if (!platform::peerIsSameUser(socket)) {
+      shutAndClose(socket);
+      continue;
+    }
 
     int index;
     {

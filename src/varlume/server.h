@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/sockets.h"
+#include "varlume/cross_site_table.h"
 
 class VLClientConnection;
 
@@ -38,6 +39,11 @@ class VLServer {
   int takeConnectionSlot(platform::Socket socket);
   // The next request number (under the mutex).
   int nextSequence();
+  // The cross-site records, under mutex 0: storeCrossSite keeps a copy;
+  // findCrossSite copies the current record of the pair into `out` (false,
+  // and `out` reset, when there is none or it has expired).
+  void storeCrossSite(const VLCrossSiteRecord& record);
+  bool findCrossSite(VLCrossSiteRecord& out, const std::string& pageHost, const std::string& domain);
   // A pause, the same as VLObject::sleepFor.
   void waitFor(int seconds, int microseconds);
   // An entry's connection ended: wakes the accept loop when it waits for one.
@@ -59,6 +65,7 @@ class VLServer {
   std::unique_ptr<VLClientConnection> pool_[kPoolCapacity];
   int mutexIndex_;
   int sequence_ = 0;
+  VLCrossSiteTable crossSites_;  // mutex 0
   // Ends of connections, counted, for the accept loop's wait.
   std::mutex freedMutex_;
   std::condition_variable freed_;

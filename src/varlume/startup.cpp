@@ -9,6 +9,7 @@
 #include "foundation/base_name.h"
 #include "platform/files.h"
 #include "platform/sockets.h"
+#include "varlume/browser_scripts.h"
 #include "varlume/command_options.h"
 #include "varlume/configuration.h"
 #include "varlume/default_files.h"
@@ -104,6 +105,7 @@ int VLApp::main(int argc, char** argv) {
   }
 
   // The browser-configuration scripts run here, with the configured port.
+  runBrowserScripts(folders.userFolder, folders.allUsersFolder);
 
   basePath = folders.dataRoot;
   setAppName(argc > 0 && argv[0] != nullptr ? std::string(baseName(argv[0])) : std::string());

@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "support/file_size_limit.h"
 #include "test_service.h"
 
 namespace sftest {
@@ -51,6 +52,11 @@ TEST(RequestReading, StoresWhatTheHeadAndBodySay) {
        "GET / HTTP/1.1\r\nHost: s.example\r\nVarlumeSubdomainHome: \t sub \r\n"
        "VARLUMESUBDOMAINCOMMONHOME: com\r\n\r\n",
        {{"sub", "sub"}, {"common", "com"}}},
+      {"Origin and Referer lines noted in order",
+       "GET / HTTP/1.1\r\nOrigin:  http://a.example \r\nReferer: http://b.example/p\r\n"
+       "origin: null\r\nX-Origin: http://c.example\r\n\r\n",
+       {{"origins", "[http://a.example][null]"}, {"referers", "[http://b.example/p]"}}},
+      {"nothing noted of the request before", "GET / HTTP/1.1\r\n\r\n", {{"origins", ""}, {"referers", ""}}},
   };
   auto running = startServer<EchoHandler>(1000);
   LoopbackClient client(running.port);
@@ -183,6 +189,27 @@ TEST(RequestReading, RefusesHeadsBeyondTheLimitsAndEndsTheConnection) {
       EXPECT_EQ(rest, "") << "a refused request must get no reply";
     }
   }
+  EXPECT_TRUE(tempFolderEmptied());
+}
+
+}  // namespace
+}  // namespace sftest
+
+namespace sftest {
+namespace {
+
+TEST(RequestReading, ABodyThatCannotBeStoredWholeIsRefused) {
+  auto running = startServer<EchoHandler>(1000);
+  const std::string body(300000, 'b');
+  testsupport::FileSizeLimit limit(100000);  // the body file cannot grow beyond this
+  LoopbackClient client(running.port);
+  ASSERT_TRUE(client.send("POST /big HTTP/1.1\r\nHost: site.example\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body));
+  std::string rest;
+  const bool closed = client.waitForClose(rest);
+  limit.restore();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(rest, "");  // no command ran on a part of the body
   EXPECT_TRUE(tempFolderEmptied());
 }
 

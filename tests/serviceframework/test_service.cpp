@@ -103,6 +103,12 @@ void EchoHandler::serviceRequest() {
   report += "body: " + getBodyFile() + "\n";
   report += "sub: " + getSubdomainHome() + "\n";
   report += "common: " + getCommonHome() + "\n";
+  std::string origins;
+  for (const std::string& origin : getOrigins()) origins += "[" + origin + "]";
+  report += "origins: " + origins + "\n";
+  std::string referers;
+  for (const std::string& referer : getReferers()) referers += "[" + referer + "]";
+  report += "referers: " + referers + "\n";
   report += std::string("refused: ") + (isSiteFolderRefused() ? "1" : "0") + "\n";
   report += "home: " + domainHomeDirectory() + "\n";
   report += "uploads: " + std::to_string(getUploadedFiles().size()) + "\n";

@@ -224,7 +224,8 @@ TEST_F(ProxyRoad, PostOfSeveralMegabytesArrivesIntact) {
 // Bytes that are no request of their own: the body of a method that is not
 // relayed, a body on a GET, a line end after an upload. None of them is ever
 // sent on as a request, and none gets an answer that would shift the answers
-// behind it.
+// behind it: the PUT and the GET with a body each get the refusal in their
+// place.
 TEST_F(ProxyRoad, BytesThatAreNoRequestNeverGetOrShiftAnAnswer) {
   const std::string authority = "127.0.0.1:" + std::to_string(web.port());
   const std::string smuggledPut = webRequest("GET", "/smuggled-put");
@@ -236,16 +237,18 @@ TEST_F(ProxyRoad, BytesThatAreNoRequestNeverGetOrShiftAnAnswer) {
       "\r\nContent-Length: " + std::to_string(smuggledGet.size()) + "\r\n\r\n" + smuggledGet +
       "POST http://" + authority + "/upload HTTP/1.1\r\nHost: " + authority +
       "\r\nContent-Length: 3\r\n\r\nabc\r\n" + webRequest("GET", "/small");
-  // The GET with a body gets the proxy's refusal; the date has a fixed width.
+  // The refusal; the date has a fixed width.
   const std::string refusal =
       "HTTP/1.1 500 Request refused.\r\nDate: Www, DD Mmm YYYY HH:MM:SS GMT\r\n"
       "Server: Varlume Release 1.00.00 Linux.\r\nContent-Type: text/html\r\n"
       "Connection: Keep-Alive\r\nKeep-Alive: timeout=100, max=1000\r\nContent-Length: 0\r\n\r\n";
   const std::string rest = VLReply::withLength("got 3").steps[0].bytes + originBytes("/small");
-  const std::string got = exchange(proxy.port(), requests, refusal.size() + rest.size(), kAnswerMs);
-  ASSERT_EQ(got.size(), refusal.size() + rest.size()) << got;
+  const std::string got =
+      exchange(proxy.port(), requests, 2 * refusal.size() + rest.size(), kAnswerMs);
+  ASSERT_EQ(got.size(), 2 * refusal.size() + rest.size()) << got;
   EXPECT_EQ(got.rfind("HTTP/1.1 500 Request refused.\r\n", 0), 0u) << got;
-  EXPECT_TRUE(sameBytes(got.substr(refusal.size()), rest));
+  EXPECT_EQ(got.rfind("HTTP/1.1 500 Request refused.\r\n", refusal.size()), refusal.size()) << got;
+  EXPECT_TRUE(sameBytes(got.substr(2 * refusal.size()), rest));
   std::vector<std::string> paths;
   for (const VLReceived& request : web.received()) paths.push_back(request.path());
   // Two origin connections: their arrival order is the origin's.

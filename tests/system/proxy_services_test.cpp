@@ -58,7 +58,7 @@ class ProxyServices : public ::testing::Test {
          "Host: site.example:8080\r\nX-Forwarded-Host: a.example\r\n\r\n",
          3,
          "GET /getEvent?Path=/a&Event=NOWEB HTTP/1.1\r\nHost: site.example:8080\r\n"
-         "Host: site.example:8080\r\n\r\n",
+         "X-Forwarded-Host: a.example\r\n\r\n",
          ""},
         {"GET /varlume/file/SCANDIR?Name=ghost:1 HTTP/1.1\nHost: page.example\n\n", 0,
          "GET /SCANDIR?Name=ghost:1 HTTP/1.1\r\nHost: page.example\r\n\r\n", ""},
@@ -99,7 +99,9 @@ TEST_F(ProxyServices, ManyServiceRequestsInARowStayOnTheirService) {
     const bool toFile = i % 3 != 0;
     const std::string request = std::string("GET http://s.example/varlume/") +
                                 (toFile ? "file" : "event") + "/x" + std::to_string(i) +
-                                " HTTP/1.1\r\nHost: s.example\r\n\r\n";
+                                " HTTP/1.1\r\nHost: s.example\r\n"
+                                // Event commands run only for their own page.
+                                "Referer: http://s.example/\r\n\r\n";
     const std::string expected = answerAs(toFile ? "file" : "event").steps[0].bytes;
     ASSERT_EQ(exchange(proxy.port(), request, expected.size(), kAnswerMs), expected) << i;
   }
@@ -122,7 +124,9 @@ TEST_F(ProxyServices, UpstreamProxyGetsTheAbsoluteFormServicesStayLocal) {
        "GET http://a.example:8080/x?q=1 HTTP/1.1\r\nHost: a.example\r\n\r\n"},
       {"GET http://b.example/y HTTP/1.1\r\nHost: b.example\r\n\r\n",
        "GET http://b.example/y HTTP/1.1\r\nHost: b.example\r\n\r\n"},
-      {"HEAD http://site.example/varlume/web/c.example:81/z HTTP/1.1\r\nHost: site.example\r\n\r\n",
+      // Re-targeted by the marker to the page's own site (another site
+      // would need its declaration first).
+      {"HEAD http://c.example:81/varlume/web/c.example:81/z HTTP/1.1\r\nHost: c.example:81\r\n\r\n",
        "HEAD http://c.example:81/z HTTP/1.1\r\nHost: c.example\r\n\r\n"},
   };
   const std::string expected = answerAs("upstream").steps[0].bytes;

@@ -260,6 +260,9 @@ TEST_F(Startup, DefaultFilesAreInstalledWhenMissingAndNeverOverwritten) {
   sandbox::writeFile(work + "/varlumeportal.html", content("varlumeportal.html"));
   // The shipped all-users seed.
   std::filesystem::copy_file(VARLUME_SOURCE_DIR "/data/varlume.config", work + "/varlume.config");
+  // The stand-in scripts are unsigned: done copies keep them from running.
+  sandbox::writeFile(userFolder() + "IE.browser", content("IE.browser"));
+  sandbox::writeFile(userFolder() + "Firefox.browser", content("Firefox.browser"));
 
   const int port = freePort();
   StartResult result = run({"-p", std::to_string(port)});

@@ -2,37 +2,17 @@
 // the build's signing key, and texts that are no key give no key.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 
-#include <cstdio>
 #include <string>
 
+#include "support/build_signature.h"
 #include "varlume/public_key.h"
 #include "varlume/public_key_pieces.h"
 #include "varlume/settings.h"
 
 namespace {
 
-// Signs `data` with the build's private key (SHA-1, PKCS #1 v1.5).
-std::string signWithBuildKey(const std::string& data) {
-  std::FILE* file = std::fopen(VARLUME_SIGNING_KEY_FILE, "r");
-  if (file == nullptr) return "";
-  EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
-  std::fclose(file);
-  if (key == nullptr) return "";
-  std::string signature(EVP_PKEY_get_size(key), '\0');
-  std::size_t length = signature.size();
-  EVP_MD_CTX* context = EVP_MD_CTX_new();
-  bool signedOkay = EVP_DigestSignInit(context, nullptr, EVP_sha1(), nullptr, key) == 1 &&
-                    EVP_DigestSign(context, reinterpret_cast<unsigned char*>(signature.data()),
-                                   &length, reinterpret_cast<const unsigned char*>(data.data()),
-                                   data.size()) == 1;
-  EVP_MD_CTX_free(context);
-  EVP_PKEY_free(key);
-  if (!signedOkay) return "";
-  signature.resize(length);
-  return signature;
-}
+using testsupport::signWithBuildKey;
 
 bool verifies(EVP_PKEY* key, const std::string& data, const std::string& signature) {
   EVP_MD_CTX* context = EVP_MD_CTX_new();

@@ -31,8 +31,8 @@ Analysed analyse(const std::string& head) {
   result.accepted = analysis.accepted;
   result.service = analysis.service;
   result.target = analysis.target;
-  result.texts = rewriteHeaders(reader.lines, reader.hostIndex, analysis.service,
-                                analysis.target.pageHost, analysis.target.port);
+  result.texts = rewriteHeaders(reader, analysis.service, analysis.target.pageHost,
+                                analysis.target.port);
   return result;
 }
 
@@ -129,14 +129,29 @@ INSTANTIATE_TEST_SUITE_P(
                  "HTTP/1.1\r\nHost: site.example\r\n\r\n",
                  "site.example", 80, false, true,
                  "GET /x?u=varlume/mirror/evil.example/y HTTP/1.1\r\nHost: site.example\r\n\r\n"},
-        // Services: every header naming a host is the page host; sub-home and
-        // Proxy-Connection lines never leave.
+        // Services: the Host line names the page host; sub-home and
+        // Proxy-Connection lines never leave. Lines that merely hold
+        // "host:" or "proxy-connection:" are no such lines and stay.
         RoadCase{"GET http://site.example:8080/varlume/file/x HTTP/1.1\r\n"
                  "Host: site.example:8080\r\nX-Forwarded-Host: a.example\r\n"
                  "VarlumeSubDomainHome: other\r\nvarlumesubdomaincommonhome:\r\n"
-                 "Proxy-Connection: keep-alive\r\n\r\n",
+                 "Proxy-Connection: keep-alive\r\n"
+                 "Referer: http://a.example/?u=host:evil.example\r\n"
+                 "Cookie: note=Proxy-Connection: close\r\n\r\n",
                  "site.example:8080", 80, false, true,
-                 "GET /x HTTP/1.1\r\nHost: site.example:8080\r\nHost: site.example:8080\r\n\r\n"},
+                 "GET /x HTTP/1.1\r\nHost: site.example:8080\r\nX-Forwarded-Host: a.example\r\n"
+                 "Referer: http://a.example/?u=host:evil.example\r\n"
+                 "Cookie: note=Proxy-Connection: close\r\n\r\n"},
+        // A service gets one Host line, whatever the page sent.
+        RoadCase{"GET /varlume/file/x HTTP/1.1\r\nHost: a.example\r\nHOST: b.example\r\n\r\n",
+                 "b.example", 80, false, true,
+                 "GET /x HTTP/1.1\r\nHost: b.example\r\n\r\n"},
+        // Only the length line that counts leaves, so the server reads the
+        // same body length as the proxy.
+        RoadCase{"POST http://a.example/f HTTP/1.1\r\nContent-Length: 40\r\nHost: a.example\r\n"
+                 "content-length: 3\r\n\r\n",
+                 "a.example", 80, false, false,
+                 "POST /f HTTP/1.1\r\nHost: a.example\r\ncontent-length: 3\r\n\r\n"},
         // A head without a Host line gets one from its absolute URL; further
         // Host lines of a web request are dropped.
         RoadCase{"GET http://a.example/x HTTP/1.0\r\n\r\n", "a.example", 80, false, false,

@@ -68,6 +68,7 @@ class VLChildProgram {
   bool running();
   // Kills the program (SIGKILL) and reaps it.
   void stop();
+  // The program's process id; -1 before a start.
   pid_t pid() const { return pid_; }
 
  private:

@@ -24,8 +24,13 @@ bool VLServiceProcess::start(sandbox::VLSandbox& box, const std::string& program
   }
   const std::string work = box.makeFolder("work");
   outputFile_ = box.root() + "/" + program + "-output.txt";
-  if (!child_.start(VARLUME_PROGRAM_DIR "/" + program, arguments, work, box.environment(0),
-                    outputFile_)) {
+  std::vector<std::string> environment = box.environment(0);
+  for (const std::string& entry : overrides_) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(environment, [&](const std::string& e) { return e.compare(0, name.size(), name) == 0; });
+    environment.push_back(entry);
+  }
+  if (!child_.start(VARLUME_PROGRAM_DIR "/" + program, arguments, work, environment, outputFile_)) {
     return false;
   }
   if (listenPort == 0) return true;

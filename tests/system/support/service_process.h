@@ -23,6 +23,9 @@ class VLServiceProcess {
   // accepts connections (listenPort 0: only started, not waited for).
   bool start(sandbox::VLSandbox& box, const std::string& program, int servicesBase, int listenPort,
              const std::vector<std::string>& arguments = {}, bool writeConfiguration = true);
+  // An environment entry "NAME=value" for the next start, in place of the
+  // sandbox's own entry of that name.
+  void overrideEnvironment(const std::string& entry) { overrides_.push_back(entry); }
   // The captured standard output and error so far.
   std::string output() const;
   bool running() { return child_.running(); }
@@ -31,10 +34,12 @@ class VLServiceProcess {
     return child_.waitForExit(timeoutMs, exitStatus);
   }
   void stop() { child_.stop(); }
+  pid_t pid() const { return child_.pid(); }
 
  private:
   sandbox::VLChildProgram child_;
   std::string outputFile_;
+  std::vector<std::string> overrides_;
 };
 
 // True when something accepts a connection on 127.0.0.1:port right now.

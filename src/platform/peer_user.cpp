@@ -1,0 +1,162 @@
+#include "platform/peer_user.h"
+
+#include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+constexpr int kAnswerMs = 1000;
+
+// What the kernel says about the socket at the peer's end.
+struct PeerOwner {
+  bool known = false;  // a socket with an owner was found
+  unsigned uid = 0;
+};
+
+// Asks the kernel for the one TCP socket bound to `peer` and connected to
+// `local`: the socket at the other end of our connection.
+PeerOwner lookUpPeer(const Endpoint& local, const Endpoint& peer) {
+  PeerOwner owner;
+  const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (fd < 0) return owner;
+
+  struct {
+    nlmsghdr header;
+    inet_diag_req_v2 body;
+  } request;
+  std::memset(&request, 0, sizeof request);
+  static std::atomic<unsigned> sequence{1};
+  const unsigned seq = sequence.fetch_add(1);
+  request.header.nlmsg_len = sizeof request;
+  request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  request.header.nlmsg_flags = NLM_F_REQUEST;
+  request.header.nlmsg_seq = seq;
+  request.body.sdiag_family = AF_INET;
+  request.body.sdiag_protocol = IPPROTO_TCP;
+  request.body.idiag_states = ~0u;
+  request.body.id.idiag_sport = htons(static_cast<std::uint16_t>(peer.port));
+  request.body.id.idiag_dport = htons(static_cast<std::uint16_t>(local.port));
+  request.body.id.idiag_src[0] = htonl(peer.address);
+  request.body.id.idiag_dst[0] = htonl(local.address);
+  request.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  request.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+
+  sockaddr_nl kernel;
+  std::memset(&kernel, 0, sizeof kernel);
+  kernel.nl_family = AF_NETLINK;
+  if (::sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
+               sizeof kernel) != static_cast<ssize_t>(sizeof request)) {
+    ::close(fd);
+    return owner;
+  }
+  alignas(nlmsghdr) char answer[8192];
+  for (;;) {
+    pollfd waiting = {fd, POLLIN, 0};
+    const int ready = ::poll(&waiting, 1, kAnswerMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    bool done = false;
+    int length = static_cast<int>(got);
+    for (nlmsghdr* message = reinterpret_cast<nlmsghdr*>(answer); NLMSG_OK(message, length);
+         message = NLMSG_NEXT(message, length)) {
+      if (message->nlmsg_seq != seq) continue;
+      done = true;
+      if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+          message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+        break;  // an error (no such socket) or the end of the answer
+      }
+      const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(message));
+      const bool same = found->id.idiag_sport == request.body.id.idiag_sport &&
+                        found->id.idiag_dport == request.body.id.idiag_dport &&
+                        found->id.idiag_src[0] == request.body.id.idiag_src[0] &&
+                        found->id.idiag_dst[0] == request.body.id.idiag_dst[0];
+      // A listener is no connection's end. A socket in its time-wait keeps
+      // no owner (the kernel reports uid 0 and no inode), and neither does
+      // one whose owner closed it: only an open socket, or a closed one that
+      // still names an owner other than uid 0, tells who made it.
+      if (same && found->idiag_state != TCP_LISTEN &&
+          (found->idiag_inode != 0 || found->idiag_uid != 0)) {
+        owner.known = true;
+        owner.uid = found->idiag_uid;
+      }
+      break;
+    }
+    if (done) break;
+  }
+  ::close(fd);
+  return owner;
+}
+
+// The loopback connections this process made, most recent last.
+struct OwnConnection {
+  Endpoint local;
+  Endpoint remote;
+};
+
+class OwnConnections {
+ public:
+  void note(const Endpoint& local, const Endpoint& remote) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_[next_] = {local, remote};
+    next_ = (next_ + 1) % entries_.size();
+  }
+  // True (once) when this process connected from `from` to `to`.
+  bool take(const Endpoint& from, const Endpoint& to) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (OwnConnection& entry : entries_) {
+      if (entry.local.port != 0 && entry.local == from && entry.remote == to) {
+        entry = OwnConnection();
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::array<OwnConnection, 4096> entries_{};
+  std::size_t next_ = 0;
+};
+
+OwnConnections& ownConnections() {
+  static OwnConnections* connections = new OwnConnections();  // outlives detached threads
+  return *connections;
+}
+
+}  // namespace
+
+void noteOwnConnection(const Endpoint& local, const Endpoint& remote) {
+  ownConnections().note(local, remote);
+}
+
+bool peerIsSameUser(Socket socket) {
+  Endpoint local;
+  Endpoint peer;
+  if (!socketEndpoints(socket, local, peer)) return false;
+  const PeerOwner owner = lookUpPeer(local, peer);
+  if (owner.known) {
+    const bool same = owner.uid == static_cast<unsigned>(::geteuid());
+    // The note of this connection, if any, is used up.
+    if (same) ownConnections().take(peer, local);
+    return same;
+  }
+  return ownConnections().take(peer, local);
+}
+
+}  // namespace platform

@@ -1,0 +1,23 @@
+// Who is at the other end of a loopback TCP connection: the kernel's socket
+// diagnostics (NETLINK_SOCK_DIAG, inet_diag) name the user that owns the
+// peer's socket; no privilege is needed. Each user's programs serve only
+// that user, so listeners close every other user's connection at once.
+#pragma once
+
+#include "platform/sockets.h"
+
+namespace platform {
+
+// True when the peer of the connected socket is owned by this process's
+// user. False for another user's socket, and for a peer whose owner the
+// kernel no longer knows (its socket already closed) unless this process
+// made that connection itself (see noteOwnConnection).
+bool peerIsSameUser(Socket socket);
+
+// Notes a loopback connection this process made, from `local` to
+// `remote` (connectSocket calls it). A peer check that finds the
+// connecting socket already closed accepts a noted connection once. The
+// last 4,096 connections are kept.
+void noteOwnConnection(const Endpoint& local, const Endpoint& remote);
+
+}  // namespace platform

@@ -1,0 +1,171 @@
+// The event service's per-request dispatcher: the site's database path, the
+// refusals that come before any disk access, the two databases opened with
+// their objects in place, the command table, and both databases closed.
+#include "varlumeevent/event_handler.h"
+
+#include "foundation/privileged_host.h"
+#include "foundation/strings.h"
+#include "foundation/url_escape.h"
+#include "platform/files.h"
+#include "serviceframework/service_settings.h"
+#include "varlumeevent/event_schema.h"
+
+namespace {
+
+constexpr char kDatabaseName[] = "EventDatabase.db";
+
+// A folder under the data root with its host and home part %XX-decoded once;
+// the data root itself is used as it is (its own name may hold "%").
+std::string decodedBelowRoot(const std::string& folder) {
+  if (folder.compare(0, storageRoot.size(), storageRoot) != 0) return folder;
+  return storageRoot + urlDecode(folder.substr(storageRoot.size()));
+}
+
+std::string databasePathIn(std::string folder) {
+  ensureTrailingSlash(folder);
+  folder += kDatabaseName;
+  replaceAll("/", "\\", folder);
+  return folder;
+}
+
+}  // namespace
+
+void VLEventHandler::serviceRequest() {
+  const std::string command = toUpper(getPath());
+  const bool refused = isSiteFolderRefused();
+  siteFolder = refused ? std::string() : decodedBelowRoot(domainHomeDirectory());
+  domainDatabasePath = databasePathIn(siteFolder);
+
+  rowXml.clear();
+  rowCount = 0;
+  mLineResults.clear();
+  mRowValues.clear();
+
+  if (refused) {
+    // Nothing of a refused Host or home may reach the disk.
+    if (command == "/GETEVENT") {
+      answerNoEvent();
+    } else {
+      replyError(14, "Cannot open domain database " + domainDatabasePath);
+    }
+  } else {
+    newDomainDatabase = !platform::isRegularFile(domainDatabasePath);
+    if (newDomainDatabase && command == "/GETEVENT") {
+      answerNoEvent();
+    } else if (openDatabases(command)) {
+      dispatch(command);
+    }
+  }
+  domainDatabase.close();
+  privilegedDatabase.close();
+  mLineResults.clear();
+  mRowValues.clear();
+  reset();
+}
+
+bool VLEventHandler::openDatabases(const std::string& command) {
+  std::string message;
+  directory.makePath(siteFolder, 0777, message);
+  // The proxy takes any 200 answer to /GETEVENT as a follow-up target: it
+  // never gets an envelope, only the 500 of no event.
+  const bool lookUp = command == "/GETEVENT";
+  if (!domainDatabase.open(domainDatabasePath)) {
+    if (lookUp) {
+      answerNoEvent();
+    } else {
+      replyError(14, "Cannot open domain database " + domainDatabasePath);
+    }
+    return false;
+  }
+  const std::string privilegedFolder = decodedBelowRoot(privilegedDataDirectory());
+  directory.makePath(privilegedFolder, 0777, message);
+  privilegedDatabasePath = databasePathIn(privilegedFolder);
+  if (!privilegedDatabase.open(privilegedDatabasePath)) {
+    if (lookUp) {
+      answerNoEvent();
+    } else {
+      replyError(14, "Cannot open varlume database " + privilegedDatabasePath);
+    }
+    return false;
+  }
+  // /GETEVENT only reads the site's table. For every other command the
+  // objects are made again whenever one is missing: the file service can
+  // delete the privileged file, a creation at start can fail, and a site's
+  // file can be new, empty or lack a table (a creation that failed, a page
+  // that replaced it).
+  if (lookUp) return true;
+  if (!privilegedDatabase.holdsObjects(kPrivilegedObjects, 5)) createPrivilegedTables();
+  if (newDomainDatabase || !domainDatabase.holdsObjects(kDomainObjects, 10)) createDomainTables();
+  return true;
+}
+
+void VLEventHandler::dispatch(const std::string& command) {
+  using Operation = void (VLEventHandler::*)();
+  struct Row {
+    const char* path;
+    bool privileged;
+    Operation operation;
+  };
+  static const Row kCommands[] = {
+      {"/GETEVENT", false, &VLEventHandler::getEvent},
+      {"/CROSSSITESCRIPT", false, nullptr},
+      {"/ADDWEBDRIVE", false, &VLEventHandler::addWebDrive},
+      {"/DELETEWEBDRIVE", false, &VLEventHandler::deleteWebDrive},
+      {"/ADDWEBDRIVESHARE", false, &VLEventHandler::addWebDriveShare},
+      {"/DELETEWEBDRIVESHARE", false, &VLEventHandler::deleteWebDriveShare},
+      {"/ADDCROSSSITEUSER", true, &VLEventHandler::addCrossSiteUser},
+      {"/UPDATECROSSSITEUSER", true, &VLEventHandler::updateCrossSiteUser},
+      {"/ADDCROSSSITESITE", true, &VLEventHandler::addCrossSiteSite},
+      {"/DELETECROSSSITESITE", true, &VLEventHandler::deleteCrossSiteSite},
+      {"/ADDDRAGDROPWEB", false, &VLEventHandler::addDragDropWeb},
+      {"/DELETEDRAGDROPWEB", false, &VLEventHandler::deleteDragDropWeb},
+      {"/ADDDRAGDROPWEBINCLUDE", false, &VLEventHandler::addDragDropWebInclude},
+      {"/DELETEDRAGDROPWEBINCLUDE", false, &VLEventHandler::deleteDragDropWebInclude},
+      {"/ADDSERVEREVENT", false, &VLEventHandler::addServerEvent},
+      {"/DELETESERVEREVENT", false, &VLEventHandler::deleteServerEvent},
+      {"/GETVERSION", false, &VLEventHandler::replyVersion},
+  };
+  const bool fromPrivilegedHost = getHost() == kPrivilegedHost;
+  for (const Row& row : kCommands) {
+    if (command != row.path) continue;
+    // The privileged condition belongs to the row: from another host the
+    // path goes on down the table.
+    if (row.privileged && !fromPrivilegedHost) continue;
+    if (row.operation == nullptr) {
+      replySuccess();
+    } else {
+      (this->*row.operation)();
+    }
+    return;
+  }
+  replyError(1, "Command not recognised by varlumeevent.");
+}
+
+void VLEventHandler::answerNoEvent() {
+  responseHeader(500, "Internal server error", "text/plain");
+  sendEmptyResponse();
+  reset();
+}
+
+std::string VLEventHandler::trimmedParameter(const std::string& name) const {
+  return trim(getParameter(name), true);
+}
+
+bool VLEventHandler::storeInDomain(const std::string& statement) {
+  return store(domainDatabase, statement, "Cannot write domain database " + domainDatabasePath);
+}
+
+bool VLEventHandler::storeInPrivileged(const std::string& statement) {
+  return store(privilegedDatabase, statement, "Cannot write varlume database " + privilegedDatabasePath);
+}
+
+bool VLEventHandler::store(VLEventConnection& connection, const std::string& statement,
+                           const std::string& failureReason) {
+  int failure = 0;
+  executeStatements(connection, {statement}, &failure);
+  // A duplicate refused by a unique index is the intended outcome; anything
+  // else (disk full, I/O error, no database, still locked) lost the write.
+  if (failure == SQLITE_OK || (failure & 0xFF) == SQLITE_CONSTRAINT) return true;
+  replyError(14, failureReason);
+  return false;
+}

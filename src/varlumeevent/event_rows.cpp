@@ -1,0 +1,110 @@
+// Running SQL texts on the event databases and collecting their result rows
+// for the handler that ran them; the slot set-up with the privileged tables.
+#include <algorithm>
+#include <memory>
+
+#include "foundation/query_string.h"
+#include "foundation/strings.h"
+#include "foundation/url_escape.h"
+#include "serviceframework/diagnostic_output.h"
+#include "varlumeevent/event_handler.h"
+#include "varlumeevent/event_schema.h"
+
+namespace {
+
+bool slotsInitialised = false;
+
+// SQLite hands the running handler back as the callback's user data.
+int slotRowCallback(void* handler, int argc, char** values, char** names) {
+  return static_cast<VLEventHandler*>(handler)->rowCallback(argc, values, names);
+}
+
+// urlEncode of a column value, into a buffer of the size the value needs
+// (its escaped form is at most three bytes a byte) and never more than the
+// 65,536 bytes urlEncode uses: the same text without zero-filling 64 KB for
+// every column of every row.
+std::string encodedColumn(const std::string& value) {
+  constexpr std::size_t kMaxEncoded = 65536;
+  const std::size_t size = std::min(kMaxEncoded, 3 * value.size() + 3);
+  std::vector<char> buffer(size);
+  urlEncodeInto(value.c_str(), buffer.data(), buffer.size());
+  return std::string(buffer.data());
+}
+
+struct MessageFree {
+  void operator()(char* text) const { sqlite3_free(text); }
+};
+
+}  // namespace
+
+void VLEventHandler::initSlot(int i) {
+  if (!slotsInitialised) {
+    const std::string folder = privilegedDataDirectory();
+    std::string message;
+    directory.makePath(folder, 0777, message);
+    std::string path = folder;
+    ensureTrailingSlash(path);
+    path += "EventDatabase.db";
+    if (privilegedDatabase.open(path)) createPrivilegedTables();
+    privilegedDatabase.close();
+  }
+  slotIndex = i;
+  slotsInitialised = true;
+}
+
+std::string VLEventHandler::executeStatements(VLEventConnection& connection,
+                                              const std::vector<std::string>& statements, int* failure) {
+  if (failure != nullptr) *failure = SQLITE_OK;
+  rowCount = 0;
+  rowXml.clear();
+  if (statements.empty()) return std::string();
+  mLineResults.clear();
+  mRowValues.clear();
+  std::string result;
+  for (const std::string& statement : statements) {
+    rowCount = 0;
+    rowXml.clear();
+    writeDiagnosticLine(statement);
+    if (statement.empty()) continue;
+    char* rawMessage = nullptr;
+    const int code = connection.isOpen()
+                         ? sqlite3_exec(connection.handle(), statement.c_str(), slotRowCallback, this, &rawMessage)
+                         : SQLITE_MISUSE;
+    std::unique_ptr<char, MessageFree> message(rawMessage);
+    if (code != SQLITE_OK) {
+      writeDiagnosticLine(std::to_string(code) + " " +
+                          (message ? std::string(message.get()) : std::string(sqlite3_errstr(code))));
+      if (failure != nullptr && *failure == SQLITE_OK) *failure = code;
+    }
+    result += rowXml;
+  }
+  return result;
+}
+
+int VLEventHandler::rowCallback(int argc, char** values, char** names) {
+  std::string xml = "<Row>";
+  std::string line;
+  std::vector<std::string> columns;
+  for (int i = 0; i < argc; ++i) {
+    const std::string name = names != nullptr && names[i] != nullptr ? names[i] : "";
+    const std::string value = values != nullptr && values[i] != nullptr ? values[i] : "";
+    xml += "<Column Name=" + name + ">" + encodedColumn(value) + "</Column>";
+    if (i > 0) line += '&';
+    line += name + "=" + value;
+    columns.push_back(value);
+  }
+  mLineResults.push_back(line);
+  mRowValues.push_back(std::move(columns));
+  xml += "</Row>";
+  rowXml += xml;
+  ++rowCount;
+  return 0;
+}
+
+std::string VLEventHandler::rowField(const std::string& name, const std::string& line) {
+  return queryValue(name, line);
+}
+
+void VLEventHandler::createDomainTables() { executeStatements(domainDatabase, domainStatements()); }
+
+void VLEventHandler::createPrivilegedTables() { executeStatements(privilegedDatabase, privilegedStatements()); }

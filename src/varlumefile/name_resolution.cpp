@@ -1,0 +1,72 @@
+// Names and homes of the handler: the home of the calling site, the cache
+// folder, and every client-supplied name turned into a path under its root.
+#include "foundation/strings.h"
+#include "foundation/url_escape.h"
+#include "serviceframework/folder_names.h"
+#include "serviceframework/service_settings.h"
+#include "varlumefile/file_server.h"
+
+std::string VLFileHandler::cacheDirectory() {
+  std::string folder = storageRoot;
+  ensureTrailingSlash(folder);
+  folder += "Cache";
+  ensureTrailingSlash(folder);
+  replaceAll("/", "\\", folder);
+  return folder;
+}
+
+bool VLFileHandler::homeRoot(std::string& root) {
+  const std::string home = domainHomeDirectory();
+  if (home.empty()) {
+    // The framework refused the Host or a home value: nothing is touched.
+    std::string shown = getHost();
+    if (isPlainFolderValue(shown)) {
+      shown = !isPlainFolderValue(getSubdomainHome()) && !getSubdomainHome().empty() ? getSubdomainHome()
+                                                                                     : getCommonHome();
+    }
+    replyError(kNameRefused, refusedNameText(shown));
+    return false;
+  }
+  std::string base = storageRoot;
+  ensureTrailingSlash(base);
+  replaceAll("/", "\\", base);
+  // The site's part is used in its decoded form, so the decoding operations
+  // of the directory helper and the plain ones name the same folder.
+  std::string site = urlDecode(home.substr(base.size()));
+  replaceAll("/", "\\", site);
+  root = base + site;
+  return true;
+}
+
+bool VLFileHandler::isPathRefused(const std::string& name, const std::string& fullPath,
+                                  std::string& message) {
+  if (!hasParentPart(name) && !hasParentPart(fullPath)) return false;
+  message += refusedNameText(name);
+  return true;
+}
+
+bool VLFileHandler::resolveName(const std::string& root, const std::string& name, VLNameRule rule,
+                                ResolvedName& resolved, std::string& message) {
+  std::string decoded;
+  if (!decodeNameOnce(name, decoded)) {
+    message += refusedNameText(name);
+    return false;
+  }
+  resolved.shown = name;
+  applyNameRule(rule, resolved.shown);
+  applyNameRule(rule, decoded);
+  resolved.cleaned = decoded;
+  std::string path = joinUnderRoot(root, decoded);
+  if (isPathRefused(decoded, path.substr(root.size()), message)) return false;
+  replaceAll("/", "\\", path);
+  resolved.path = path;
+  return true;
+}
+
+bool VLFileHandler::nameUnderRoot(const std::string& root, const std::string& name, VLNameRule rule,
+                                  ResolvedName& resolved) {
+  std::string message;
+  if (resolveName(root, name, rule, resolved, message)) return true;
+  replyError(kNameRefused, message);
+  return false;
+}

@@ -1,0 +1,133 @@
+// /SAVEFILE and /STRINGFILE: uploads and a request parameter stored as files
+// of the site's home, as sent or decoded (BASE64, ESCAPED). A file that is
+// not stored whole is counted as not saved; nothing ever lands outside the
+// home.
+#include <string>
+
+#include "foundation/strings.h"
+#include "platform/files.h"
+#include "varlumefile/file_server.h"
+
+int VLFileHandler::uploadedFileCount() const { return static_cast<int>(getUploadedFiles().size()); }
+
+std::string VLFileHandler::uploadedFileFor(const std::string& name) const {
+  const std::string wanted = trim(name, false);
+  for (const VLUploadedFile& upload : getUploadedFiles()) {
+    if (trim(upload.clientName, false) == wanted) return upload.tempPath;
+  }
+  return std::string();
+}
+
+std::string VLFileHandler::uploadedFileAt(int index, std::string& name, std::string& temp) const {
+  name.clear();
+  temp.clear();
+  if (index < 0 || index >= uploadedFileCount()) return temp;
+  name = trim(getUploadedFiles()[static_cast<std::size_t>(index)].clientName, false);
+  temp = uploadedFileFor(name);
+  return temp;
+}
+
+void VLFileHandler::storeUpload(const std::string& source, const std::string& target,
+                                const std::string& encoding, SaveState& state) {
+  const std::string mode = toUpper(encoding);
+  if (mode == "BASE64" || mode == "ESCAPED") {
+    int code = 0;
+    const std::string decoded = mode == "BASE64" ? decodeBase64File(source, state.message, code)
+                                                 : unescapeUpload(source, state.message, code);
+    if (decoded.empty() || !directory.renamePath(decoded, target, state.message)) {
+      if (!decoded.empty()) directory.deleteFile(decoded, state.message);
+      ++state.count;
+      state.failed = true;
+    }
+    directory.deleteFile(source, state.message);
+    if (code != 0) state.failed = true;
+    return;
+  }
+  if (!directory.renamePath(source, target, state.message)) {
+    directory.deleteFile(source, state.message);
+    ++state.count;
+    state.failed = true;
+  }
+}
+
+void VLFileHandler::saveFiles(const std::string& path, const std::string& encoding) {
+  std::string home;
+  ResolvedName folder;
+  if (!homeRoot(home) || !nameUnderRoot(home, path, VLNameRule::Clean, folder)) return;
+  SaveState state;
+  if (!directory.makePath(folder.path, 0777, state.message)) {
+    replyError(kCannotCreate, state.message);
+    return;
+  }
+  const int count = uploadedFileCount();
+  if (count < 1) {
+    replySuccess();
+    return;
+  }
+  std::string target = folder.path;
+  ensureTrailingSlash(target);
+  for (int i = 0; i < count; ++i) {
+    std::string clientName;
+    std::string source;
+    uploadedFileAt(i, clientName, source);
+    const VLUploadedFile& upload = getUploadedFiles()[static_cast<std::size_t>(i)];
+    ResolvedName name;
+    std::string refusal;
+    // A part that did not reach its temporary file whole, or whose name is
+    // refused, is not saved; its bytes are dropped.
+    if (!upload.complete || !resolveName(target, clientName, VLNameRule::Sanitize, name, refusal)) {
+      platform::removeFile(upload.tempPath);
+      state.message += refusal;
+      ++state.count;
+      state.failed = true;
+      continue;
+    }
+    storeUpload(source, name.path, encoding, state);
+  }
+  if (state.failed) {
+    replyError(kNotSaved, intToString(state.count) + " files not saved. " + state.message);
+  } else {
+    replySuccess();
+  }
+}
+
+void VLFileHandler::saveStringFile(const std::string& path, const std::string& name,
+                                   const std::string& data, const std::string& encoding) {
+  const std::string source = makeTempFileName();
+  platform::File file;
+  bool written = file.open(source, platform::File::Write);
+  if (written && !data.empty()) written = file.write(data);
+  written = file.close() && written;
+
+  std::string home;
+  if (!homeRoot(home)) return;
+  ResolvedName folder;
+  ResolvedName leaf;
+  std::string message;
+  if (!resolveName(home, path, VLNameRule::Sanitize, folder, message) ||
+      !resolveName(folder.path, name, VLNameRule::Sanitize, leaf, message)) {
+    replyError(kNameRefused, message);
+    return;
+  }
+  SaveState state;
+  if (!directory.makePath(folder.path, 0777, state.message)) {
+    replyError(kCannotCreate, state.message);
+    return;
+  }
+  std::string target = folder.path;
+  ensureTrailingSlash(target);
+  target = joinUnderRoot(target, leaf.cleaned);
+  replaceAll("/", "\\", target);
+  if (!written) {
+    // A Data text that did not reach its file whole is never stored.
+    platform::removeFile(source);
+    state.failed = true;
+  } else {
+    storeUpload(source, target, encoding, state);
+  }
+  if (state.failed) {
+    replyError(kNotSaved, "String file not saved. " + state.message);
+  } else {
+    replySuccess();
+  }
+}

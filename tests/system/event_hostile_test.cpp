@@ -1,0 +1,334 @@
+// What a hostile page or a damaged file can do to the event service: values
+// that try to end their SQL literal, Host and home values that try to leave
+// the data root, database files emptied, stripped or replaced, and fifty
+// writers at once.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "support/event_service.h"
+#include "support/proxy_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using eventtest::errorBody;
+using eventtest::HttpResponse;
+using eventtest::kOk;
+using eventtest::Rows;
+
+class EventHostile : public eventtest::VLEventService {
+ protected:
+  Rows table(const std::string& database, const char* name) {
+    return eventtest::rowsOf(database, std::string("SELECT * FROM ") + name + " ORDER BY rowid");
+  }
+  // Every path in the sandbox but the service's output.
+  std::set<std::string> sandboxTree() {
+    std::set<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(box.root())) {
+      if (entry.path().filename() != "varlumeevent-output.txt") paths.insert(entry.path().string());
+    }
+    return paths;
+  }
+  std::string shownSiteDatabase() { return dataRootAsShown() + "site.example\\EventDatabase.db"; }
+};
+
+TEST_F(EventHostile, ValuesAreStoredAndAnsweredVerbatim) {
+  const std::string attached = box.root() + "/attached.db";
+  const std::vector<std::string> values = {
+      "O'Brien",
+      "'); DROP TABLE ServerEvent;--",
+      "' OR '1'='1",
+      "' union select 1,2,3,4 --",
+      "x'; ATTACH DATABASE '" + attached + "' AS a; CREATE TABLE a.t(x); --",
+      "say \"hi\"",
+      "back\\slash; \\'",
+  };
+  ASSERT_EQ(get("/ADDSERVEREVENT?Path=/plain&Event=NOWEB&Action=/plain").body, kOk);
+  ASSERT_EQ(get("/ADDDRAGDROPWEB?Path=/plain&Action=COPY").body, kOk);
+  for (const std::string& v : values) {
+    EXPECT_EQ(post("/ADDSERVEREVENT", "Path=" + v + "&Event=NOWEB&Action=/t/" + v + "&ActionParams=" + v).body, kOk);
+    EXPECT_EQ(post("/ADDDRAGDROPWEB", "Path=/d&Action=" + v + "&ActionParams=" + v + "&ActionSequence=" + v).body, kOk);
+    EXPECT_EQ(post("/ADDWEBDRIVESHARE", "Path=/d&Group=" + v + "&User=" + v + "&Permission=" + v).body, kOk);
+    EXPECT_EQ(post("/ADDCROSSSITEUSER", "Domain=site.example&CrossDomain=" + v + "&Permission=1", "varlume.internal").body,
+              kOk);
+    EXPECT_EQ(post("/ADDCROSSSITESITE", "Domain=site.example&CrossDomain=" + v + "&Permission=DENY&Path=" + v,
+                   "varlume.internal")
+                  .body,
+              kOk);
+    // The look-up finds the row of exactly this Path, answered verbatim.
+    EXPECT_EQ(post("/GETEVENT", "Path=" + v + "&Event=NOWEB").body, "/t/" + v + "?" + v);
+  }
+  const Rows events = table(siteDatabase(), "ServerEvent");
+  ASSERT_EQ(events.size(), values.size() + 1);
+  const Rows drops = table(siteDatabase(), "DragDropWeb");
+  ASSERT_EQ(drops.size(), values.size() + 1);
+  const Rows shares = table(siteDatabase(), "WebDriveShare");
+  const Rows users = table(privilegedDatabase(), "CrossSiteUser");
+  const Rows sites = table(privilegedDatabase(), "CrossSiteSite");
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const std::string& v = values[i];
+    EXPECT_EQ(events[i + 1], (std::vector<std::string>{v, "NOWEB", "/t/" + v, v}));
+    EXPECT_EQ(drops[i + 1], (std::vector<std::string>{dataRootAsShown() + "site.example\\d", v, v, v}));
+    EXPECT_EQ(shares[i], (std::vector<std::string>{dataRootAsShown() + "site.example\\d", v, v, v}));
+    EXPECT_EQ(users[i], (std::vector<std::string>{"site.example", v, "1"}));
+    EXPECT_EQ(sites[i], (std::vector<std::string>{"site.example", v, "DENY", v}));
+  }
+  EXPECT_FALSE(sandbox::isFile(attached));
+
+  // No look-up or delete is widened.
+  EXPECT_EQ(post("/GETEVENT", "Path=x' OR '1'='1&Event=NOWEB").head.compare(0, 36, eventtest::kNoEventHead), 0);
+  EXPECT_EQ(post("/DELETEDRAGDROPWEB", "Path=/d&Action=' OR '1'='1").body, kOk);
+  EXPECT_EQ(table(siteDatabase(), "DragDropWeb").size(), values.size());
+  EXPECT_EQ(post("/DELETESERVEREVENT", "Path=' OR '1'='1").body, kOk);
+  EXPECT_EQ(table(siteDatabase(), "ServerEvent").size(), values.size());
+  EXPECT_EQ(post("/DELETECROSSSITESITE", "Domain=site.example&CrossDomain=' OR '1'='1", "varlume.internal").body, kOk);
+  EXPECT_EQ(table(privilegedDatabase(), "CrossSiteSite").size(), values.size() - 1);
+
+  EXPECT_EQ(eventtest::schemaOf(siteDatabase()), eventtest::domainSchema());
+  Rows privileged = eventtest::privilegedSchema();
+  for (const auto& row : eventtest::domainSchema()) privileged.push_back(row);
+  EXPECT_EQ(eventtest::schemaOf(privilegedDatabase()), privileged);
+}
+
+TEST_F(EventHostile, RefusedHostsAndHomesTouchNothing) {
+  const std::set<std::string> before = sandboxTree();
+  const struct {
+    const char* hostLine;  // with its line end; empty: no Host line
+    const char* headers;
+    const char* query;
+  } cases[] = {
+      {"Host: \r\n", "", ""},
+      {"", "", ""},
+      {"Host: .\r\n", "", ""},
+      {"Host: ..\r\n", "", ""},
+      {"Host: a/../../x\r\n", "", ""},
+      {"Host: %2e%2e\r\n", "", ""},
+      {"Host: %252e%252e\r\n", "", ""},
+      {"Host: a\\b\r\n", "", ""},
+      {"Host: a%5cb\r\n", "", ""},
+      {"Host: C:/x\r\n", "", ""},
+      {"Host: a%00b\r\n", "", ""},
+      {"Host: a%0d%0ab\r\n", "", ""},
+      {"Host: a\x01" "b\r\n", "", ""},
+      {"Host: site.example\r\nHost: other.example\r\n", "", ""},
+      {"Host: site.example\r\n", "VarlumeSubDomainHome: ../..\r\n", ""},
+      {"Host: site.example\r\n", "VARLUMESUBDOMAINCOMMONHOME: ..\r\n", "&Common=1"},
+  };
+  const std::string refused = errorBody(14, "Cannot open domain database EventDatabase.db");
+  for (const auto& c : cases) {
+    for (const char* command : {"/GETVERSION", "/ADDSERVEREVENT", "/GETEVENT"}) {
+      HttpResponse response;
+      const std::string request = std::string("GET ") + command + "?Path=/a&Event=NOWEB&Action=/t" + c.query +
+                                  " HTTP/1.1\r\n" + c.hostLine + c.headers + "\r\n";
+      ASSERT_TRUE(eventtest::exchange(port, request, response)) << request;
+      if (std::string(command) == "/GETEVENT") {
+        EXPECT_EQ(response.head.compare(0, 36, eventtest::kNoEventHead), 0) << request;
+      } else {
+        EXPECT_EQ(response.body, refused) << request;
+      }
+    }
+  }
+  EXPECT_EQ(sandboxTree(), before);
+}
+
+TEST_F(EventHostile, AllowedHostsAndHomesKeepTheirOwnFolder) {
+  const struct {
+    const char* host;
+    const char* headers;
+    const char* query;
+    const char* folder;
+  } cases[] = {
+      {"site.example:8080", "", "", "site.example:8080"},
+      {"site.example/docs", "", "", "site.example/docs"},
+      {"Site.Example/Docs/Deep", "", "", "site.example/docs/deep"},
+      {"other%2Eexample", "", "", "other.example"},
+      {"home.example", "VarlumeSubDomainHome: sub\r\n", "", "home.example/sub"},
+      {"home.example", "VarlumeSubDomainHome: sub\r\nVARLUMESUBDOMAINCOMMONHOME: common\r\n", "?Common=1",
+       "home.example/common"},
+      {"home.example", "VARLUMESUBDOMAINCOMMONHOME: common\r\n", "", "home.example"},
+  };
+  std::set<std::string> expected = {privilegedDatabase()};
+  for (const auto& c : cases) {
+    EXPECT_EQ(get(std::string("/CROSSSITESCRIPT") + c.query, c.host, c.headers).body, kOk) << c.host;
+    expected.insert(siteDatabase(c.folder));
+    EXPECT_TRUE(sandbox::isFile(siteDatabase(c.folder))) << c.folder;
+  }
+  std::set<std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(dataRoot())) {
+    if (entry.path().filename() == "EventDatabase.db") found.insert(entry.path().string());
+  }
+  EXPECT_EQ(found, expected);
+}
+
+TEST_F(EventHostile, TablesComeBackAndLostWritesAreReported) {
+  ASSERT_EQ(get("/GETVERSION").body.size(), 138u);
+  // An emptied file.
+  ASSERT_TRUE(sandbox::writeFile(siteDatabase(), ""));
+  EXPECT_EQ(get("/ADDSERVEREVENT?Path=/a&Event=NOWEB&Action=/t").body, kOk);
+  EXPECT_EQ(eventtest::schemaOf(siteDatabase()), eventtest::domainSchema());
+  EXPECT_EQ(table(siteDatabase(), "ServerEvent").size(), 1u);
+  // A dropped table.
+  ASSERT_TRUE(eventtest::executeSql(siteDatabase(), "DROP TABLE DragDropWeb"));
+  EXPECT_EQ(get("/ADDDRAGDROPWEB?Path=/a&Action=COPY").body, kOk);
+  EXPECT_EQ(table(siteDatabase(), "DragDropWeb").size(), 1u);
+  // A privileged file removed by a page through the file service.
+  ASSERT_TRUE(fs::remove(privilegedDatabase()));
+  EXPECT_EQ(get("/GETVERSION").body.size(), 138u);
+  EXPECT_EQ(eventtest::schemaOf(privilegedDatabase()), eventtest::privilegedSchema());
+  EXPECT_EQ(get("/GETEVENT?Path=/a&Event=NOWEB").body, "/t?");
+
+  // A file that is no database: every write answers code 14, nothing is claimed stored.
+  const std::string garbage(4096, 'x');
+  ASSERT_TRUE(sandbox::writeFile(siteDatabase(), garbage));
+  const std::string lost = errorBody(14, "Cannot write domain database " + shownSiteDatabase());
+  for (const char* target : {"/ADDSERVEREVENT?Path=/b&Event=NOWEB&Action=/t", "/DELETESERVEREVENT?Path=/a",
+                             "/ADDWEBDRIVE?Path=/w&Check=/c&Up=/u&Down=/d&Delete=/x", "/DELETEWEBDRIVE?Path=/w",
+                             "/ADDWEBDRIVESHARE?Path=/w", "/DELETEWEBDRIVESHARE?Path=/w", "/ADDDRAGDROPWEB?Path=/a&Action=COPY",
+                             "/DELETEDRAGDROPWEB?Path=/a", "/ADDDRAGDROPWEBINCLUDE?Path=/a&FileExtension=.x",
+                             "/DELETEDRAGDROPWEBINCLUDE?Path=/a"}) {
+    EXPECT_EQ(get(target).body, lost) << target;
+  }
+  EXPECT_EQ(get("/GETEVENT?Path=/a&Event=NOWEB").head.compare(0, 36, eventtest::kNoEventHead), 0);
+  EXPECT_EQ(sandbox::readFile(siteDatabase()).value_or(""), garbage);
+
+  ASSERT_TRUE(sandbox::writeFile(privilegedDatabase(), garbage));
+  EXPECT_EQ(privileged("/ADDCROSSSITEUSER?Domain=a&CrossDomain=b&Permission=1").body,
+            errorBody(14, "Cannot write varlume database " + dataRootAsShown() + "varlume.internal\\EventDatabase.db"));
+}
+
+TEST_F(EventHostile, FiftyWritersAtOnceAllStore) {
+  ASSERT_EQ(get("/GETVERSION").body.size(), 138u);
+  const int kWriters = 50;
+  auto runAll = [&](const std::function<std::string(int)>& request) {
+    std::vector<std::string> bodies(kWriters);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kWriters; ++i) {
+      threads.emplace_back([&, i] {
+        HttpResponse response;
+        if (eventtest::exchange(port, request(i), response)) bodies[static_cast<std::size_t>(i)] = response.body;
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    int ok = 0;
+    for (const std::string& body : bodies) ok += body == kOk ? 1 : 0;
+    return ok;
+  };
+  auto getFrom = [](const std::string& target, const std::string& host) {
+    return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+  };
+
+  EXPECT_EQ(runAll([&](int i) {
+              return getFrom("/ADDDRAGDROPWEB?Path=/c&Action=COPY&ActionSequence=" + std::to_string(i), "site.example");
+            }),
+            kWriters);
+  EXPECT_EQ(table(siteDatabase(), "DragDropWeb").size(), static_cast<std::size_t>(kWriters));
+
+  // Fifty first requests of one new site race to make its objects.
+  EXPECT_EQ(runAll([&](int i) {
+              return getFrom("/ADDSERVEREVENT?Path=/" + std::to_string(i) + "&Event=NOWEB&Action=/t", "fresh.example");
+            }),
+            kWriters);
+  EXPECT_EQ(table(siteDatabase("fresh.example"), "ServerEvent").size(), static_cast<std::size_t>(kWriters));
+  EXPECT_EQ(eventtest::schemaOf(siteDatabase("fresh.example")), eventtest::domainSchema());
+
+  EXPECT_EQ(runAll([&](int i) {
+              return getFrom("/ADDSERVEREVENT?Path=/p&Event=NOWEB&Action=/t", "s" + std::to_string(i) + ".example");
+            }),
+            kWriters);
+  for (int i = 0; i < kWriters; ++i) {
+    EXPECT_EQ(table(siteDatabase("s" + std::to_string(i) + ".example"), "ServerEvent").size(), 1u) << i;
+  }
+
+  EXPECT_EQ(runAll([&](int i) {
+              return getFrom("/ADDCROSSSITEUSER?Domain=site.example&CrossDomain=c" + std::to_string(i) + "&Permission=2",
+                             "varlume.internal");
+            }),
+            kWriters);
+  EXPECT_EQ(table(privilegedDatabase(), "CrossSiteUser").size(), static_cast<std::size_t>(kWriters));
+}
+
+TEST(EventDataRoot, ADocumentsFolderWithAPercentWorks) {
+  sandbox::VLSandbox box;
+  servicetest::VLServiceProcess service;
+  const std::string documents = box.makeFolder("docs 50%41off");
+  service.overrideEnvironment("VARLUME_DOCUMENTS_DIR=" + documents);
+  const int base = proxytest::freeServicesBase({3});
+  ASSERT_TRUE(service.start(box, "varlumeevent", base, base + 3));
+  HttpResponse response;
+  auto send = [&](const std::string& target) {
+    EXPECT_TRUE(eventtest::exchange(base + 3, "GET " + target + " HTTP/1.1\r\nHost: site.example\r\n\r\n", response));
+    return response.body;
+  };
+  EXPECT_EQ(send("/ADDSERVEREVENT?Path=/a&Event=NOWEB&Action=/t"), kOk);
+  EXPECT_EQ(send("/ADDSERVEREVENT?Path=/a&Event=NOWEB&Action=/t"), kOk);
+  EXPECT_EQ(send("/GETEVENT?Path=/a&Event=NOWEB"), "/t?");
+  EXPECT_EQ(eventtest::rowsOf(documents + "/Varlume/site.example/EventDatabase.db", "SELECT count(*) FROM ServerEvent"),
+            (Rows{{"1"}}));
+  EXPECT_EQ(eventtest::schemaOf(documents + "/Varlume/varlume.internal/EventDatabase.db"), eventtest::privilegedSchema());
+  EXPECT_FALSE(sandbox::isFolder(box.root() + "/docs 50Aoff"));
+}
+
+}  // namespace
+
+namespace {
+
+class EventFailures : public eventtest::VLEventService {
+ protected:
+  std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(service.pid()) + "/fd")) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  }
+};
+
+TEST_F(EventFailures, ReasonsNamePathsEscaped) {
+  // A file where the site's folder would be: the database cannot be opened.
+  ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/a&b<c>.example", "in the way"));
+  const std::string shown = dataRootAsShown() + "a&amp;b&lt;c&gt;.example\\EventDatabase.db";
+  EXPECT_EQ(get("/GETVERSION", "a&b<c>.example").body, errorBody(14, "Cannot open domain database " + shown));
+  EXPECT_EQ(sandbox::readFile(dataRoot() + "/a&b<c>.example").value_or(""), "in the way");
+
+  ASSERT_TRUE(sandbox::writeFile(siteDatabase("x&y.example"), std::string(2048, 'x')));
+  EXPECT_EQ(get("/ADDDRAGDROPWEB?Path=/a&Action=COPY", "x&y.example").body,
+            errorBody(14, "Cannot write domain database " + dataRootAsShown() + "x&amp;y.example\\EventDatabase.db"));
+}
+
+TEST_F(EventFailures, AnUnopenablePrivilegedDatabase) {
+  ASSERT_EQ(get("/ADDSERVEREVENT?Path=/a&Event=NOWEB&Action=/t").body, kOk);
+  ASSERT_TRUE(fs::remove(privilegedDatabase()));
+  fs::create_directories(privilegedDatabase());  // a folder in the file's place
+  EXPECT_EQ(get("/GETVERSION").body,
+            errorBody(14, "Cannot open varlume database " + dataRootAsShown() + "varlume.internal\\EventDatabase.db"));
+  // The look-up never answers with an envelope, which the proxy would take for a target.
+  const HttpResponse lookUp = get("/GETEVENT?Path=/a&Event=NOWEB");
+  EXPECT_EQ(lookUp.head.compare(0, 36, eventtest::kNoEventHead), 0) << lookUp.head;
+  EXPECT_EQ(lookUp.body, "");
+}
+
+TEST_F(EventFailures, NoDescriptorOutlivesItsRequest) {
+  ASSERT_TRUE(sandbox::writeFile(siteDatabase("broken.example"), std::string(2048, 'x')));
+  ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/blocked.example", ""));
+  get("/GETVERSION");
+  const std::size_t before = openDescriptors();
+  for (int i = 0; i < 60; ++i) {
+    get("/ADDSERVEREVENT?Path=/" + std::to_string(i) + "&Event=NOWEB&Action=/t");
+    get("/GETEVENT?Path=/" + std::to_string(i) + "&Event=NOWEB");
+    get("/ADDSERVEREVENT?Path=/a&Event=NOWEB&Action=/t", "broken.example");
+    get("/GETEVENT?Path=/a&Event=NOWEB", "broken.example");
+    get("/GETVERSION", "blocked.example");
+    get("/GETVERSION", "..");
+  }
+  // The handlers close their connections after the replies were read.
+  EXPECT_TRUE(sandbox::waitUntil([&] { return openDescriptors() <= before; }, 5000))
+      << openDescriptors() << " > " << before;
+}
+
+}  // namespace

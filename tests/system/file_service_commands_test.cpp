@@ -1,0 +1,207 @@
+// varlumefile's command table and directory commands over real sockets: the
+// exact reply bytes, the method table and the gates, the message texts, trees
+// removed, the cache commands, symbolic links and pipelined requests.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "support/file_service_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using filetest::errorXml;
+using filetest::FileServiceTest;
+using filetest::successXml;
+
+class FileCommands : public FileServiceTest {};
+
+std::string listedEntry(const std::string& name, const std::string& type, std::uint64_t size, long modified) {
+  return "<DirEntry><Name>" + name + "</Name><Type>" + type + "</Type><Size>" + std::to_string(size) +
+         "</Size><Modified>" + std::to_string(modified) + "</Modified></DirEntry>";
+}
+
+void setModified(const std::string& path, long seconds) {
+  struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+TEST_F(FileCommands, RepliesAreTheExactHeadAndEnvelope) {
+  testsupport::HttpResponse response = get("/GETVERSION");
+  const std::string body = successXml("varlumefile 1.0.0, 2006-08-24");
+  EXPECT_EQ(response.body, body);
+  const std::regex head(
+      "HTTP/1\\.1 200 Success\r\nDate: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), \\d\\d "
+      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} \\d\\d:\\d\\d:\\d\\d GMT\r\n"
+      "Server: Varlume Release 1\\.00\\.00 Linux\\.\r\nContent-Type: text/xml\r\n"
+      "Connection: Keep-Alive\r\nKeep-Alive: timeout=100, max=1000\r\nContent-Length: " +
+      std::to_string(body.size()) + "\r\n\r\n");
+  EXPECT_TRUE(std::regex_match(response.head, head)) << response.head;
+}
+
+TEST_F(FileCommands, TheMethodTableAndTheGates) {
+  const std::string unrecognised = errorXml("", "Unrecognised request.");
+  EXPECT_EQ(request("PUT", "/MKDIR?Name=x", "site.example", "", "abc").body, unrecognised);
+  testsupport::HttpResponse lower = request("get", "/MKDIR?Name=x");
+  EXPECT_EQ(lower.body, unrecognised);
+  EXPECT_EQ(lower.body.size(), 117u);
+  EXPECT_FALSE(fs::exists(home() + "/x"));
+
+  // HEAD is no method of /MKDIR: it falls to serving, which finds no such file.
+  const std::string notFound = errorXml("1090", "/MKDIR not found or is a directory.");
+  testsupport::HttpResponse head = request("HEAD", "/MKDIR?Name=x");
+  EXPECT_NE(head.head.find("Content-Length: " + std::to_string(notFound.size()) + "\r\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(home() + "/x"));
+
+  // The path is matched upper-cased; a POST carries its parameters in the body.
+  EXPECT_EQ(xml("/mkdir?Name=lower"), successXml());
+  EXPECT_TRUE(fs::is_directory(home() + "/lower"));
+  EXPECT_EQ(request("POST", "/MKDIR", "site.example",
+                    "Content-Type: application/x-www-form-urlencoded\r\n", "Name=posted").body,
+            successXml());
+  EXPECT_TRUE(fs::is_directory(home() + "/posted"));
+
+  // A privileged command from another host falls to serving, path as received.
+  EXPECT_EQ(xml("/ScanCacheDir?Name="), errorXml("1090", "/ScanCacheDir not found or is a directory."));
+  EXPECT_EQ(xml("/SETPROXY?Host=h&Port=1"), errorXml("1090", "/SETPROXY not found or is a directory."));
+  EXPECT_EQ(xml("/SCANCACHEDIR?Name=", "varlume.internal"), successXml("<DirEntryCount> 0</DirEntryCount>"));
+}
+
+TEST_F(FileCommands, DirectoryCommandsAndTheirTexts) {
+  EXPECT_EQ(xml("/MKDIR?Name=a/b/c"), successXml());
+  EXPECT_TRUE(fs::is_directory(home() + "/a/b/c"));
+  EXPECT_EQ(xml("/MKDIR?Name=a%20b"), successXml());
+  EXPECT_TRUE(fs::is_directory(home() + "/a b"));
+  EXPECT_EQ(xml("/ISDIR?Name=a%20b"), successXml());
+  sandbox::writeFile(home() + "/a/file.txt", "12345");
+  setModified(home() + "/a/file.txt", 1700000000);
+  setModified(home() + "/a/b", 1600000000);
+
+  const std::string homeShown = shown(home());
+  const std::string cases[][2] = {
+      {"/ISDIR?Name=a/b", successXml()},
+      {"/ISDIR?Name=my%20dir", errorXml("1020", "my%20dir is not a directory.")},
+      {"/ISDIR?Name=a/file.txt", errorXml("1020", "a/file.txt is not a directory.")},
+      {"/ISFILE?Name=a/file.txt", successXml()},
+      {"/ISFILE?Name=a/b", errorXml("1120", "a/b is not a file.")},
+      {"/ISFILE?Name=c:/a/file.txt", errorXml("1120", "c/a/file.txt is not a file.")},
+      {"/SCANDIR?Name=a",
+       successXml("<DirEntryCount> 2</DirEntryCount>" + listedEntry("b", "Directory", 0, 1600000000) +
+                  listedEntry("file.txt", "File", 5, 1700000000))},
+      {"/SCANDIR?Name=a&Filter=file.txt/none",
+       successXml("<DirEntryCount> 1</DirEntryCount>" + listedEntry("file.txt", "File", 5, 1700000000))},
+      {"/SCANDIR?Name=a&Filter=FILE.TXT", errorXml("1030", "Failed to scan directory " + homeShown + "\\a")},
+      {"/SCANDIR?Name=missing", errorXml("1020", "missing is not a directory.")},
+      {"/REMOVEFILE?Name=a/b",
+       errorXml("1050", homeShown + "\\a\\b is a directory, not a file. Cannot delete it.")},
+      {"/REMOVEFILE?Name=a/none", errorXml("1050", "")},
+      {"/REMOVEDIRECTORY?Name=a/file.txt",
+       errorXml("1040", homeShown + "\\a\\file.txt is not a directory. Cannot delete it.")},
+      {"/RENAME?Name=/&NewName=x", errorXml("1060", homeShown + "\\ cannot be renamed.")},
+      {"/RENAME?Name=a/file.txt", errorXml("1060", homeShown + "\\a/file.txt cannot be renamed to ")},
+      {"/RENAME?Name=a/file.txt&NewName=a/b", errorXml("1070", "")},
+      {"/RENAME?Name=a/none&NewName=a/new",
+       errorXml("1070", "A  directory component in " + homeShown + "\\a\\none or " + homeShown +
+                            "\\a\\new does not exist or is a dangling symbolic link.")},
+      {"/RENAME?Name=a/file.txt&NewName=a%20b/moved.txt", successXml()},
+      {"/REMOVEFILE?Name=a%20b/moved.txt", successXml()},
+      {"/REMOVEDIRECTORY?Name=a", successXml()},
+  };
+  for (const auto& c : cases) EXPECT_EQ(xml(c[0]), c[1]) << c[0];
+  EXPECT_FALSE(fs::exists(home() + "/a"));
+  EXPECT_TRUE(fs::is_directory(home() + "/a b"));
+  EXPECT_FALSE(fs::exists(home() + "/a b/moved.txt"));
+}
+
+TEST_F(FileCommands, AFreshSiteGetsItsHomeAndAnEmptyListing) {
+  EXPECT_EQ(xml("/SCANDIR?Name=", "Fresh.Example"), successXml("<DirEntryCount> 0</DirEntryCount>"));
+  EXPECT_TRUE(fs::is_directory(dataRoot() + "/fresh.example"));
+  sandbox::writeFile(home() + "/a&b<c>.txt", "x");
+  EXPECT_NE(xml("/SCANDIR?Name=").find("<Name>a&amp;b&lt;c&gt;.txt</Name>"), std::string::npos);
+  EXPECT_EQ(xml("/REMOVEDIRECTORY?Name=/"), successXml());
+  EXPECT_FALSE(fs::exists(home()));
+  EXPECT_TRUE(fs::is_directory(dataRoot() + "/fresh.example"));
+}
+
+TEST_F(FileCommands, AFolderThatCannotBeReadIsAFailedScan) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+  fs::create_directories(home() + "/closed");
+  sandbox::writeFile(home() + "/closed/x", "x");
+  fs::permissions(home() + "/closed", fs::perms::owner_write);
+  EXPECT_EQ(xml("/SCANDIR?Name=closed"), errorXml("1030", "Failed to scan directory " + shown(home()) + "\\closed"));
+  fs::permissions(home() + "/closed", fs::perms::owner_all);
+}
+
+TEST_F(FileCommands, CacheCommands) {
+  sandbox::writeFile(cache() + "/host.example/page.html", "cached");
+  sandbox::writeFile(cache() + "/other.example/keep.html", "kept");
+  setModified(cache() + "/host.example/page.html", 1650000000);
+  EXPECT_EQ(xml("/SCANCACHEDIR?Name=host.example", "VARLUME.internal"),
+            successXml("<DirEntryCount> 1</DirEntryCount>" + listedEntry("page.html", "File", 6, 1650000000)));
+  EXPECT_EQ(xml("/REMOVECACHEFILE?Name=host.example/page.html"), successXml());
+  EXPECT_FALSE(fs::exists(cache() + "/host.example/page.html"));
+  EXPECT_EQ(xml("/REMOVECACHEDIRECTORY?Name=host.example"), successXml());
+  EXPECT_FALSE(fs::exists(cache() + "/host.example"));
+  EXPECT_EQ(sandbox::readFile(cache() + "/other.example/keep.html").value_or(""), "kept");
+}
+
+TEST_F(FileCommands, LinksInAHomeOrTheCacheAreRemovedNotFollowed) {
+  const std::string outside = box.makeFolder("outside");
+  sandbox::writeFile(outside + "/precious.txt", "precious");
+  fs::create_directories(home() + "/tree/sub");
+  fs::create_directory_symlink(outside, home() + "/tree/sub/link");
+  fs::create_directory_symlink(outside, home() + "/toplink");
+  fs::create_directories(cache());
+  fs::create_directory_symlink(outside, cache() + "/cachelink");
+
+  EXPECT_EQ(xml("/REMOVEDIRECTORY?Name=toplink"),
+            errorXml("1040", shown(home()) + "\\toplink is not a directory. Cannot delete it."));
+  EXPECT_EQ(xml("/REMOVEDIRECTORY?Name=toplink/"),
+            errorXml("1040", shown(home()) + "\\toplink\\ is not a directory. Cannot delete it."));
+  EXPECT_EQ(xml("/REMOVECACHEDIRECTORY?Name=cachelink"),
+            errorXml("1040", shown(cache()) + "\\cachelink is not a directory. Cannot delete it."));
+  EXPECT_EQ(xml("/REMOVEDIRECTORY?Name=tree"), successXml());
+  EXPECT_FALSE(fs::exists(home() + "/tree"));
+  EXPECT_EQ(xml("/REMOVECACHEDIRECTORY?Name="), successXml());
+  EXPECT_FALSE(fs::exists(cache()));
+  EXPECT_EQ(sandbox::readFile(outside + "/precious.txt").value_or(""), "precious");
+}
+
+TEST_F(FileCommands, PipelinedRequestsOnOneConnectionGetTheirRepliesInOrder) {
+  testsupport::LoopbackClient client(port);
+  std::string bytes;
+  for (const char* target : {"/MKDIR?Name=p", "/ISDIR?Name=p", "/ISFILE?Name=p", "/GETVERSION"}) {
+    bytes += std::string("GET ") + target + " HTTP/1.1\r\nHost: site.example\r\n\r\n";
+  }
+  ASSERT_TRUE(client.send(bytes));
+  const std::string expected[] = {successXml(), successXml(), errorXml("1120", "p is not a file."),
+                                  successXml("varlumefile 1.0.0, 2006-08-24")};
+  for (const std::string& body : expected) {
+    testsupport::HttpResponse response;
+    ASSERT_TRUE(client.readResponse(response));
+    EXPECT_EQ(response.body, body);
+  }
+  EXPECT_TRUE(client.staysSilent(200));
+}
+
+TEST_F(FileCommands, SizesOfFourGigabytesAndMoreAreListedAndServedWhole) {
+  const std::string big = home() + "/big.bin";
+  fs::create_directories(home());
+  {
+    FILE* file = std::fopen(big.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const bool sized = ftruncate(fileno(file), 5LL * 1024 * 1024 * 1024) == 0;
+    std::fclose(file);
+    if (!sized) GTEST_SKIP() << "no sparse files here";
+  }
+  EXPECT_NE(xml("/SCANDIR?Name=").find("<Size>5368709120</Size>"), std::string::npos);
+  testsupport::HttpResponse head = request("HEAD", "/GET?Path=big.bin");
+  EXPECT_NE(head.head.find("Content-Length: 5368709120\r\n"), std::string::npos) << head.head;
+}
+
+}  // namespace

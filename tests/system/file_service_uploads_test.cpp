@@ -1,0 +1,166 @@
+// Uploads and string files over real sockets: multipart parts as sent, in
+// Base64 or %XX form, stored byte-identical; names that exist already; whole
+// names only in the look-up; the decoders' warnings; no temporary file left;
+// many uploads at once.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/file_service_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using filetest::errorXml;
+using filetest::FileServiceTest;
+using filetest::successXml;
+using filetest::Upload;
+
+class FileUploads : public FileServiceTest {
+ protected:
+  std::string stored(const std::string& relative) { return sandbox::readFile(home() + "/" + relative).value_or("<none>"); }
+  void expectNoTempFilesLeft() {
+    EXPECT_TRUE(sandbox::waitUntil([&] { return leftTempFiles().empty(); }, 5000))
+        << leftTempFiles().size() << " left, first " << leftTempFiles().front();
+  }
+};
+
+std::string binaryBytes() {
+  std::string bytes("\0\x01--\r\n--not a boundary\r\n\xff\xfe", 30);
+  for (int i = 0; i < 70000; ++i) bytes += static_cast<char>((i * 131) & 0xFF);
+  return bytes + "\r\n--";
+}
+
+std::string base64Of(const std::string& bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    std::uint32_t n = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
+    if (out.size() % 78 == 76) out += "\r\n";
+  }
+  return out;
+}
+
+std::string escapedOf(const std::string& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : bytes) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    out += '%';
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  return out;
+}
+
+TEST_F(FileUploads, PartsAreStoredByteIdenticalInEveryEncoding) {
+  const std::string bytes = binaryBytes();
+  EXPECT_EQ(upload("/SAVEFILE?Path=up/plain", {{"a.bin", bytes}, {"b.txt", "bee"}, {"c.txt", ""}}).body,
+            successXml());
+  EXPECT_EQ(stored("up/plain/a.bin"), bytes);
+  EXPECT_EQ(stored("up/plain/b.txt"), "bee");
+  EXPECT_EQ(stored("up/plain/c.txt"), "");
+  EXPECT_EQ(upload("/SAVEFILE?Path=up/b64&Encoding=base64", {{"a.bin", base64Of(bytes)}}).body, successXml());
+  EXPECT_EQ(stored("up/b64/a.bin"), bytes);
+  // %XX decoding ends at a NUL, so the escaped form carries the NUL as %00.
+  EXPECT_EQ(upload("/SAVEFILE?Path=up/esc&Encoding=ESCAPED", {{"a.bin", escapedOf(bytes)}}).body, successXml());
+  EXPECT_EQ(stored("up/esc/a.bin"), bytes);
+  EXPECT_EQ(upload("/SAVEFILE?Path=up/none", {}).body, successXml());
+  EXPECT_TRUE(fs::is_directory(home() + "/up/none"));
+  expectNoTempFilesLeft();
+}
+
+TEST_F(FileUploads, NamesThatExistAlreadyAreNotSaved) {
+  const std::vector<Upload> files = {{"a.txt", "1"}, {"b.txt", "2"}, {"c.txt", "3"}};
+  EXPECT_EQ(upload("/SAVEFILE?Path=d", files).body, successXml());
+  const std::vector<Upload> again = {{"a.txt", "x"}, {"b.txt", "y"}, {"c.txt", "z"}};
+  EXPECT_EQ(upload("/SAVEFILE?Path=d", again).body, errorXml("1080", "3 files not saved. "));
+  EXPECT_EQ(stored("d/a.txt") + stored("d/b.txt") + stored("d/c.txt"), "123");
+  EXPECT_EQ(upload("/SAVEFILE?Path=d&Encoding=BASE64", {{"a.txt", "eA=="}}).body,
+            errorXml("1080", "1 files not saved. "));
+  expectNoTempFilesLeft();
+}
+
+TEST_F(FileUploads, TheLookUpMatchesWholeNamesOnly) {
+  EXPECT_EQ(upload("/SAVEFILE?Path=w", {{"ba.txt", "long name"}, {"a.txt", "short name"}}).body, successXml());
+  EXPECT_EQ(stored("w/ba.txt"), "long name");
+  EXPECT_EQ(stored("w/a.txt"), "short name");
+  // Names holding the parameter syntax are names like any other.
+  EXPECT_EQ(upload("/SAVEFILE?Path=w", {{"x=y&z.txt", "syntax"}, {"z.txt", "plain"}}).body, successXml());
+  EXPECT_EQ(stored("w/x=y&z.txt"), "syntax");
+  EXPECT_EQ(stored("w/z.txt"), "plain");
+  // Names are cleaned and kept inside the folder: separators, drives, dots.
+  // The last two name folders that do not exist: the renames find no parent.
+  const std::string reply =
+      upload("/SAVEFILE?Path=w", {{"..\\..\\x.txt", "x"}, {"c:\\y.txt", "y"}, {"sub%2Fz.txt", "z"}}).body;
+  EXPECT_EQ(reply.rfind(errorXml("1080", "2 files not saved. A  directory component in ").substr(0, 90), 0), 0u)
+      << reply;
+  EXPECT_EQ(stored("w/x.txt"), "x");
+  EXPECT_EQ(stored("w/c/y.txt"), "<none>");
+  EXPECT_EQ(stored("w/sub/z.txt"), "<none>");
+  expectNoTempFilesLeft();
+}
+
+TEST_F(FileUploads, DecoderWarningsAreReportedAndTheFileKept) {
+  const testsupport::HttpResponse response =
+      upload("/SAVEFILE?Path=warn&Encoding=BASE64", {{"w.bin", "YWJjYWJ"}});
+  const std::string prefix =
+      "<Varlume><ErrorCode>1080</ErrorCode><ErrorReason>0 files not saved. Count of Base64 encoded characters in file ";
+  EXPECT_EQ(response.body.rfind(prefix, 0), 0u) << response.body;
+  EXPECT_NE(response.body.find(".vlfile must be a multiple of four. There were 7 Base64 encoded characters in the "
+                               "file. Decoded file is unreliable.</ErrorReason>"),
+            std::string::npos)
+      << response.body;
+  EXPECT_EQ(stored("warn/w.bin"), "abc");
+  const std::string padding = upload("/SAVEFILE?Path=warn&Encoding=BASE64", {{"p.bin", "YW=j"}}).body;
+  EXPECT_NE(padding.find("0 files not saved. CP1:Padding error in Base64 encoded file "), std::string::npos);
+  EXPECT_NE(padding.find(" at position 4. Decoded file is unreliable."), std::string::npos);
+  expectNoTempFilesLeft();
+}
+
+TEST_F(FileUploads, StringFiles) {
+  EXPECT_EQ(xml("/STRINGFILE?Path=s&Name=plain.txt&Data=a%20b+c"), successXml());
+  EXPECT_EQ(stored("s/plain.txt"), "a%20b+c");
+  EXPECT_EQ(xml("/STRINGFILE?Path=s&Name=esc.txt&Data=a%20b%41&Encoding=escaped"), successXml());
+  EXPECT_EQ(stored("s/esc.txt"), "a bA");
+  EXPECT_EQ(xml("/STRINGFILE?Path=s&Name=b64.txt&Data=YWJj&Encoding=Base64"), successXml());
+  EXPECT_EQ(stored("s/b64.txt"), "abc");
+  EXPECT_EQ(xml("/STRINGFILE?Path=s&Name=empty.txt&Data="), successXml());
+  EXPECT_EQ(stored("s/empty.txt"), "");
+  EXPECT_EQ(xml("/STRINGFILE?Path=s&Name=plain.txt&Data=again"), errorXml("1080", "String file not saved. "));
+  EXPECT_EQ(stored("s/plain.txt"), "a%20b+c");
+  EXPECT_EQ(xml("/STRINGFILE?Path=s&Name=&Data=x"), errorXml("1080", "String file not saved. "));
+  sandbox::writeFile(home() + "/afile", "f");
+  EXPECT_EQ(xml("/STRINGFILE?Path=afile&Name=x&Data=x").substr(0, 36), errorXml("1010", "").substr(0, 36));
+  expectNoTempFilesLeft();
+}
+
+TEST_F(FileUploads, ThirtyUploadsAtOnceAllArriveIntact) {
+  std::vector<std::thread> senders;
+  std::vector<std::string> replies(30);
+  for (int i = 0; i < 30; ++i) {
+    senders.emplace_back([this, i, &replies] {
+      const std::string bytes = std::string(20000 + i, static_cast<char>('a' + i % 26)) + std::to_string(i);
+      replies[static_cast<std::size_t>(i)] =
+          upload("/SAVEFILE?Path=many", {{"f" + std::to_string(i) + ".bin", bytes}}).body;
+    });
+  }
+  for (std::thread& sender : senders) sender.join();
+  for (int i = 0; i < 30; ++i) {
+    EXPECT_EQ(replies[static_cast<std::size_t>(i)], successXml()) << i;
+    EXPECT_EQ(stored("many/f" + std::to_string(i) + ".bin"),
+              std::string(20000 + i, static_cast<char>('a' + i % 26)) + std::to_string(i));
+  }
+  expectNoTempFilesLeft();
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// The /GETEVENT answer: rows split by position, the longest path chosen,
+// the target completed, and a body that can never add a header line.
+#include "varlumeevent/event_answer.h"
+
+#include <gtest/gtest.h>
+
+#include "varlumeevent/sql_literal.h"
+
+namespace {
+
+TEST(EventAnswer, SplitsRowLinesByPosition) {
+  VLEventRow row;
+  std::vector<std::string> found;
+  EXPECT_EQ(splitEventRow("Path=/a=b*&Action=/x=y&ActionParams=p=1", row, found), 0);
+  EXPECT_EQ(row.path, "/a=b");
+  EXPECT_EQ(row.action, "/x=y");
+  EXPECT_EQ(row.params, "p=1");
+  EXPECT_EQ(found, (std::vector<std::string>{"/a=b*", "/x=y", "p=1"}));
+
+  EXPECT_EQ(splitEventRow("Path=***&Action=a&ActionParams=", row, found), 0);
+  EXPECT_EQ(row.path, "");
+
+  EXPECT_EQ(splitEventRow("no separators", row, found), 1);
+  EXPECT_EQ(splitEventRow("&Path=a", row, found), 1);
+  EXPECT_EQ(splitEventRow("Path=a&Action", row, found), 2);
+  EXPECT_EQ(found, (std::vector<std::string>{"a"}));
+  EXPECT_EQ(splitEventRow("Path=a&Action=b", row, found), 2);
+  EXPECT_EQ(splitEventRow("Path=a&Action=b&Params", row, found), 3);
+}
+
+TEST(EventAnswer, LongestPathWinsAndTheFirstOnATie) {
+  std::vector<VLEventRow> rows = {{"", "star", ""}, {"/a", "first", ""}, {"/a", "second", ""}};
+  EXPECT_EQ(chooseEventRow(rows), 1);
+  EXPECT_EQ(chooseEventRow({{"", "star", ""}}), 0);
+  EXPECT_EQ(chooseEventRow({}), -1);
+}
+
+TEST(EventAnswer, TargetOfTheAction) {
+  EXPECT_EQ(eventTarget("/x/page", "/p"), "/x/page");
+  EXPECT_EQ(eventTarget("/x/*", "/p"), "/x/p");
+  EXPECT_EQ(eventTarget("/x//***", "/p"), "/x//p");
+  EXPECT_EQ(eventTarget("/x**", "/p"), "/x/p");
+  EXPECT_EQ(eventTarget("*", "/p"), "/p");
+}
+
+TEST(EventAnswer, BodyHoldsNoControlByte) {
+  // An escaped zero byte does not cut the decoded parameters.
+  EXPECT_EQ(eventAnswerBody({"/a", "/t", "x%0D%0Ay%00z"}, "/a"), "/t?x%0D%0Ay%00z");
+  EXPECT_EQ(eventAnswerBody({"/a", "/t", "a%3D1%26b=%41"}, "/a"), "/t?a=1&b=A");
+  EXPECT_EQ(eventAnswerBody({"/a", "/t\r\nHost: x*", ""}, "/p\t"), "/t%0D%0AHost: x/p%09?");
+  EXPECT_EQ(escapeControlBytes(std::string("a\x7f\x01\x1f b\x80", 7)), "a%7F%01%1F b\x80");
+  EXPECT_EQ(decodeKeepingZeros("a%00b"), std::string("a\0b", 3));
+}
+
+TEST(SqlLiteral, DoublesEveryQuote) {
+  EXPECT_EQ(sqlLiteral(""), "''");
+  EXPECT_EQ(sqlLiteral("plain"), "'plain'");
+  EXPECT_EQ(sqlLiteral("O'Brien"), "'O''Brien'");
+  EXPECT_EQ(sqlLiteral("x' OR '1'='1"), "'x'' OR ''1''=''1'");
+  EXPECT_EQ(sqlLiteral("''"), "''''''");
+}
+
+}  // namespace
