@@ -265,7 +265,7 @@ int VLClientConnection::pollOnce() {
 
   // As many answers pending as the delivery queue holds: no request is read
   // until it drains (the browser's bytes wait in the socket meanwhile).
-  if (responder_.pendingCount() >= VLResponder::kQueueSize) {
+  if (responder_.queueFull()) {
     if (notificationListener_ != kInvalidSocket) {
       platform::PollEntry wait{notificationListener_, platform::kPollReadable, 0};
       if (platform::pollSockets(&wait, 1, kQueueFullLookMs) > 0) takeNotice();

@@ -128,6 +128,7 @@ void VLResponder::resetQueue() {
   }
   head_ = 0;
   pending_ = 0;
+  pendingSeen_ = 0;
   messages_.clear();
   timedOut_.clear();
   headId_ = 0;
@@ -198,6 +199,7 @@ void VLResponder::enqueueRecord(const VLRequestRecord& record, const std::string
     }
     queue_[slot] = record;
     ++pending_;
+    pendingSeen_ = pending_;
     noteHeadLocked();
     if (message != nullptr) messages_[record.getId()] = *message;
   }
@@ -331,6 +333,7 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
     busy_ = true;
     VLRequestRecord record = head;
     --pending_;
+    pendingSeen_ = pending_;
     ++head_;
     int id = record.getId();
     if (record.getNoResponse()) {

@@ -104,6 +104,10 @@ class VLResponder : public VLObject {
   // Monotonic milliseconds of the last notice read or answer sent.
   std::int64_t lastProgress() const { return lastProgressMs_.load(); }
 
+  // True while as many records are pending as the queue holds; read
+  // without a named mutex.
+  bool queueFull() const { return pendingSeen_.load() >= kQueueSize; }
+
   // For inspection (mutex 2).
   int pendingCount();
   int notifierCount();
@@ -155,6 +159,7 @@ class VLResponder : public VLObject {
   bool busy_ = false;                        // mutex 2
   VLRunClaim run_;                           // mutex 2
   std::atomic<std::int64_t> lastProgressMs_{0};
+  std::atomic<int> pendingSeen_{0};          // pending_, written under mutex 2
   std::atomic<std::int64_t> waitingBytes_{0};
   std::atomic<int> headId_{0};
   std::condition_variable room_;             // hintMutex_
