@@ -6,8 +6,14 @@ bool isWhiteSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// The 6-bit value of an alphabet character, -1 for anything else.
-int sextet(unsigned char c) {
+const unsigned char* skipWhiteSpace(const unsigned char* p) {
+  while (*p != 0 && isWhiteSpace(*p)) ++p;
+  return p;
+}
+
+}  // namespace
+
+int base64Value(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
   if (c >= 'a' && c <= 'z') return c - 'a' + 26;
   if (c >= '0' && c <= '9') return c - '0' + 52;
@@ -15,13 +21,6 @@ int sextet(unsigned char c) {
   if (c == '/') return 63;
   return -1;
 }
-
-const unsigned char* skipWhiteSpace(const unsigned char* p) {
-  while (*p != 0 && isWhiteSpace(*p)) ++p;
-  return p;
-}
-
-}  // namespace
 
 int base64Decode(const char* text, unsigned char* target, int size) {
   if (text == nullptr || target == nullptr) return -1;
@@ -31,7 +30,7 @@ int base64Decode(const char* text, unsigned char* target, int size) {
 
   for (; *p != 0 && *p != '='; ++p) {
     if (isWhiteSpace(*p)) continue;
-    int bits = sextet(*p);
+    int bits = base64Value(*p);
     if (bits < 0) return -1;
     switch (state) {
       case 0:

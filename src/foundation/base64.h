@@ -9,3 +9,6 @@
 // padding, non-zero left-over bits, a text ending inside a group of four, a
 // null text, or bytes plus the zero that do not fit `size`.
 int base64Decode(const char* text, unsigned char* target, int size);
+
+// The 6-bit value of a Base64 alphabet character, -1 for any other byte.
+int base64Value(unsigned char c);

@@ -74,3 +74,21 @@ std::string urlDecode(const std::string& text) {
   urlDecodeInto(text.c_str(), buffer.data(), buffer.size());
   return std::string(buffer.data());
 }
+
+std::string escapeControlBytes(const std::string& text, const char* alsoEscaped) {
+  static const char kHex[] = "0123456789ABCDEF";
+  const std::string extra = alsoEscaped == nullptr ? std::string() : std::string(alsoEscaped);
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || extra.find(c) != std::string::npos) {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}

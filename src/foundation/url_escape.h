@@ -24,3 +24,8 @@ std::size_t urlDecodeInto(const char* text, char* out, std::size_t size);
 std::string urlEncode(const std::string& text);
 // urlDecodeInto into length + 10 bytes, up to the first zero byte.
 std::string urlDecode(const std::string& text);
+
+// `text` with every control byte (0-31 and 127) and every byte of
+// `alsoEscaped` written as "%" + two upper-case hex digits; every other byte
+// unchanged. Keeps answer bodies and header values free of line breaks.
+std::string escapeControlBytes(const std::string& text, const char* alsoEscaped = "");

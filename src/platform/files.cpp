@@ -350,6 +350,41 @@ bool copyFileAtomic(const std::string& from, const std::string& to) {
   return commitTemporary(target, temporary, to);
 }
 
+// ReplacingFile
+
+ReplacingFile::~ReplacingFile() { discard(); }
+
+bool ReplacingFile::open(const std::string& target) {
+  discard();
+  descriptor_ = createTemporaryBeside(target, temporary_);
+  if (descriptor_ < 0) {
+    temporary_.clear();
+    return false;
+  }
+  target_ = target;
+  return true;
+}
+
+bool ReplacingFile::write(const void* data, std::size_t length) {
+  if (descriptor_ < 0) return fail(FileError::Invalid);
+  return writeAllTo(descriptor_, static_cast<const char*>(data), length);
+}
+
+bool ReplacingFile::commit() {
+  if (descriptor_ < 0) return fail(FileError::Invalid);
+  const bool okay = commitTemporary(descriptor_, temporary_, target_);
+  descriptor_ = -1;
+  temporary_.clear();
+  return okay;
+}
+
+void ReplacingFile::discard() {
+  if (descriptor_ < 0) return;
+  discardTemporary(descriptor_, temporary_);
+  descriptor_ = -1;
+  temporary_.clear();
+}
+
 // File
 
 File::~File() { close(); }

@@ -66,6 +66,35 @@ bool writeFileAtomic(const std::string& path, const std::string& contents);
 // Copies a regular file the same way (replace allowed).
 bool copyFileAtomic(const std::string& from, const std::string& to);
 
+// The streamed form of writeFileAtomic: bytes go to a temporary file in the
+// target's own folder (so the rename never crosses file systems), and commit
+// renames it over the target. Until then nobody sees a half-written target;
+// a file never committed is removed by discard or the destructor.
+class ReplacingFile {
+ public:
+  ReplacingFile() = default;
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  // Makes the temporary file beside `target` (whose folder must exist).
+  bool open(const std::string& target);
+  bool isOpen() const { return descriptor_ >= 0; }
+  // True when all bytes were written; a failure keeps lastFileError().
+  bool write(const void* data, std::size_t length);
+  // Flushes, closes and renames over the target; the temporary file is gone
+  // afterwards whatever happened.
+  bool commit();
+  void discard();
+  // The temporary file's system path while open.
+  const std::string& temporaryPath() const { return temporary_; }
+
+ private:
+  int descriptor_ = -1;
+  std::string target_;
+  std::string temporary_;
+};
+
 // An open file; closed by its destructor.
 class File {
  public:

@@ -10,10 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -103,35 +104,58 @@ PeerOwner lookUpPeer(const Endpoint& local, const Endpoint& peer) {
   return owner;
 }
 
-// The loopback connections this process made, most recent last.
-struct OwnConnection {
-  Endpoint local;
-  Endpoint remote;
-};
-
+// The loopback connections this process made: the last kKept of them, in
+// a ring that gives the order and a count per connection for the look-up.
 class OwnConnections {
  public:
+  static constexpr std::size_t kKept = 65536;
+
   void note(const Endpoint& local, const Endpoint& remote) {
+    const Key key = keyOf(local, remote);
     std::lock_guard<std::mutex> lock(mutex_);
-    entries_[next_] = {local, remote};
-    next_ = (next_ + 1) % entries_.size();
+    if (ring_.size() < kKept) {
+      ring_.push_back(key);
+    } else {
+      forget(ring_[next_]);
+      ring_[next_] = key;
+    }
+    next_ = (next_ + 1) % kKept;
+    ++counts_[key];
   }
-  // True (once) when this process connected from `from` to `to`.
+  // True (once per note) when this process connected from `from` to `to`.
   bool take(const Endpoint& from, const Endpoint& to) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (OwnConnection& entry : entries_) {
-      if (entry.local.port != 0 && entry.local == from && entry.remote == to) {
-        entry = OwnConnection();
-        return true;
-      }
-    }
-    return false;
+    return forget(keyOf(from, to));
   }
 
  private:
+  struct Key {
+    std::uint64_t addresses;
+    std::uint32_t ports;
+    bool operator==(const Key& other) const {
+      return addresses == other.addresses && ports == other.ports;
+    }
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const {
+      return std::hash<std::uint64_t>()(key.addresses * 0x9E3779B97F4A7C15ull ^ key.ports);
+    }
+  };
+  static Key keyOf(const Endpoint& local, const Endpoint& remote) {
+    return {(std::uint64_t{local.address} << 32) | remote.address,
+            (static_cast<std::uint32_t>(local.port) << 16) | static_cast<std::uint32_t>(remote.port & 0xFFFF)};
+  }
+  bool forget(const Key& key) {
+    auto found = counts_.find(key);
+    if (found == counts_.end()) return false;
+    if (--found->second == 0) counts_.erase(found);
+    return true;
+  }
+
   std::mutex mutex_;
-  std::array<OwnConnection, 4096> entries_{};
+  std::vector<Key> ring_;
   std::size_t next_ = 0;
+  std::unordered_map<Key, int, KeyHash> counts_;
 };
 
 OwnConnections& ownConnections() {

@@ -17,7 +17,7 @@ bool peerIsSameUser(Socket socket);
 // Notes a loopback connection this process made, from `local` to
 // `remote` (connectSocket calls it). A peer check that finds the
 // connecting socket already closed accepts a noted connection once. The
-// last 4,096 connections are kept.
+// last 65,536 connections are kept.
 void noteOwnConnection(const Endpoint& local, const Endpoint& remote);
 
 }  // namespace platform

@@ -3,7 +3,7 @@
 #include "foundation/privileged_host.h"
 #include "foundation/query_string.h"
 #include "foundation/strings.h"
-#include "serviceframework/folder_names.h"
+#include "foundation/folder_names.h"
 #include "serviceframework/generic_handler.h"
 #include "serviceframework/service_settings.h"
 

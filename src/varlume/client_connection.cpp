@@ -370,15 +370,10 @@ int VLClientConnection::handleRequest() {
         if (received <= 0) return received;
         const VLRequestHead::Status status = head.addByte(byte);
         if (status == VLRequestHead::kComplete) break;
-        // A head beyond the limits cannot be read on: end the connection.
-        // A malformed one is refused in its place first: where it ends,
-        // and so where the next request would begin, is not known.
+        // A head beyond the limits or malformed cannot be read on: where
+        // it ends, and so where the next request would begin, is not known.
         if (status == VLRequestHead::kRefused || status == VLRequestHead::kMalformed) {
-          if (status == VLRequestHead::kMalformed) {
-            answerWithMessage(std::string(), std::string(), kRefusedMessage);
-          }
-          browserDone_ = true;  // nothing more is read; earlier answers still go out
-          return 0;
+          return refuseAndStopReading();
         }
       }
     }
@@ -398,6 +393,12 @@ void VLClientConnection::answerWithMessage(const std::string& host, const std::s
   responder_.startUnlessRunning();
 }
 
+int VLClientConnection::refuseAndStopReading() {
+  answerWithMessage(std::string(), std::string(), kRefusedMessage);
+  browserDone_ = true;  // nothing more is read; the answers due still go out
+  return 0;
+}
+
 int VLClientConnection::routeRequest(VLRequestHead& head) {
   // The proxy's own event query never gets an answer of its own; a
   // follow-up that cannot be served gets the fallback answer, never a query.
@@ -411,10 +412,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   const VLRequestTarget& target = analysis.target;
   const VLForwardTexts texts = rewriteHeaders(head, analysis.service, pageHost, target.port);
   // A body whose end cannot be known would be read as further requests.
-  if (!texts.bodyFramingOk) {
-    browserDone_ = true;  // nothing more is read; earlier answers still go out
-    return 0;
-  }
+  if (!texts.bodyFramingOk) return refuseAndStopReading();
   const bool getOrHead = beginsWith(upperLine, "HEAD") || beginsWith(upperLine, "GET");
   const bool withBody = beginsWith(upperLine, "POST") || beginsWith(upperLine, "PROPFIND");
   // Whatever becomes of a request, its body is read before its answer, so
@@ -428,6 +426,11 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
   const std::string host = hostValue(head.lines[head.hostIndex]);
   const std::string path = requestPath(line, upperLine);
+  // A HEAD has no body to save: it never replaces a mirror file with an
+  // empty one. A mirror record keeps the query, where MIRRORAS= may name
+  // the file.
+  const bool mirror = target.mirror && !beginsWith(upperLine, "HEAD");
+  const std::string recordUrl = mirror ? requestUrl(line) : path;
   if (!withBody && texts.contentLength > 0) {
     const int discarded = discardBody(texts.contentLength);
     if (discarded <= 0) return discarded;
@@ -443,7 +446,8 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   // Web requests: a fresh cached copy answers a GET at once.
   VLCacheDecision cache;
   if (!analysis.service) {
-    cache = checkCache(*this, line, host, pageHost, target.mirror);
+    cache = checkCache(*this, line, host, pageHost, target.port, mirror,
+                       texts.contentLength > 0);
     if (cache.answered) {
       ++answersQueued_;
       return 1;
@@ -501,7 +505,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     const int id = owner_->nextSequence();
     client->queueRequest(id, method);
     if (eventQuery.empty()) {
-      responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+      responder_.enqueue(id, mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
       ++answersQueued_;
       pendingEventId = -1;
       responder_.startUnlessRunning();
@@ -515,7 +519,8 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
 
   // A request to a service names the page host in its Host line.
-  renewPostMarker(line, analysis.service ? trim(pageHost, true) : host);
+  renewPostMarker(line, analysis.service ? trim(pageHost, true) : host,
+                  analysis.service ? 80 : target.port);
   if (client->sendRequest(text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
     return 0;
   }
@@ -534,7 +539,7 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
   }
   const int id = owner_->nextSequence();
   client->queueRequest(id, method);
-  responder_.enqueue(id, target.mirror, pageHost, path, cache.cachePath, false, cache.toCache);
+  responder_.enqueue(id, mirror, pageHost, recordUrl, cache.cachePath, false, cache.toCache);
   ++answersQueued_;
   responder_.startUnlessRunning();
   startRelay(*client);

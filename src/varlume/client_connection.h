@@ -43,8 +43,9 @@ class VLClientConnection : public VLObject {
   int receiveFromBrowser(platform::Socket socket, int seconds, char* buffer, int size);
   // Reads one request and routes it: 1 read (whatever became of it), 0 the
   // browser closed or a receive failed, -1 no byte within 10 seconds. A head
-  // beyond its limits (see VLRequestHead), a body whose length cannot be
-  // known or an upload the server cut off also give 0: the connection ends.
+  // beyond its limits or malformed (see VLRequestHead), a body whose length
+  // cannot be known or an upload the server cut off also give 0: the
+  // connection ends (the first three are answered with the refusal first).
   // A request that cannot be forwarded safely, or whose target cannot be
   // reached, is answered with the proxy's own 500 page in its place.
   int handleRequest();
@@ -110,6 +111,9 @@ class VLClientConnection : public VLObject {
   void deliverWhatIsDue();
   // The end-of-connection steps; frees the entry.
   void endConnection();
+  // Answers a request that cannot be read on with the refusal in its place
+  // and reads no more requests; returns 0.
+  int refuseAndStopReading();
   // Monotonic milliseconds of the last progress of the answers due: a
   // notice read, an answer sent, bytes from a server.
   std::int64_t lastProgress() const;

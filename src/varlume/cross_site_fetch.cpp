@@ -19,6 +19,8 @@ namespace {
 
 constexpr std::int64_t kRecordSeconds = 86400;
 constexpr int kMaxSiteName = 255;
+// How often a fetch looks at its answer.
+constexpr int kFetchStepMs = 2;
 
 bool isHostByte(char byte) {
   return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
@@ -106,7 +108,6 @@ void VLClientConnection::fetchDeclaration(const std::string& site, const std::st
   // Wait for the whole answer, within the time and size bounds.
   bool complete = false;
   while (platform::monotonicMilliseconds() < deadline) {
-    waitTakingNotices(50);
     if (!client->relayRunning() || !holdsRecord(*client, id)) {
       complete = true;
       break;
@@ -115,6 +116,7 @@ void VLClientConnection::fetchDeclaration(const std::string& site, const std::st
     platform::FileStatus status;
     for (int k = 0; platform::statPath(partFilePath(tempPath, id, k), status); ++k) bytes += status.size;
     if (bytes > kCrossSiteMaxBody + VLClient::kSocketBufferBytes) break;
+    waitTakingNotices(kFetchStepMs);
   }
   if (!complete) {
     client->closeSockets();

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "foundation/privileged_host.h"
+#include "platform/clock.h"
 #include "foundation/strings.h"
 #include "foundation/url_escape.h"
 #include "varlume/client_connection.h"
@@ -11,21 +12,6 @@
 namespace {
 
 constexpr const char* kNoResponseMessage = "No response from server.";
-
-std::string escapedControls(const std::string& text) {
-  std::string out;
-  for (const char byte : text) {
-    const unsigned char value = static_cast<unsigned char>(byte);
-    if (value < 32 || value == 127) {
-      char escape[4];
-      std::snprintf(escape, sizeof escape, "%%%02X", value);
-      out += escape;
-    } else {
-      out += byte;
-    }
-  }
-  return out;
-}
 
 bool isSafeTarget(const std::string& target) {
   if (target.empty() || target[0] != '/') return false;
@@ -46,7 +32,7 @@ std::string hostLineValue(const std::string& pageHost) {
 
 std::string eventQueryText(const std::string& requestLine, const std::string& pageHost,
                            const char* event) {
-  return "GET /varlume/event/getEvent?Path=" + escapedControls(requestUrl(requestLine)) +
+  return "GET /varlume/event/getEvent?Path=" + escapeControlBytes(requestUrl(requestLine)) +
          "&Event=" + event + " HTTP/1.1\r\nHost: " + hostLineValue(pageHost) + "\r\n\r\n";
 }
 
@@ -80,14 +66,17 @@ void answerUnserved(VLClientConnection& connection, const std::string& pageHost,
 bool VLClientConnection::awaitEventReply(int id, int slot, std::string& reply) {
   if (slot < 0 || slot >= kClientCount) return false;
   VLClient& queryClient = client(slot);
-  for (int round = 0; round < kEventRounds; ++round) {
+  // Looked at in short steps, within the bound of all the rounds.
+  const std::int64_t deadline = platform::monotonicMilliseconds() + kEventRounds * kEventRoundMs;
+  for (;;) {
     // The relay clears the record once the reply is complete (or given
     // up); only then is part 0 whole.
     if (!holdsRecord(queryClient, id)) {
       reply = takeParts(id, kEventReplyBytes, nullptr);
       return true;
     }
-    waitTakingNotices(kEventRoundMs);
+    if (platform::monotonicMilliseconds() >= deadline) break;
+    waitTakingNotices(kEventStepMs);
   }
   queryClient.closeSockets();
   for (int i = 0; i < 100 && queryClient.relayRunning(); ++i) waitTakingNotices(10);

@@ -5,6 +5,7 @@
 // redirect of the file service. The request gets exactly one answer in its
 // place: the follow-up's, or else "No response from server.".
 #pragma once
+#include <cstddef>
 #include <string>
 
 class VLClientConnection;
@@ -16,6 +17,8 @@ inline constexpr std::size_t kEventReplyBytes = 65536;
 // The reply is awaited this many rounds of kEventRoundMs.
 inline constexpr int kEventRounds = 400;
 inline constexpr int kEventRoundMs = 50;
+// The reply is looked for this often within that bound.
+inline constexpr int kEventStepMs = 2;
 
 // The page host as a Host line carries it: the proxy reads "%XX" in a Host
 // value as an escape, so "%" goes as "%25".

@@ -1,8 +1,10 @@
 // What happens to a complete response at delivery time besides being sent:
-// copying it into its cache file, or saving it as a mirror file. Neither is
-// built yet: no response is stored and no mirror file is written; a mirror
-// request is answered with the proxy's 500 page "Requested mirror file not
-// available from host. File not mirrored.".
+// copying it into its cache file, or saving its body as a mirror file. Both
+// run on the responder's thread outside the process-wide mutexes, stream
+// the part files through a 64 KiB buffer, and write a temporary file beside
+// the target that is renamed over it only when whole, so nobody ever sees a
+// half-written copy and a failure leaves the old file (or, for the cache,
+// no stale copy) behind.
 #pragma once
 #include <string>
 
@@ -10,9 +12,14 @@
 
 class VLResponder;
 
-// Called before the record's remaining part files are sent: deletes the
+// Called before the record's remaining part files are sent. Keeps a whole
+// 200 response (from its final head on) in the record's cachePath, unless
+// the server forbids it (Cache-Control: no-store, Set-Cookie) or its end
+// is the server's close; otherwise removes the stale copy. Deletes the
 // parts already streamed to the browser (0 to partsSent - 1).
 void storeInCache(const VLRequestRecord& record);
-// Writes the path of the file the browser is to receive into `out` and
-// deletes the record's part files; true when the mirror file was written.
+// Saves the body of a 200 response as the record's mirror file. Writes the
+// path of the page the browser is to receive into `out` (200 "Success" or
+// the 500 page with the reason) and deletes the record's part files; true
+// when the mirror file was written.
 bool mirrorResponse(VLResponder& responder, const VLRequestRecord& record, std::string& out);

@@ -6,13 +6,8 @@
 
 namespace {
 
-// The line without its line end ("\r\n", "\n" or a lone "\r").
-std::string withoutLineEnd(const std::string& line) {
-  std::size_t end = line.size();
-  if (end > 0 && line[end - 1] == '\n') --end;
-  if (end > 0 && line[end - 1] == '\r') --end;
-  return line.substr(0, end);
-}
+// The line without its line end.
+std::string withoutLineEnd(const std::string& line) { return line.substr(0, lineTextEnd(line)); }
 
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
@@ -73,6 +68,10 @@ VLForwardTexts rewriteHeaders(const VLRequestHead& head, bool service, const std
       if (!readLength(line.substr(15), texts.contentLength)) texts.bodyFramingOk = false;
       if (i != lengthIndex) continue;
     } else if (startsWith(upper, "PROXY-CONNECTION:")) {
+      continue;
+    } else if (startsWith(upper, "UPGRADE:")) {
+      // No tunnel is built: a server that switched protocols would have
+      // its later bytes read as the answers to other requests.
       continue;
     } else if (service && upper.find("CONTENT-LENGTH:") != std::string::npos) {
       continue;  // a look-alike of the length line would mislead a service's reading

@@ -3,7 +3,8 @@
 // text (request line in absolute form, for the upstream proxy) from the
 // stored head lines, and reads the body length. Every line leaves with CR LF;
 // one Host line and one Content-Length line (the last) leave, so the server
-// behind the proxy reads the same target and the same body length.
+// behind the proxy reads the same target and the same body length, and no
+// Upgrade line leaves, so it never switches protocols.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -12,14 +12,12 @@ bool isNameByte(char c) {
 }
 
 // A line that a server behind the proxy could split or join differently
-// from the proxy: a zero byte, a CR anywhere but right before the final LF,
-// or (for a header line) anything but a name directly followed by ":".
+// from the proxy: a control byte other than tab (a zero byte, a CR anywhere
+// but right before the final LF, a vertical tab...), or (for a header
+// line) anything but a name directly followed by ":".
 bool isMalformed(const std::string& line, bool headerLine) {
-  const std::size_t end = line.size() - 1;  // the LF
-  const std::size_t textEnd = end > 0 && line[end - 1] == '\r' ? end - 1 : end;
-  for (std::size_t i = 0; i < textEnd; ++i) {
-    if (line[i] == '\0' || line[i] == '\r') return true;
-  }
+  const std::size_t textEnd = lineTextEnd(line);
+  if (holdsControlByte(line, textEnd)) return true;
   if (!headerLine || textEnd == 0) return false;
   std::size_t i = 0;
   while (i < textEnd && isNameByte(line[i])) ++i;
@@ -90,7 +88,10 @@ VLRequestAnalysis analyseRequest(VLRequestHead& head, std::string& browserUrl) {
   head.setLine(0, requestLine);
   analysis.service = isServiceHost(requestLine, head.upperLines[0], head.upperLines[h]);
   head.setLine(0, requestLine);
+  // The Host line as it will leave: a decoded %0D or %0A in it is refused
+  // wherever it stands, its ends included.
   analysis.accepted = isSafeHostText(analysis.target.pageHost, !analysis.service) &&
-                      isSafeHostText(hostValue(hostLine), false);
+                      isSafeHostText(hostValue(hostLine), false) &&
+                      !holdsControlByte(hostLine, lineTextEnd(hostLine));
   return analysis;
 }

@@ -20,9 +20,10 @@ class VLRequestHead {
   enum Status { kNeedMore, kComplete, kRefused, kMalformed };
 
   // Adds one byte; kComplete once the empty line that ends the head is
-  // stored. kMalformed for a line that holds a zero byte or a CR that does
-  // not end the line, or a header line that is not a name (letters, digits
-  // and !#$%&'*+-.^_`|~) directly followed by ":".
+  // stored. kMalformed for a line that holds a control byte other than tab
+  // (a zero byte, a CR that does not end the line), or a header line that
+  // is not a name (letters, digits and !#$%&'*+-.^_`|~) directly followed
+  // by ":".
   Status addByte(char byte);
   void clear();
   // Sets line i and its upper-cased copy.

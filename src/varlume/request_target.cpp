@@ -13,13 +13,6 @@ bool startsWith(const std::string& text, std::size_t at, const char* prefix) {
   return text.compare(at, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
-// The text before the line end ("\r\n" or "\n") of a line.
-std::size_t lineEnd(const std::string& line) {
-  std::size_t end = line.size();
-  if (end > 0 && line[end - 1] == '\n') --end;
-  if (end > 0 && line[end - 1] == '\r') --end;
-  return end;
-}
 
 // Where the URL of a request line lies: [start, end) of the line, and the
 // position of the blank before the version (npos when the line has none).
@@ -39,7 +32,7 @@ UrlBounds urlBounds(const std::string& line, const std::string& upper) {
   if (end != npos && end >= methodEnd) {
     bounds.versionBlank = end;
   } else {
-    end = lineEnd(line);
+    end = lineTextEnd(line);
   }
   if (tokenStart >= end) return bounds;
   bounds.end = end;
@@ -79,6 +72,23 @@ std::string decodeHost(const std::string& text) {
 }
 
 }  // namespace
+
+std::size_t lineTextEnd(const std::string& line) {
+  std::size_t end = line.size();
+  if (end > 0 && line[end - 1] == '\n') {
+    --end;
+    if (end > 0 && line[end - 1] == '\r') --end;
+  }
+  return end;
+}
+
+bool holdsControlByte(const std::string& text, std::size_t end) {
+  for (std::size_t i = 0; i < end && i < text.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    if ((byte < 32 && byte != '\t') || byte == 127) return true;
+  }
+  return false;
+}
 
 std::string absoluteUrlHost(const std::string& url) {
   if (url.size() <= 7 || !startsWith(toUpper(url), 0, "HTTP://")) return std::string();
@@ -222,7 +232,7 @@ bool isServiceHost(std::string& requestLine, const std::string& upperRequestLine
   const UrlBounds bounds = urlBounds(requestLine, upperRequestLine);
   if (bounds.start != npos && startsWith(upperRequestLine, bounds.start, "HTTP://")) {
     const std::size_t c = bounds.start;
-    const std::size_t v = bounds.versionBlank == npos ? lineEnd(requestLine) : bounds.versionBlank + 1;
+    const std::size_t v = bounds.versionBlank == npos ? lineTextEnd(requestLine) : bounds.versionBlank + 1;
     const std::size_t e = requestLine.find_first_of("/?", c + 7);
     const std::string kept = requestLine.substr(0, c);
     if (e == npos || e >= bounds.end) {

@@ -44,6 +44,13 @@ VLRequestTarget parseRequestTarget(std::string& requestLine, const std::string& 
 bool isServiceHost(std::string& requestLine, const std::string& upperRequestLine,
                    const std::string& upperHostLine);
 
+// Where the text of a line ends: before its "\r\n" or "\n"; a lone CR is
+// no line end.
+std::size_t lineTextEnd(const std::string& line);
+
+// True when the text holds a byte below 32 other than tab, or 127.
+bool holdsControlByte(const std::string& text, std::size_t end);
+
 // The host part of an absolute URL ("http://" up to "/" or "?"); empty for
 // any other URL.
 std::string absoluteUrlHost(const std::string& url);

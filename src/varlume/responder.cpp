@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 #include "foundation/app.h"
 #include "foundation/strings.h"
@@ -18,6 +19,7 @@ namespace {
 constexpr int kEnqueueMutex = 1;
 constexpr int kQueueMutex = 2;
 constexpr int kNoticeWaitMs = 10000;
+constexpr std::size_t kFilePiece = 65536;
 constexpr std::size_t kNoticeReadBytes = 1200;
 constexpr char kNoResponse[] = "No response from server.";
 constexpr std::size_t kMaxAbandoned = 1000;
@@ -172,8 +174,9 @@ void VLResponder::removeUndelivered() {
   VLAppLock lock(kQueueMutex);
   for (int i = 0; i < pending_; ++i) {
     const VLRequestRecord& record = queue_[head_ + i];
-    if (record.isFree() || record.getMirror() || record.getFromCache()) continue;
-    releaseBytes(removePartsFrom(record.getId(), record.getPartsSent()));
+    if (record.isFree() || record.getFromCache()) continue;
+    // Streamed parts of a copy for the cache were kept for the store.
+    releaseBytes(removePartsFrom(record.getId(), record.getToCache() ? 0 : record.getPartsSent()));
     platform::removeFile(messageFilePath(tempPath, record.getId()));
   }
   for (const auto& [id, announced] : abandoned_) releaseBytes(removePartsFrom(id, announced));
@@ -290,7 +293,8 @@ void VLResponder::streamHead(std::vector<Delivery>& out) {
   VLRequestRecord& head = queue_[head_];
   if (head.isFree() || head.getMirror() || head.getFromCache() || head.getNoResponse()) return;
   for (int k = head.getPartsSent(); k < head.getPartsWritten(); ++k) {
-    out.push_back({partFilePath(tempPath, head.getId(), k), !head.getToCache(), false, false, true});
+    out.push_back({partFilePath(tempPath, head.getId(), k), !head.getToCache(), false, false,
+                   Delivery::kSendFile, nullptr, true});
   }
   head.setPartsSent(head.getPartsWritten());
 }
@@ -343,7 +347,7 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
         message = own->second;
         messages_.erase(own);
       }
-      releaseBytes(removePartFiles(id, record.getPartsSent(), record.getPartsWritten()));
+      releaseBytes(removePartFiles(id, record.getToCache() ? 0 : record.getPartsSent(), record.getPartsWritten()));
       if (timedOut_.erase(id) > 0 && abandoned_.size() < kMaxAbandoned) {
         // Its relay may still be writing (it had no "1" yet): whatever it
         // announces later is deleted then.
@@ -357,17 +361,19 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
         out.push_back({writeMessageResponse(record, message), true, false});
       }
     } else if (record.getMirror()) {
-      std::string path;
-      mirrorResponse(*this, record, path);
-      out.push_back({path, true, false});
+      out.push_back({std::string(), true, false, false, Delivery::kMirror,
+                     std::make_shared<const VLRequestRecord>(record)});
     } else if (record.getFromCache()) {
       std::string path = record.getCachePath();
       replaceAll("/", "\\", path);
-      out.push_back({path, false, false});
+      out.push_back({path, false, false, false, Delivery::kCachedCopy, nullptr});
     } else {
-      if (record.getToCache()) storeInCache(record);
+      if (record.getToCache()) {
+        out.push_back({std::string(), false, false, false, Delivery::kStore,
+                       std::make_shared<const VLRequestRecord>(record)});
+      }
       for (int k = record.getPartsSent(); k < record.getPartsWritten(); ++k) {
-        out.push_back({partFilePath(tempPath, id, k), true, false, false, true});
+        out.push_back({partFilePath(tempPath, id, k), true, false, false, Delivery::kSendFile, nullptr, true});
       }
       // Its end was the server's close: only a close can end it for the
       // browser too, so nothing may follow it on this connection.
@@ -389,15 +395,37 @@ void VLResponder::send(const std::vector<Delivery>& items) {
       }
       continue;
     }
+    std::string path = item.path;
+    if (item.work == Delivery::kStore) {
+      storeInCache(*item.record);
+      continue;
+    }
+    if (item.work == Delivery::kMirror) mirrorResponse(*this, *item.record, path);
+    if (item.work == Delivery::kCachedCopy) {
+      sendCachedCopy(path);
+      continue;
+    }
     std::uint64_t size = 0;
-    if (!sendFile(item.path, &size) && item.part && size == 0) {
+    if (!sendFile(path, &size) && item.part && size == 0) {
       // Not sent: its size still leaves the count when it is deleted.
       platform::FileStatus status;
-      if (platform::statPath(item.path, status)) size = status.size;
+      if (platform::statPath(path, status)) size = status.size;
     }
-    if (item.remove) platform::removeFile(item.path);
+    if (item.remove) platform::removeFile(path);
     if (item.part) releaseBytes(static_cast<std::int64_t>(size));
   }
+}
+
+void VLResponder::sendCachedCopy(const std::string& path) {
+  platform::File file;
+  if (!file.open(path, platform::File::Read)) {
+    const std::string page = responseHeader(500, kNoResponse, "text/html") + "\r\n";
+    sendAll(page.data(), page.size());
+    return;
+  }
+  if (sendOpenFile(file)) return;
+  platform::Socket s = browserSocket_.exchange(platform::kInvalidSocket);
+  if (s != platform::kInvalidSocket) platform::shutdownSocket(s, platform::ShutdownHow::Both);
 }
 
 void VLResponder::run() {
@@ -572,6 +600,20 @@ bool VLResponder::sendFile(const std::string& path, std::uint64_t* size) {
   const int sent = platform::sendFileContents(s, path, kBrowserSendMs, size);
   if (sent < 0) browserSocket_.compare_exchange_strong(s, platform::kInvalidSocket);
   return sent > 0;
+}
+
+bool VLResponder::sendOpenFile(platform::File& file) {
+  // A small file needs no 64 KiB buffer, nor its zero-filling.
+  const std::int64_t size = file.size();
+  const std::size_t length =
+      size >= 0 && size < static_cast<std::int64_t>(kFilePiece) ? static_cast<std::size_t>(size) + 1 : kFilePiece;
+  std::unique_ptr<char[]> piece(new char[length]);
+  for (;;) {
+    long got = file.read(piece.get(), length);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!sendAll(piece.get(), static_cast<std::size_t>(got))) return false;
+  }
 }
 
 std::string VLResponder::responseHeader(int code, const std::string& reason,

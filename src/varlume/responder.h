@@ -12,12 +12,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "foundation/object.h"
+#include "platform/files.h"
 #include "platform/sockets.h"
 #include "varlume/request_record.h"
 #include "varlume/run_claim.h"
@@ -91,6 +93,8 @@ class VLResponder : public VLObject {
   // Sends a file whole, straight from the file cache; false when it could
   // not be read or sent whole. `size` (when given) gets the file's size.
   bool sendFile(const std::string& path, std::uint64_t* size = nullptr);
+  // A file opened already, in pieces of at most 65,536 bytes.
+  bool sendOpenFile(platform::File& file);
 
   // The head of the proxy's own pages, ending with "Content-Length: 0"
   // (they have no body) but without the empty line.
@@ -119,10 +123,14 @@ class VLResponder : public VLObject {
     bool keyed = false;   // the key arrived
   };
   struct Delivery {
+    // Work done by send, outside the mutexes, in its place in the order.
+    enum Work { kSendFile, kStore, kMirror, kCachedCopy };
     std::string path;
     bool remove = false;
     bool closeAfter = false;   // shut the browser connection after this item
     bool finishAfter = false;  // end the stream to the browser after this item
+    Work work = kSendFile;
+    std::shared_ptr<const VLRequestRecord> record = nullptr;  // kStore and kMirror
     bool part = false;         // a part file: counts against the limit
   };
 
@@ -143,6 +151,10 @@ class VLResponder : public VLObject {
   void noteHeadLocked() { headId_ = pending_ > 0 ? queue_[head_].getId() : 0; }
   void enqueueRecord(const VLRequestRecord& record, const std::string* message);
   void send(const std::vector<Delivery>& items);
+  // A cache hit: a file that cannot be opened gets the 500 page "No response
+  // from server." in its place; one cut after bytes went out closes the
+  // browser connection.
+  void sendCachedCopy(const std::string& path);
 
   std::atomic<platform::Socket> browserSocket_{platform::kInvalidSocket};
   std::vector<Notifier> notifiers_;          // mutex 2 (added under 1 and 2)

@@ -6,10 +6,13 @@
 #pragma once
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/sockets.h"
+#include "varlume/cache_rules.h"
 #include "varlume/cross_site_table.h"
 
 class VLClientConnection;
@@ -57,6 +60,21 @@ class VLServer {
   platform::Socket listenSocket() const { return listenSocket_; }
   int listenPort() const { return listenPort_; }
   int mutexIndex() const { return mutexIndex_; }
+
+  // The cache rules (server_cache_rules.cpp), loaded at start-up before
+  // serve and read-only afterwards. Each load is false when the file
+  // cannot be read, and then changes nothing.
+  bool loadCacheTypes(const std::string& path);
+  bool loadCacheDomains(const std::string& path);
+  // Seconds a response may be kept: -1 with no age limit, 0 not at all.
+  // url is in origin form with its query; key receives the cache key.
+  int cacheLifetime(const std::string& pageHost, const std::string& url, std::string& key) const;
+  // `extension` upper-case, without the dot.
+  bool isCacheForeverType(const std::string& extension) const;
+
+  // Extension -> forever flag, from "CacheTypes.txt".
+  std::map<std::string, bool> cacheTypes;
+  VLCacheRules cacheRules;
 
  private:
   platform::Socket listenSocket_ = platform::kInvalidSocket;

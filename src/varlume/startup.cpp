@@ -45,12 +45,24 @@ void logStartupComplete() {
   closeStartupLog();
 }
 
+// The user's copy of each rule file, else the all-users copy; neither
+// leaves the built-in policy. Nothing is logged.
+void loadCacheRules(VLServer& server, const VLStartupFolders& folders) {
+  if (!server.loadCacheTypes(folders.userFolder + "CacheTypes.txt")) {
+    server.loadCacheTypes(folders.allUsersFolder + "CacheTypes.txt");
+  }
+  if (!server.loadCacheDomains(folders.userFolder + "CacheDomains.txt")) {
+    server.loadCacheDomains(folders.allUsersFolder + "CacheDomains.txt");
+  }
+}
+
 // The listener: create it, load the cache rules (the user folder's copy
 // first, else the all-users copy), log the completed start-up and serve on
 // this thread; the orderly end follows if serving ever returns. A listener
 // that cannot be opened adds one line to the log and ends the process (1).
-int serveBrowsers([[maybe_unused]] const VLStartupFolders& folders, bool ownsUserFolder) {
+int serveBrowsers(const VLStartupFolders& folders, bool ownsUserFolder) {
   VLServer* server = new VLServer(0);
+  loadCacheRules(*server, folders);
   logStartupComplete();
   server->serve(listeningPort, internalPort);
   delete server;

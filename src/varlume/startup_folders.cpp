@@ -1,5 +1,6 @@
 #include "varlume/startup_folders.h"
 
+#include "foundation/directory_texts.h"
 #include "foundation/privileged_host.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -25,19 +26,28 @@ VLStartupFolders workOutFolders() {
 }
 
 bool makeFolderPath(const std::string& path) {
+  std::string ignored;
+  return makeFolderPath(path, ignored);
+}
+
+bool makeFolderPath(const std::string& path, std::string& message) {
   if (path.empty()) return false;
   if (platform::isDirectory(path)) return true;
+  // Another process may make the same folder at the same moment.
+  auto make = [&](const std::string& folder) {
+    if (platform::makeDirectory(folder)) return true;
+    const platform::FileError error = platform::lastFileError();
+    if (platform::isDirectory(folder)) return true;
+    message += folderCreationText(error, folder);
+    return false;
+  };
   // Every prefix that ends before a "\" is a parent, from the top down; a
   // leading "\" is the root, which exists.
   for (std::size_t end = path.find('\\', 1); end != std::string::npos;
        end = path.find('\\', end + 1)) {
     std::string parent = path.substr(0, end);
     if (parent.empty() || parent.back() == '\\' || platform::isDirectory(parent)) continue;
-    // Another process may make the same folder at the same moment.
-    if (!platform::makeDirectory(parent) && !platform::isDirectory(parent)) return false;
+    if (!make(parent)) return false;
   }
-  if (!platform::isDirectory(path) && !platform::makeDirectory(path)) {
-    return platform::isDirectory(path);
-  }
-  return true;
+  return make(path);
 }

@@ -20,3 +20,6 @@ VLStartupFolders workOutFolders();
 // Creates `path` and its missing parents. The path is taken as built, never
 // %XX-decoded. True when the folder exists afterwards.
 bool makeFolderPath(const std::string& path);
+// The same; a folder that cannot be made appends the directory helper's
+// text for that step to `message`.
+bool makeFolderPath(const std::string& path, std::string& message);

@@ -50,23 +50,6 @@ std::string decodeKeepingZeros(const std::string& text) {
   return std::string(buffer.data(), length);
 }
 
-std::string escapeControlBytes(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string eventAnswerBody(const VLEventRow& row, const std::string& requestedPath) {
   return escapeControlBytes(eventTarget(row.action, requestedPath) + "?" + decodeKeepingZeros(row.params));
 }

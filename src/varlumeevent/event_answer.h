@@ -27,8 +27,5 @@ std::string eventTarget(const std::string& action, const std::string& requestedP
 // %XX-decoding that keeps an escaped zero byte and what follows it.
 std::string decodeKeepingZeros(const std::string& text);
 
-// Every byte 0x00-0x1F and 0x7F written as "%" and two upper-case hex digits.
-std::string escapeControlBytes(const std::string& text);
-
 // target "?" params (decoded), with no control byte.
 std::string eventAnswerBody(const VLEventRow& row, const std::string& requestedPath);

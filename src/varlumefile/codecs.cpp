@@ -4,6 +4,7 @@
 // A write that fails removes the output and gives an empty path.
 #include <string>
 
+#include "foundation/base64.h"
 #include "foundation/strings.h"
 #include "platform/files.h"
 #include "varlumefile/file_server.h"
@@ -49,15 +50,6 @@ bool readPieces(platform::File& file, Each each) {
     if (got == 0) return true;
     if (!each(piece.data(), static_cast<std::size_t>(got))) return true;
   }
-}
-
-int base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
 }
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -130,7 +122,7 @@ std::string VLFileHandler::decodeBase64File(const std::string& path, std::string
     for (std::size_t i = 0; i < length; ++i) {
       ++position;
       const char c = data[i];
-      if (c != '=' && base64Value(c) < 0) continue;
+      if (c != '=' && base64Value(static_cast<unsigned char>(c)) < 0) continue;
       ++characters;
       group[inGroup++] = c;
       if (inGroup < 4) continue;
@@ -150,7 +142,7 @@ std::string VLFileHandler::decodeBase64File(const std::string& path, std::string
             code = kBase64Padding;
           }
         } else {
-          value = base64Value(group[at]);
+          value = base64Value(static_cast<unsigned char>(group[at]));
         }
         bits = (bits << 6) | static_cast<std::uint32_t>(value);
       }

@@ -1,7 +1,6 @@
 // The command table: the path upper-cased, the method compared exactly, the
 // privileged gate; anything else with GET, POST or HEAD serves a file.
 #include <functional>
-#include <initializer_list>
 #include <string>
 
 #include "foundation/privileged_host.h"

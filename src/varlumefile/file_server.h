@@ -110,12 +110,15 @@ class VLFileHandler : public VLGenericHandler {
  private:
   void scanUnder(const std::string& root, const std::string& name, const std::string& filter);
   void removeUnder(const std::string& root, const std::string& name, bool folder);
-  // Stores `source` under `target` by `encoding`; false when it was not stored.
+  // What a save command met: files not saved, whether anything failed or a
+  // decoder warned, and the texts the operations appended.
   struct SaveState {
     int count = 0;
     bool failed = false;
     std::string message;
   };
+  // Stores `source` under `target` as sent or decoded by `encoding`; a file
+  // not stored is counted in `state`.
   void storeUpload(const std::string& source, const std::string& target, const std::string& encoding,
                    SaveState& state);
   void sendErrorPage();

@@ -2,7 +2,7 @@
 // folder, and every client-supplied name turned into a path under its root.
 #include "foundation/strings.h"
 #include "foundation/url_escape.h"
-#include "serviceframework/folder_names.h"
+#include "foundation/folder_names.h"
 #include "serviceframework/service_settings.h"
 #include "varlumefile/file_server.h"
 

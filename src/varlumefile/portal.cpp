@@ -15,27 +15,10 @@ namespace {
 
 constexpr std::int64_t kSecondsPerWeek = 604800;
 
-std::string percentEncoded(const std::string& text, const char* alsoEncoded) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    const bool control = byte < 32 || byte == 127;
-    if (control || (c != '\0' && std::string(alsoEncoded).find(c) != std::string::npos)) {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string redirectBody(const std::string& location) {
   return "<HTML><HEAD><TITLE>Varlume Portal - Object moved</TITLE></HEAD><BODY><P>The object you "
          "requested was not found. Click <a href='" +
-         percentEncoded(location, "'\"<>") + "'> here.</a></P></BODY></HTML>";
+         escapeControlBytes(location, "'\"<>") + "'> here.</a></P></BODY></HTML>";
 }
 
 }  // namespace
@@ -43,7 +26,7 @@ std::string redirectBody(const std::string& location) {
 void VLFileHandler::writeRedirectHeader(int code, const std::string& reason, const std::string& location) {
   responseHead = "HTTP/1.1 " + intToString(code) + " " + reason + "\r\n";
   responseHead += httpDateLine(platform::unixTime());
-  responseHead += "Location: " + percentEncoded(location, "") + "\r\n";
+  responseHead += "Location: " + escapeControlBytes(location) + "\r\n";
   responseHead += "Server: Varlume Release 1.00.00 Linux.\r\n";
   responseHead += "Content-Type: text/html\r\n";
   responseHead += "Cache-control: private\r\n";

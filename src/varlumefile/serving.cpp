@@ -18,9 +18,9 @@ constexpr char kErrorPage[] =
 constexpr std::size_t kPieceBytes = 65536;
 // Text replacement works in memory: the file read and the result are bounded.
 constexpr std::size_t kMaxReplacedBytes = 64u * 1024u * 1024u;
-// Each key is searched through the whole text: many keys over a large text
-// are refused once this much text would be searched.
-constexpr std::uint64_t kMaxSearchedBytes = 256ull * 1024u * 1024u;
+// Each key that occurs is replaced through the whole text: many such keys
+// over a large text are refused once this much text would be worked through.
+constexpr std::uint64_t kMaxSearchedBytes = 128ull * 1024u * 1024u;
 
 std::string htmlEscape(const std::string& value) {
   std::string out;
@@ -111,7 +111,7 @@ bool VLFileHandler::sendReplaced(platform::File& file, const std::string& conten
   std::uint64_t searched = 0;
   for (long i : presentIndices(parameters, "VLReplaceKey", count)) {
     const std::string key = getParameter("VLReplaceKey" + std::to_string(i));
-    if (key.empty()) continue;
+    if (key.empty() || text.find(key) == std::string::npos) continue;
     searched += text.size();
     if (searched > kMaxSearchedBytes) return false;
     std::string value = getParameter("VLReplaceValue" + std::to_string(i));

@@ -104,4 +104,10 @@ TEST(UrlDecodeInto, CountsDecodedBytesAndStaysInItsBuffer) {
   EXPECT_EQ(none, '#');
 }
 
+TEST(EscapeControlBytes, ControlBytesAndTheNamedOnesBecomeEscapes) {
+  EXPECT_EQ(escapeControlBytes(std::string("a\x7f\x01\x1f b\x80\0", 8)), "a%7F%01%1F b\x80%00");
+  EXPECT_EQ(escapeControlBytes("x'\"<y>\r\n", "'\"<>"), "x%27%22%3Cy%3E%0D%0A");
+  EXPECT_EQ(escapeControlBytes("plain / text?"), "plain / text?");
+}
+
 }  // namespace

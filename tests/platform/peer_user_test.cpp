@@ -102,6 +102,22 @@ TEST_F(PeerUser, AConnectionThisProcessMadeAndClosedIsStillTheSameUser) {
   closeSocket(accepted);
 }
 
+// Under load the process makes many loopback connections (to servers, to
+// its own listeners) before a listener gets to look at a closed one.
+TEST_F(PeerUser, AClosedConnectionIsKnownAfterTenThousandMore) {
+  const Socket client = tcpSocket();
+  ASSERT_TRUE(connectSocket(client, "127.0.0.1", port, 5));
+  closeSocket(client);
+  for (int i = 0; i < 10000; ++i) {
+    noteOwnConnection({kLoopbackAddress, 1024 + i % 60000}, {kLoopbackAddress + 1, 9});
+  }
+  ::usleep(50000);
+  const Socket accepted = acceptNext();
+  ASSERT_NE(accepted, kInvalidSocket);
+  EXPECT_TRUE(peerIsSameUser(accepted));
+  closeSocket(accepted);
+}
+
 TEST_F(PeerUser, AConnectionOfAnotherUserIsNot) {
   if (::geteuid() != 0) GTEST_SKIP() << "connecting as another user needs root";
   const pid_t child = connectAs(kOtherUser, false);

@@ -1,8 +1,8 @@
-// Each user's proxy serves only that user: a connection from a process of
-// another user of the machine, to the listener or to a notification port,
-// is closed at once, unanswered and unread, while this user's own
-// connections are served. Trying it needs root (a
-// child process takes another user id); elsewhere it is skipped.
+// Each user's proxy and services serve only that user: a connection from a
+// process of another user of the machine, to the proxy's listener, a
+// notification port or a service, is closed at once, unanswered and
+// unread, while this user's own connections are served. Trying it needs
+// root (a child process takes another user id); elsewhere it is skipped.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include "support/other_user.h"
 #include "support/proxy_process.h"
 #include "support/sandbox.h"
+#include "support/service_process.h"
 
 namespace {
 
@@ -44,6 +45,18 @@ TEST(OtherUsers, TheProxyServesOnlyItsOwnUser) {
   EXPECT_EQ(requestAsUser(::geteuid(), proxy.port(), request("/same-user")), 1);
   ASSERT_EQ(web.received().size(), 1u);
   EXPECT_EQ(web.received()[0].path(), "/same-user");
+}
+
+TEST(OtherUsers, TheFileServiceServesOnlyItsOwnUser) {
+  if (!testsupport::canActAsOtherUser()) GTEST_SKIP() << "connecting as another user needs root";
+  sandbox::VLSandbox box;
+  const int servicesBase = proxytest::freeServicesBase({0});
+  ASSERT_GT(servicesBase, 0);
+  servicetest::VLServiceProcess fileService;
+  ASSERT_TRUE(fileService.start(box, "varlumefile", servicesBase, servicesBase));
+  const std::string request = "GET /GETVERSION HTTP/1.1\r\nHost: site.example\r\n\r\n";
+  EXPECT_EQ(requestAsUser(testsupport::kOtherUser, servicesBase, request), 0);
+  EXPECT_EQ(requestAsUser(::geteuid(), servicesBase, request), 1);
 }
 
 // Another user's process that sends well-formed notices to the

@@ -155,6 +155,9 @@ TEST_F(ProxyIntake, ZeroBytesAndStrayCarriageReturnsNeverSplitAHead) {
       {"space before the colon", host + "Content-Length : " + std::to_string(second.size()) +
                                      "\r\n\r\n" + second, true},
       {"folded line", host + "X-A: 1\r\n Transfer-Encoding: chunked\r\n\r\n", true},
+      {"escaped CRs ending the Host line",
+       "Host: 127.0.0.1%0d%0d:" + std::to_string(web.port()) + "\r\n\r\n", true},
+      {"vertical tab before a length", host + "Content-Length:\x0b" "5\r\n\r\n", true},
       {"bare LF line ends", "Host: " + authority + "\nX-A: 1\n\n", false},
       {"CR LF line ends", host + "X-A: 1\r\n\r\n", false},
   };

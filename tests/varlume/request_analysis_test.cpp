@@ -142,6 +142,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "GET /x HTTP/1.1\r\nHost: site.example:8080\r\nX-Forwarded-Host: a.example\r\n"
                  "Referer: http://a.example/?u=host:evil.example\r\n"
                  "Cookie: note=Proxy-Connection: close\r\n\r\n"},
+        // No tunnel is built, so no server is asked to switch protocols.
+        RoadCase{"GET http://a.example/ws HTTP/1.1\r\nHost: a.example\r\nConnection: Upgrade\r\n"
+                 "upgrade: websocket\r\n\r\n",
+                 "a.example", 80, false, false,
+                 "GET /ws HTTP/1.1\r\nHost: a.example\r\nConnection: Upgrade\r\n\r\n"},
         // A service gets one Host line, whatever the page sent.
         RoadCase{"GET /varlume/file/x HTTP/1.1\r\nHost: a.example\r\nHOST: b.example\r\n\r\n",
                  "b.example", 80, false, true,
@@ -175,6 +180,8 @@ TEST(RefusedHeads, UnsafeHostsAndMissingHost) {
       "GET http://site%5c..%5cx/varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
       "GET http://a/../varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
       "GET http://a.example/ HTTP/1.1\r\nHost: a.example%0d%0aX-Evil: 1:80\r\n\r\n",
+      "GET http://a.example/ HTTP/1.1\r\nHost: a.example%0d%0d:80\r\n\r\n",  // CRs at its end
+      "GET http://a.example/ HTTP/1.1\r\nHost: a.example%0a%0a:80\r\n\r\n",
       "GET /varlume/file/x HTTP/1.1\r\nHost: \r\n\r\n",       // empty page host, service
       "GET http://site.example%00x/varlume/file/x HTTP/1.1\r\nHost: a\r\n\r\n",
       "GET /x HTTP/1.1\r\n\r\n",                               // no Host, origin form

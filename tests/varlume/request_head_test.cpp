@@ -38,8 +38,9 @@ TEST(RequestHead, EmptyLinesBeforeTheRequestLineAreSkipped) {
 }
 
 // Lines that a server behind the proxy could split or join otherwise than
-// the proxy: a zero byte or a CR anywhere but before the final LF, in any
-// line, and header lines that are no name directly followed by ":".
+// the proxy: a control byte other than tab (a zero byte, a CR anywhere but
+// before the final LF) in any line, and header lines that are no name
+// directly followed by ":".
 TEST(RequestHead, LinesThatServersCouldReadOtherwiseAreMalformed) {
   const std::string malformed[] = {
       std::string("GET / HTTP/1.1\r\nX: a\0b\r\n\r\n", 27),
@@ -55,6 +56,9 @@ TEST(RequestHead, LinesThatServersCouldReadOtherwiseAreMalformed) {
       "GET / HTTP/1.1\r\n: a\r\n\r\n",
       "GET / HTTP/1.1\r\nno colon\r\n\r\n",
       "GET / HTTP/1.1\r\nX(y): a\r\n\r\n",
+      "GET / HTTP/1.1\r\nContent-Length:\x0b" "5\r\n\r\n",
+      "GET / HTTP/1.1\r\nX: a\x7f\r\n\r\n",
+      "GET /\x0c HTTP/1.1\r\n\r\n",
   };
   for (const std::string& bytes : malformed) {
     VLRequestHead head;

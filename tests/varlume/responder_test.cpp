@@ -234,6 +234,48 @@ TEST(Responder, ABrowserThatStopsReadingStallsNoOtherConnection) {
   platform::closeSocket(stalled.browser.near);
 }
 
+// A copy removed between its hit and its turn still gets an answer, in its
+// place; the answer after it follows.
+TEST(Responder, AVanishedCachedCopyIsAnsweredInItsPlace) {
+  Delivery d;
+  d.responder.enqueue(20, false, "site.example", "/c.gif", tempPath + "gone.resp", true, false);
+  d.enqueue(21);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  d.part(21, 0, "twenty-one", '0');
+  const std::string expected = "HTTP/1.1 500 No response from server.\r\n";
+  EXPECT_EQ(d.browserGot(expected.size()), expected);
+  const std::string rest = receiveUpTo(d.browser.near, 1000, 1000);
+  EXPECT_EQ(rest.substr(rest.size() - 10), "twenty-one");
+}
+
+// Streamed parts of a response for the cache are kept for the store, which
+// copies the whole response once it is complete; every part goes in the end,
+// also when the record ends without its response or is never delivered.
+TEST(Responder, PartsKeptForTheStoreAreDeletedOnceWhateverTheEnd) {
+  Delivery d;
+  const std::string copy = tempPath + "copy.gif";
+  d.responder.enqueue(22, false, "site.example", "/copy.gif", copy, false, true);
+  d.responder.enqueue(23, false, "site.example", "/cut.gif", tempPath + "cut.gif", false, true);
+  d.responder.enqueue(24, false, "site.example", "/left.gif", tempPath + "left.gif", false, true);
+  d.responder.enqueue(25, true, "site.example", "/mirror.html", "", false, false);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n";
+  d.part(22, 0, head + "ab", '+');
+  EXPECT_EQ(d.browserGot(head.size() + 2), head + "ab");
+  d.part(22, 1, "cd", '0');
+  EXPECT_EQ(d.browserGot(2), "cd");
+  d.part(23, 0, head + "a", '+');
+  EXPECT_EQ(d.browserGot(head.size() + 1), head + "a");
+  d.part(23, 1, "", '1');  // the relay failed: the browser sees the close
+  d.part(24, 0, head + "x", '+');
+  d.part(25, 0, head + "mirror", '+');
+  d.responder.stop();
+  for (int i = 0; i < 500 && d.responder.bodyActive() > 0; ++i) VLObject::sleepFor(0, 10000);
+  d.responder.removeUndelivered();
+  EXPECT_EQ(d.scratch.file("copy.gif"), head + "abcd");
+  EXPECT_EQ(d.scratch.names(), std::vector<std::string>{"copy.gif"});
+}
+
 // Notices that arrived while a long delivery pass was sending count before
 // the no-answer wait is tested: an answer complete on disk is never given up.
 TEST(Responder, NoticesThatArrivedDuringALongPassAreReadBeforeTheWaitIsTested) {

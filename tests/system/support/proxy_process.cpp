@@ -77,6 +77,16 @@ bool VLProxyProcess::start(sandbox::VLSandbox& box, int servicesPort,
          child_.running();
 }
 
+::testing::AssertionResult noPartFilesLeft(const VLProxyProcess& proxy) {
+  if (sandbox::waitUntil([&] { return proxy.partFiles().empty(); }, 5000)) {
+    return ::testing::AssertionSuccess();
+  }
+  ::testing::AssertionResult failure = ::testing::AssertionFailure();
+  failure << "part files left:";
+  for (const std::string& name : proxy.partFiles()) failure << " " << name;
+  return failure;
+}
+
 std::vector<std::string> VLProxyProcess::partFiles() const {
   std::vector<std::string> names;
   for (const std::string& name : sandbox::folderNames(tempFolder_)) {

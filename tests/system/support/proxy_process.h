@@ -3,6 +3,8 @@
 // port, notification ports), waited for until it accepts connections, and
 // killed by the destructor. Also a raw loopback client for exact bytes.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -35,6 +37,10 @@ class VLProxyProcess {
   int internal_ = 0;
   std::string tempFolder_;
 };
+
+// Passes once no part file is left in the proxy's temporary folder (within
+// five seconds); the failure names the files left.
+::testing::AssertionResult noPartFilesLeft(const VLProxyProcess& proxy);
 
 // A base port p with p + each offset free, bound to nothing right now.
 int freeServicesBase(const std::vector<int>& offsets);

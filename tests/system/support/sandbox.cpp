@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -198,6 +199,20 @@ bool writeFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << contents;
   return static_cast<bool>(out.flush());
+}
+
+bool shiftModificationTime(const std::string& path, long seconds) {
+  std::error_code error;
+  const fs::file_time_type time = fs::last_write_time(path, error);
+  if (error) return false;
+  fs::last_write_time(path, time + std::chrono::seconds(seconds), error);
+  return !error;
+}
+
+long long modificationTime(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return -1;
+  return static_cast<long long>(info.st_mtime);
 }
 
 bool isFile(const std::string& path) {

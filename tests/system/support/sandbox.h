@@ -87,6 +87,10 @@ std::optional<std::string> readFile(const std::string& path);
 // Writes the bytes, making missing parent folders.
 bool writeFile(const std::string& path, const std::string& contents);
 bool isFile(const std::string& path);
+// Moves a file's modification time by `seconds` (negative: into the past).
+bool shiftModificationTime(const std::string& path, long seconds);
+// A file's modification time in seconds since 1970; -1 when it has none.
+long long modificationTime(const std::string& path);
 bool isFolder(const std::string& path);
 // Names in a folder, sorted; empty when it cannot be read.
 std::vector<std::string> folderNames(const std::string& path);

@@ -1,4 +1,4 @@
-#include "serviceframework/folder_names.h"
+#include "foundation/folder_names.h"
 
 #include <cstddef>
 #include <string_view>
@@ -16,18 +16,6 @@ bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-// Every "%" starts a whole %XX escape. A broken one would swallow the
-// characters behind it when decoded ("a%/.." decodes to one harmless
-// segment, yet as a folder it is the data root itself).
-bool hasOnlyWholeEscapes(const std::string& value) {
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '%') continue;
-    if (i + 2 >= value.size() || !isHexDigit(value[i + 1]) || !isHexDigit(value[i + 2])) return false;
-    i += 2;
-  }
-  return true;
-}
-
 bool isPlainSegment(std::string_view segment) {
   if (segment.empty() || segment.size() > kMaxSegmentBytes) return false;
   if (segment == "." || segment == "..") return false;
@@ -39,13 +27,41 @@ bool isPlainSegment(std::string_view segment) {
   return true;
 }
 
+// The value decoded once; a decoded %00 stays in the result.
+std::string decodedOnce(const std::string& value) {
+  std::vector<char> decoded(value.size() + 10, '\0');
+  std::size_t length = urlDecodeInto(value.c_str(), decoded.data(), decoded.size());
+  return std::string(decoded.data(), length);
+}
+
 }  // namespace
+
+// A broken escape would swallow the characters behind it when decoded
+// ("a%/.." decodes to one harmless segment, yet as a folder it is the data
+// root itself).
+bool hasOnlyWholeEscapes(const std::string& value) {
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '%') continue;
+    if (i + 2 >= value.size() || !isHexDigit(value[i + 1]) || !isHexDigit(value[i + 2])) return false;
+    i += 2;
+  }
+  return true;
+}
 
 bool isPlainFolderValue(const std::string& value) {
   if (value.empty() || !hasOnlyWholeEscapes(value)) return false;
-  std::vector<char> decoded(value.size() + 10, '\0');
-  std::size_t length = urlDecodeInto(value.c_str(), decoded.data(), decoded.size());
-  std::string_view text(decoded.data(), length);
+  return isPlainDecodedFolderValue(decodedOnce(value));
+}
+
+bool isPlainFolderSegment(const std::string& value) {
+  if (value.size() > kMaxSegmentBytes || value.find('/') != std::string::npos ||
+      !isPlainFolderValue(value)) {
+    return false;
+  }
+  return decodedOnce(value).find('/') == std::string::npos;
+}
+
+bool isPlainDecodedFolderValue(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text) {
     unsigned char byte = static_cast<unsigned char>(c);

@@ -1,0 +1,346 @@
+// The real varlume's cache and mirror against a scripted origin that counts
+// the requests per URL (reached for every host through -x/-y): copies kept
+// and answered by the rules, made stale by age and by POST, the rule files
+// from the user's or the all-users folder, mirror files saved under the
+// data root; and hostile keys, hosts and mirror names that never reach
+// outside their folders.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/loopback_client.h"
+#include "support/origin_server.h"
+#include "support/proxy_process.h"
+#include "support/sandbox.h"
+
+namespace {
+
+using origin::VLOriginServer;
+using origin::VLReceived;
+using origin::VLReply;
+using testsupport::HttpResponse;
+using testsupport::LoopbackClient;
+
+constexpr int kAnswerMs = 10000;
+const std::string kNotAvailable = "Requested mirror file not available from host. File not mirrored.";
+
+std::atomic<int> served{0};
+
+// Every answer names its URL and a serial number, so a copy and a fresh
+// fetch differ.
+VLReply originScript(const VLReceived& request) {
+  const std::string url = request.path();
+  const std::string body = "body of " + url + " #" + std::to_string(++served);
+  if (request.method() == "HEAD") {
+    return VLReply::bytes("HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\n");
+  }
+  if (url.find("missing") != std::string::npos) {
+    return VLReply::bytes("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found");
+  }
+  if (url.find("slow") != std::string::npos) {
+    VLReply reply = VLReply::withLength(body);
+    reply.steps[0].pauseMsBefore = 1500;
+    return reply;
+  }
+  return VLReply::withLength(body, "Content-Type: text/plain\r\n");
+}
+
+std::string hostOf(const std::string& url) {
+  const std::size_t start = url.find("//") + 2;
+  return url.substr(start, url.find_first_of("/?:", start) - start);
+}
+
+// All files and folders (with a trailing "/") below `root`, relative, sorted.
+std::vector<std::string> filesBelow(const std::string& root) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    const std::string name = std::filesystem::relative(it->path(), root).string();
+    names.push_back(it->is_directory() ? name + "/" : name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class ProxyCache : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(web.listening()); }
+
+  void startProxy() {
+    const int servicesBase = proxytest::freeServicesBase({0, 3});
+    ASSERT_GT(servicesBase, 0);
+    ASSERT_TRUE(proxy.start(box, servicesBase, {"-x", "127.0.0.1", "-y", std::to_string(web.port())}));
+    client = std::make_unique<LoopbackClient>(proxy.port());
+    ASSERT_TRUE(client->connected());
+  }
+
+  std::string dataRoot() { return box.user(0).documents + "/Varlume/"; }
+  std::string cacheFile(const std::string& relative) { return dataRoot() + "Cache/" + relative; }
+  std::string userRules(const std::string& name) { return box.user(0).localAppData + "/Varlume/" + name; }
+  std::string commonRules(const std::string& name) { return box.commonAppData() + "/Varlume/" + name; }
+
+  static std::string request(const std::string& method, const std::string& url,
+                             const std::string& extra = "") {
+    return method + " " + url + " HTTP/1.1\r\nHost: " + hostOf(url) + "\r\n" + extra + "\r\n";
+  }
+  // One request on the test's connection; the whole response.
+  std::string fetch(const std::string& method, const std::string& url, const std::string& extra = "") {
+    EXPECT_TRUE(client->send(request(method, url, extra)));
+    return read(method == "HEAD");
+  }
+  std::string get(const std::string& url) { return fetch("GET", url); }
+  // A GET whose copy is to be kept: its answer, once the copy is on disk
+  // (the answer may reach the browser before the store ends).
+  std::string getStored(const std::string& url, const std::string& relative) {
+    const std::string answer = get(url);
+    EXPECT_TRUE(sandbox::waitUntil([&] { return sandbox::isFile(cacheFile(relative)); }, 5000)) << relative;
+    return answer;
+  }
+  std::string read(bool headOnly = false) {
+    HttpResponse response;
+    if (!client->readResponse(response, headOnly, kAnswerMs)) return "(no answer)";
+    return response.head + response.body;
+  }
+  // Requests the origin saw for `url` (absolute form, as the upstream gets it).
+  int seen(const std::string& url) {
+    int count = 0;
+    for (const VLReceived& r : web.received()) count += r.path() == url ? 1 : 0;
+    return count;
+  }
+  ::testing::AssertionResult noPartFilesLeft() { return proxytest::noPartFilesLeft(proxy); }
+
+  sandbox::VLSandbox box;
+  VLOriginServer web{originScript};
+  proxytest::VLProxyProcess proxy;
+  std::unique_ptr<LoopbackClient> client;
+};
+
+TEST_F(ProxyCache, AForeverTypeIsFetchedOnceThenServedFromItsCopy) {
+  startProxy();
+  const std::string url = "http://a.test/i/x.gif";
+  const std::string first = getStored(url, "a.test/i/x.gif");
+  ASSERT_NE(first.find("body of " + url), std::string::npos) << first;
+  const std::string copy = cacheFile("a.test/i/x.gif");
+  EXPECT_EQ(sandbox::readFile(copy).value_or(""), first);
+  // An hour old: the hit sends it unchanged and renews its time.
+  ASSERT_TRUE(sandbox::shiftModificationTime(copy, -3600));
+  EXPECT_EQ(get(url), first);
+  EXPECT_EQ(get(url + "?v=2"), first);  // a query of a forever type: the same copy
+  EXPECT_EQ(fetch("GET", "http://A.Test/i/x.gif"), first);  // the Host's case names no other folder
+  EXPECT_EQ(seen(url), 1);
+  EXPECT_GE(sandbox::modificationTime(copy), static_cast<long long>(std::time(nullptr)) - 60);
+  // Another port is another site.
+  EXPECT_NE(getStored("http://a.test:8080/i/x.gif", "a.test:8080/i/x.gif"), first);
+  // HEAD and POST always reach the site.
+  EXPECT_EQ(fetch("HEAD", url).substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_NE(fetch("POST", "http://a.test/i/x.gif", "Content-Length: 2\r\n\r\nab").find("#"), std::string::npos);
+  int heads = 0;
+  int posts = 0;
+  for (const VLReceived& r : web.received()) {
+    heads += r.method() == "HEAD" ? 1 : 0;
+    posts += r.method() == "POST" ? 1 : 0;
+  }
+  EXPECT_EQ(heads, 1);
+  EXPECT_EQ(posts, 1);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+TEST_F(ProxyCache, RuledCopiesAgeOutAndAPostMakesASitesCopiesStale) {
+  ASSERT_TRUE(sandbox::writeFile(userRules("CacheDomains.txt"),
+                                 "CLASSDOMAIN=styles\nCACHECSS=YES&EXPIRYSECONDS=300\n"
+                                 "DOMAIN=*.site.test&CLASSDOMAIN=styles\n"));  // LF only
+  startProxy();
+  // The rule's key: the query's pairs, sorted.
+  const std::string url = "http://www.site.test/s/a.css?b=2&a=1";
+  const std::string first = getStored(url, "www.site.test/s/a.css_Q_a_EQ_1_AMP_b_EQ_2");
+  const std::string copy = cacheFile("www.site.test/s/a.css_Q_a_EQ_1_AMP_b_EQ_2");
+  EXPECT_EQ(get("http://www.site.test/s/a.css?a=1&b=2"), first);
+  EXPECT_EQ(seen(url), 1);
+  // Past its lifetime (with a margin) it is fetched again and rewritten.
+  ASSERT_TRUE(sandbox::shiftModificationTime(copy, -400));
+  const std::string second = get(url);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(seen(url), 2);
+  ASSERT_TRUE(sandbox::waitUntil([&] { return sandbox::readFile(copy).value_or("") == second; }, 5000));
+
+  // A POST to the site renews its marker; older copies are stale.
+  ASSERT_TRUE(sandbox::shiftModificationTime(copy, -30));
+  fetch("POST", "http://www.site.test/form", "Content-Length: 3\r\n\r\nx=1");
+  EXPECT_TRUE(sandbox::isFile(cacheFile("www.site.test/catchall.varlumepost")));
+  const std::string third = get(url);
+  EXPECT_EQ(seen(url), 3);
+  ASSERT_TRUE(sandbox::waitUntil([&] { return sandbox::readFile(copy).value_or("") == third; }, 5000));
+  EXPECT_EQ(get(url), third);
+  EXPECT_EQ(seen(url), 3);
+  // A POST to a host without a folder makes none.
+  fetch("POST", "http://other.test/form", "Content-Length: 3\r\n\r\nx=1");
+  EXPECT_FALSE(sandbox::isFolder(cacheFile("other.test")));
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+TEST_F(ProxyCache, TheUsersRuleFileWinsOverTheAllUsersCopy) {
+  ASSERT_TRUE(sandbox::writeFile(commonRules("CacheTypes.txt"), "GIF=FALSE\r\nPNG=FALSE\r\n"));
+  ASSERT_TRUE(sandbox::writeFile(userRules("CacheTypes.txt"), "GIF\r\n"));
+  startProxy();
+  // Only the user's file is read: GIF is kept, and PNG stays a built-in
+  // forever type, whatever the all-users file says.
+  const std::string gif = getStored("http://a.test/x.gif", "a.test/x.gif");
+  const std::string png = getStored("http://a.test/x.png", "a.test/x.png");
+  EXPECT_EQ(get("http://a.test/x.gif"), gif);
+  EXPECT_EQ(get("http://a.test/x.png"), png);
+  EXPECT_EQ(seen("http://a.test/x.gif"), 1);
+  EXPECT_EQ(seen("http://a.test/x.png"), 1);
+}
+
+TEST_F(ProxyCache, WithoutAUserCopyTheAllUsersFileHolds) {
+  ASSERT_TRUE(sandbox::writeFile(commonRules("CacheTypes.txt"), "GIF=FALSE\n"));
+  startProxy();
+  get("http://a.test/x.gif");
+  get("http://a.test/x.gif");
+  EXPECT_EQ(seen("http://a.test/x.gif"), 2);
+  EXPECT_FALSE(sandbox::isFile(cacheFile("a.test/x.gif")));
+}
+
+TEST_F(ProxyCache, TheShippedRuleFilesAreInstalledAndRead) {
+  const std::string work = box.makeFolder("work");
+  for (const char* name : {"CacheTypes.txt", "CacheDomains.txt"}) {
+    const auto shipped = sandbox::readFile(std::string(VARLUME_SOURCE_DIR "/data/") + name);
+    ASSERT_TRUE(shipped.has_value());
+    ASSERT_TRUE(sandbox::writeFile(work + "/" + name, *shipped));
+  }
+  startProxy();
+  for (const char* name : {"CacheTypes.txt", "CacheDomains.txt"}) {
+    EXPECT_EQ(sandbox::readFile(commonRules(name)),
+              sandbox::readFile(std::string(VARLUME_SOURCE_DIR "/data/") + name));
+  }
+  // WOFF2 is a forever type only by the shipped file.
+  getStored("http://a.test/f.woff2", "a.test/f.woff2");
+  get("http://a.test/f.woff2");
+  EXPECT_EQ(seen("http://a.test/f.woff2"), 1);
+}
+
+TEST_F(ProxyCache, AMirrorSavesTheBodyUnderThePageHost) {
+  startProxy();
+  const std::string success = "HTTP/1.1 200 Success\r\n";
+  std::string answer = get("http://site.test/varlume/mirror/site.test/dir/page.html");
+  EXPECT_EQ(answer.substr(0, success.size()), success) << answer;
+  EXPECT_EQ(sandbox::readFile(dataRoot() + "site.test/dir/page.html").value_or(""),
+            "body of http://site.test/dir/page.html #" + std::to_string(served.load()));
+  answer = get("http://site.test/varlume/mirror/site.test/");
+  EXPECT_EQ(answer.substr(0, success.size()), success) << answer;
+  EXPECT_TRUE(sandbox::isFile(dataRoot() + "site.test/index.html"));
+  // MIRRORAS= names the file in its own case; a second mirror replaces it.
+  for (int round = 0; round < 2; ++round) {
+    answer = get("http://site.test/varlume/mirror/site.test/p.html?x=1&MIRRORAS=Copy.htm&y=2");
+    EXPECT_EQ(answer.substr(0, success.size()), success) << answer;
+    EXPECT_EQ(sandbox::readFile(dataRoot() + "site.test/Copy.htm").value_or(""),
+              "body of http://site.test/p.html?x=1&MIRRORAS=Copy.htm&y=2 #" + std::to_string(served.load()));
+  }
+  // A HEAD has no body to save and replaces nothing.
+  answer = fetch("HEAD", "http://site.test/varlume/mirror/site.test/p.html?MIRRORAS=Copy.htm");
+  EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK") << answer;
+  EXPECT_NE(sandbox::readFile(dataRoot() + "site.test/Copy.htm").value_or(""), "");
+  // A fresh copy in the cache is no answer to a mirror request.
+  getStored("http://site.test/i/logo.gif", "site.test/i/logo.gif");
+  answer = get("http://site.test/varlume/mirror/site.test/i/logo.gif");
+  EXPECT_EQ(answer.substr(0, success.size()), success) << answer;
+  EXPECT_EQ(seen("http://site.test/i/logo.gif"), 2);
+  // A 404 saves nothing; a blocked folder says why.
+  answer = get("http://site.test/varlume/mirror/site.test/missing.html");
+  EXPECT_NE(answer.find("500 " + kNotAvailable), std::string::npos) << answer;
+  EXPECT_FALSE(sandbox::isFile(dataRoot() + "site.test/missing.html"));
+  answer = get("http://site.test/varlume/mirror/site.test/Copy.htm/inner.html");
+  EXPECT_NE(answer.find("already exists"), std::string::npos) << answer;
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+TEST_F(ProxyCache, HostileKeysHostsAndMirrorNamesStayInsideTheirFolders) {
+  const std::string documents = box.user(0).documents;
+  const std::vector<std::string> sentinels = {documents + "/sentinel.html", dataRoot() + "sentinel.gif",
+                                              dataRoot() + "sentinel.html", cacheFile("sentinel.gif"),
+                                              cacheFile("x.gif")};
+  for (const std::string& path : sentinels) ASSERT_TRUE(sandbox::writeFile(path, "sentinel"));
+  startProxy();
+  const std::vector<std::string> before = filesBelow(documents);
+  const std::string raw[] = {
+      "GET /../sentinel.gif HTTP/1.1\r\nHost: a.test\r\n\r\n",
+      "GET http://a.test/?varlume/web/evil.test/../../sentinel.gif HTTP/1.1\r\nHost: a.test\r\n\r\n",
+      "GET http://a.test/%2E%2E/sentinel.gif HTTP/1.1\r\nHost: a.test\r\n\r\n",
+      "GET http://a.test/..%5Csentinel.gif HTTP/1.1\r\nHost: a.test\r\n\r\n",
+      "GET /x.gif HTTP/1.1\r\nHost: .\r\n\r\n",
+      "GET http://evil.test/varlume/mirror/evil.test/%2E%2E%2F%2E%2E%2Fsentinel.html HTTP/1.1\r\n"
+      "Host: evil.test\r\n\r\n",
+      "GET http://evil.test/varlume/mirror/evil.test/..%5C..%5Csentinel.html HTTP/1.1\r\n"
+      "Host: evil.test\r\n\r\n",
+      "GET http://evil.test/varlume/mirror/evil.test/p.html?MIRRORAS=../sentinel.html HTTP/1.1\r\n"
+      "Host: evil.test\r\n\r\n",
+      "POST http://a.test/?varlume/web/../x HTTP/1.1\r\nHost: a.test\r\nContent-Length: 1\r\n\r\nx",
+  };
+  for (const std::string& text : raw) {
+    ASSERT_TRUE(client->send(text));
+    const std::string answer = read();
+    EXPECT_EQ(answer.substr(0, 9), "HTTP/1.1 ") << text;  // every request gets its answer
+    if (text.find("mirror") != std::string::npos) {
+      EXPECT_NE(answer.find(kNotAvailable), std::string::npos) << text;
+    }
+  }
+  for (const std::string& path : sentinels) EXPECT_EQ(sandbox::readFile(path).value_or(""), "sentinel") << path;
+  EXPECT_EQ(filesBelow(documents), before);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+TEST_F(ProxyCache, AGetWithABodyIsNeverAHitAndThePipelineStaysInStep) {
+  startProxy();
+  const std::string url = "http://a.test/b.gif";
+  getStored(url, "a.test/b.gif");
+  // The body looks like a request of its own; it is read as a body.
+  const std::string body = "GET /smuggled.gif HTTP/1.1\r\n\r\n";
+  ASSERT_TRUE(client->send(request("GET", url, "Content-Length: " + std::to_string(body.size()) + "\r\n") +
+                           body + request("GET", "http://a.test/next")));
+  const std::string refused = read();
+  EXPECT_EQ(refused.substr(0, 30), "HTTP/1.1 500 Request refused.\r") << refused;
+  const std::string next = read();
+  EXPECT_NE(next.find("body of http://a.test/next"), std::string::npos) << next;
+  EXPECT_EQ(seen(url), 1);
+}
+
+TEST_F(ProxyCache, ACopyRemovedAfterItsHitWasQueuedIsAnsweredInItsPlace) {
+  startProxy();
+  const std::string url = "http://a.test/v.gif";
+  getStored(url, "a.test/v.gif");
+  const std::string copy = cacheFile("a.test/v.gif");
+  ASSERT_TRUE(sandbox::shiftModificationTime(copy, -3600));
+  const long long before = sandbox::modificationTime(copy);
+  // The hit waits behind a slow answer; its copy goes meanwhile.
+  ASSERT_TRUE(client->send(request("GET", "http://a.test/slow.txt") + request("GET", url) +
+                           request("GET", "http://a.test/after.txt")));
+  ASSERT_TRUE(sandbox::waitUntil([&] { return sandbox::modificationTime(copy) > before; }, 5000));
+  std::filesystem::remove(copy);
+  EXPECT_NE(read().find("body of http://a.test/slow.txt"), std::string::npos);
+  EXPECT_EQ(read().substr(0, 41), "HTTP/1.1 500 No response from server.\r\nDa");
+  EXPECT_NE(read().find("body of http://a.test/after.txt"), std::string::npos);
+}
+
+TEST_F(ProxyCache, ABrowserThatLeavesEarlyLeavesNoPartFiles) {
+  startProxy();
+  for (int i = 0; i < 3; ++i) {
+    LoopbackClient leaving(proxy.port());
+    ASSERT_TRUE(leaving.send(request("GET", "http://a.test/slow" + std::to_string(i) + ".gif") +
+                             request("GET", "http://m.test/varlume/mirror/m.test/slow" +
+                                                std::to_string(i) + ".html")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1700));
+    leaving.close();
+  }
+  ASSERT_TRUE(web.waitForRequests(6, kAnswerMs));
+  EXPECT_TRUE(sandbox::waitUntil([&] { return proxy.partFiles().empty(); }, 10000));
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+}  // namespace
