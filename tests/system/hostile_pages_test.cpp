@@ -703,9 +703,7 @@ TEST_F(HostilePages, ServicePortsNamedAsWebSitesServeOnlyThatName) {
   }
 }
 
-// Needs the notice connections' per-connection key of the road's delivery
-// work (branch issue8); enabled once that is merged.
-TEST_F(HostilePages, DISABLED_ForgedNoticesLeaveEveryAnswerIntact) {
+TEST_F(HostilePages, ForgedNoticesLeaveEveryAnswerIntact) {
   // Another local process finds the notification listeners (they accept on
   // every interface) and sends well-formed notices for the ids in use.
   const std::string config = sandbox::readFile(userConfig).value_or("");
