@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libssl-dev openssl libsqlite3-dev
-          libgtest-dev libgmock-dev curl python3)
+          libgtest-dev libgmock-dev curl python3 chromium)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -131,8 +131,10 @@ TEST_F(FileServing, HostilePairsAreAnsweredInBoundedTime) {
     const char* turn = i % 2 == 1 ? "=b&VLReplaceValue" : "=c&VLReplaceValue";
     pairs += "&VLReplaceKey" + std::to_string(i) + turn + std::to_string(i) + (i % 2 == 1 ? "=c" : "=b");
   }
-  EXPECT_EQ(request("POST", "/large.txt", "site.example", "", pairs).head.rfind("HTTP/1.1 500 ", 0), 0u);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  // The bound is loose: the sanitizer build on a busy machine is many times
+  // slower, and what it guards against is a run without end.
+  EXPECT_EQ(request("POST", "/large.txt", "site.example", "", pairs, 100000).head.rfind("HTTP/1.1 500 ", 0), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
 }
 
 TEST_F(FileServing, Base64Downloads) {

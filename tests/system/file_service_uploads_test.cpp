@@ -29,7 +29,8 @@ class FileUploads : public FileServiceTest {
 };
 
 std::string binaryBytes() {
-  std::string bytes("\0\x01--\r\n--not a boundary\r\n\xff\xfe", 30);
+  static const char kStart[] = "\0\x01--\r\n--not a boundary\r\n\xff\xfe";
+  std::string bytes(kStart, sizeof kStart - 1);
   for (int i = 0; i < 70000; ++i) bytes += static_cast<char>((i * 131) & 0xFF);
   return bytes + "\r\n--";
 }

@@ -26,7 +26,11 @@ class Relay {
     noticeSide = notices.accept();
   }
   ~Relay() {
+    // A relay thread uses the client until its body returns: stop it, wake
+    // it, and let it leave before the client goes.
+    client.stop();
     client.closeSockets();
+    for (int i = 0; i < 1000 && client.bodyActive() > 0; ++i) VLObject::sleepFor(0, 5000);
     platform::closeSocket(serverSide);
     platform::closeSocket(noticeSide);
   }

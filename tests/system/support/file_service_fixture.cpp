@@ -37,14 +37,14 @@ void FileServiceTest::SetUp() {
 
 HttpResponse FileServiceTest::request(const std::string& method, const std::string& target,
                                       const std::string& host, const std::string& extraHead,
-                                      const std::string& body) {
+                                      const std::string& body, int timeoutMs) {
   testsupport::LoopbackClient client(port);
   std::string bytes = method + " " + target + " HTTP/1.1\r\nHost: " + host + "\r\n" + extraHead;
   if (!body.empty() || method == "POST") bytes += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   bytes += "\r\n" + body;
   HttpResponse response;
   EXPECT_TRUE(client.send(bytes));
-  EXPECT_TRUE(client.readResponse(response, method == "HEAD", 20000)) << method << " " << target;
+  EXPECT_TRUE(client.readResponse(response, method == "HEAD", timeoutMs)) << method << " " << target;
   return response;
 }
 

@@ -37,7 +37,7 @@ class FileServiceTest : public ::testing::Test {
   // only for HEAD).
   HttpResponse request(const std::string& method, const std::string& target,
                        const std::string& host = "site.example", const std::string& extraHead = "",
-                       const std::string& body = "");
+                       const std::string& body = "", int timeoutMs = 20000);
   HttpResponse get(const std::string& target, const std::string& host = "site.example") {
     return request("GET", target, host);
   }

@@ -1,0 +1,142 @@
+#include "support/chromium.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace browsertest {
+
+namespace {
+
+const char* const kCandidates[] = {"/usr/bin/chromium", "/usr/bin/chromium-browser"};
+
+std::string chromiumPath() {
+  for (const char* path : kCandidates) {
+    if (::access(path, X_OK) == 0) return path;
+  }
+  return std::string();
+}
+
+std::string firstLine(const std::string& text) {
+  // Chromium's own log lines start with "[pid:tid:...]"; the first one that
+  // says ERROR or FATAL is the likely reason.
+  for (const char* mark : {"FATAL", "ERROR"}) {
+    std::size_t at = text.find(mark);
+    if (at == std::string::npos) continue;
+    std::size_t start = text.rfind('\n', at);
+    start = start == std::string::npos ? 0 : start + 1;
+    return text.substr(start, text.find('\n', at) - start);
+  }
+  return text.substr(0, text.find('\n'));
+}
+
+}  // namespace
+
+VLChromium::VLChromium(sandbox::VLSandbox& box, int proxyPort)
+    : box_(box), proxyPort_(proxyPort), folder_(box.makeFolder("chromium")) {}
+
+std::string VLChromium::unavailableReason() {
+  if (chromiumPath().empty()) {
+    return "Chromium is not installed (scripts/setup.sh installs Debian's chromium package)";
+  }
+  std::string dom;
+  if (run({"--dump-dom", "data:text/html,<p>ready</p>"}, dom, 60000) &&
+      dom.find("<p>ready</p>") != std::string::npos) {
+    return std::string();
+  }
+  return "Chromium cannot start here: " + firstLine(errors_);
+}
+
+bool VLChromium::dumpDom(const std::string& url, std::string& dom, int timeoutMs) {
+  return run({"--virtual-time-budget=20000", "--dump-dom", url}, dom, timeoutMs);
+}
+
+bool VLChromium::screenshot(const std::string& url, const std::string& pngPath, int timeoutMs) {
+  std::string ignored;
+  return run({"--window-size=800,600", "--screenshot=" + pngPath, url}, ignored, timeoutMs) &&
+         sandbox::isFile(pngPath);
+}
+
+bool VLChromium::openUntil(const std::string& url, const std::function<bool()>& finished,
+                           int timeoutMs) {
+  std::string ignored;
+  return run({url}, ignored, timeoutMs, finished);
+}
+
+bool VLChromium::run(std::vector<std::string> arguments, std::string& output, int timeoutMs,
+                     const std::function<bool()>& finished) {
+  output.clear();
+  errors_.clear();
+  const std::string program = chromiumPath();
+  if (program.empty()) return false;
+  const std::string outFile = folder_ + "/out-" + std::to_string(++runs_) + ".txt";
+  const std::string errFile = folder_ + "/err-" + std::to_string(runs_) + ".txt";
+  std::vector<std::string> all = {
+      program,
+      "--headless",
+      "--no-sandbox",  // the tests may run as root
+      "--disable-gpu",
+      "--disable-dev-shm-usage",
+      "--no-first-run",
+      "--no-default-browser-check",
+      "--disable-background-networking",
+      "--disable-component-update",
+      "--disable-sync",
+      "--disable-extensions",
+      "--disable-features=HttpsUpgrades,HttpsFirstBalancedModeAutoEnable,MediaRouter",
+      "--user-data-dir=" + folder_ + "/profile",
+      "--proxy-server=127.0.0.1:" + std::to_string(proxyPort_),
+      "--proxy-bypass-list=<-loopback>",
+  };
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& text : all) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> environment = box_.environment(0);
+  std::vector<char*> envp;
+  for (std::string& text : environment) envp.push_back(text.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // A group of its own, so every helper process it starts ends with it.
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  pid_t pid = -1;
+  const int failed = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (failed != 0) return false;
+
+  int status = 0;
+  bool ended = false;
+  bool held = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!ended && !held && std::chrono::steady_clock::now() < deadline) {
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      ended = true;
+    } else if (finished && finished()) {
+      held = true;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ::kill(-pid, SIGKILL);
+  if (!ended) ::waitpid(pid, &status, 0);
+  output = sandbox::readFile(outFile).value_or("");
+  errors_ = sandbox::readFile(errFile).value_or("");
+  if (finished) return held;
+  return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace browsertest
