@@ -10,7 +10,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/peer_user.h"
 
 namespace platform {
@@ -515,6 +518,64 @@ bool sendAll(Socket socket, const void* data, std::size_t length, int timeoutMs)
     }
   }
   return true;
+}
+
+int sendFileContents(Socket socket, const std::string& path, int timeoutMs, std::uint64_t* size) {
+  EntryRef entry = acquire(socket);
+  if (!entry) return -1;
+  const int file = ::open(toSystemPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return 0;
+  struct FileCloser {
+    int descriptor;
+    ~FileCloser() { ::close(descriptor); }
+  } closer{file};
+  struct stat status;
+  if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+  if (size != nullptr) *size = static_cast<std::uint64_t>(status.st_size);
+  std::int64_t deadline = monotonicMilliseconds() + (timeoutMs > 0 ? timeoutMs : 0);
+  // A socket that blocks would hold the call past its time limit: it does
+  // not block for the call's length.
+  const int flags = ::fcntl(entry->descriptor, F_GETFL);
+  const bool blocking = flags >= 0 && (flags & O_NONBLOCK) == 0;
+  if (blocking) ::fcntl(entry->descriptor, F_SETFL, flags | O_NONBLOCK);
+  struct BlockingRestorer {
+    int descriptor, flags;
+    bool restore;
+    ~BlockingRestorer() {
+      if (restore) ::fcntl(descriptor, F_SETFL, flags);
+    }
+  } restorer{entry->descriptor, flags, blocking};
+  off_t offset = 0;
+  const off_t length = status.st_size;
+  while (offset < length) {
+    const ssize_t sent = ::sendfile(entry->descriptor, file, &offset, static_cast<std::size_t>(length - offset));
+    if (sent > 0) continue;
+    if (sent == 0) break;  // the file became shorter: what it holds went out
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      int saved = errno;
+      if (closedUnderCall(entry)) return -1;
+      failWith(sendError(entry, saved));
+      return -1;
+    }
+    // The peer's window is full: wait until it takes more.
+    for (;;) {
+      pollfd writable = {entry->descriptor, POLLOUT, 0};
+      int ready = ::poll(&writable, 1, timeoutMs < 0 ? -1 : remainingMs(deadline));
+      if (ready < 0 && errno == EINTR) continue;
+      if (closedUnderCall(entry)) return -1;
+      if (ready < 0) {
+        failWithErrno();
+        return -1;
+      }
+      if (ready == 0) {
+        failWith(kErrTimedOut);
+        return -1;
+      }
+      break;
+    }
+  }
+  return 1;
 }
 
 int pollSockets(PollEntry* entries, std::size_t count, int timeoutMs) {

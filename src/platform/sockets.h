@@ -111,6 +111,12 @@ int receiveBytes(Socket socket, void* buffer, std::size_t length);
 // Sends all `length` bytes, waiting at most `timeoutMs` for the peer to take
 // them (negative: no limit). True when everything went out.
 bool sendAll(Socket socket, const void* data, std::size_t length, int timeoutMs);
+// Sends the whole file at `path` (the programs' path form) from the system's
+// file cache straight to the socket, waiting at most `timeoutMs` for the
+// peer to take it. 1 sent, 0 the file could not be opened (nothing sent),
+// -1 the send failed or timed out. `size` (when given) gets the file's size.
+int sendFileContents(Socket socket, const std::string& path, int timeoutMs,
+                     std::uint64_t* size = nullptr);
 
 // Waiting on several sockets (poll; no limit on handle values). Never pass
 // kInvalidSocket: such an entry is reported as kPollInvalid.

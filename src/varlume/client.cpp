@@ -1,6 +1,7 @@
 #include "varlume/client.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "foundation/app.h"
 #include "foundation/strings.h"
@@ -37,7 +38,12 @@ VLClient::VLClient(const std::string& host, int port) : VLClient() {
   port_ = port;
 }
 
-VLClient::~VLClient() { closeSockets(); }
+VLClient::~VLClient() {
+  // A lingering relay is woken and given a moment to leave its body.
+  stopRelay();
+  closeSockets();
+  for (int i = 0; i < 400 && bodyActive() > 0; ++i) sleepFor(0, 5000);
+}
 
 void VLClient::assignTarget(const VLClient& other) {
   closeSockets();
@@ -75,7 +81,22 @@ int VLClient::connectTo(const std::string& host, int port) {
   return 1;
 }
 
+bool VLClient::takeKeptConnection() {
+  if (socket_.load() == platform::kInvalidSocket) return false;
+  if (keepAliveFlag_.load() && platform::unixTime() > keepAliveExpiry_.load()) return false;
+  VLAppLock lock(kRecordMutex);
+  if (!isQueueIdle(true)) return false;
+  kept_ = true;
+  return true;
+}
+
 int VLClient::connectForRequest() {
+  if (kept_.exchange(false) && socket_.load() != platform::kInvalidSocket) {
+    reused_ = true;
+    expectResendText();
+    return 1;
+  }
+  reused_ = false;
   if (upstreamIsSelf()) return connectTo(host_, port_);
   if (serviceOffset(host_) >= 0) return connectTo(host_, port_);
   if (!proxyHost.empty() && proxyPort != -1) return connectTo(proxyHost, proxyPort);
@@ -89,7 +110,9 @@ int VLClient::connectNotifier() {
   if (notificationSocket_.load() != platform::kInvalidSocket) return 1;
   platform::Socket s = platform::tcpSocket();
   if (s == platform::kInvalidSocket) return 0;
-  if (!platform::connectSocket(s, "127.0.0.1", notificationPort_, kNotifierConnectSeconds)) {
+  if (!platform::connectSocket(s, "127.0.0.1", notificationPort_, kNotifierConnectSeconds) ||
+      (!noticeKey_.empty() &&
+       !platform::sendAll(s, noticeKey_.data(), noticeKey_.size(), kNotifierConnectSeconds * 1000))) {
     platform::closeSocket(s);
     return 0;
   }
@@ -104,6 +127,7 @@ void VLClient::closeConnection() {
 
 void VLClient::closeSockets() {
   closeConnection();
+  wakeRelay();  // a lingering relay has nothing left to wait on
   platform::Socket n = notificationSocket_.exchange(platform::kInvalidSocket);
   if (n != platform::kInvalidSocket) platform::closeSocket(n);
   VLAppLock lock(kRecordMutex);
@@ -116,6 +140,10 @@ int VLClient::sendRequest(const char* data, int length) {
   }
   if (data == nullptr || length <= 0) return 0;
   platform::Socket s = socket_.load();
+  // The head of a GET or HEAD on a kept connection may be needed again.
+  const bool resendable = length < 65536 && (std::string_view(data, std::min(length, 5)) == "HEAD " ||
+                                             std::string_view(data, std::min(length, 4)) == "GET ");
+  if (reused_.exchange(false)) setResendText(resendable ? std::string(data, static_cast<std::size_t>(length)) : std::string());
   int sent = 0;
   while (sent < length) {
     int piece = std::min(kSendPiece, length - sent);
@@ -125,14 +153,26 @@ int VLClient::sendRequest(const char* data, int length) {
       return -1;
     }
     sent += piece;
-    if (sent < length) sleepFor(0, 500);
   }
   return sent;
 }
 
 void VLClient::queueRequest(int id, const std::string& method) {
   VLRequestRecord record(id);
-  VLAppLock lock(kRecordMutex);
+  {
+    VLAppLock lock(kRecordMutex);
+    queueRecordLocked(record, method);
+  }
+  wakeRelay();
+}
+
+void VLClient::queueRecordLocked(const VLRequestRecord& record, const std::string& method) {
+  // A queue with nothing due starts again at its first slot, so a client
+  // that relays for long keeps its array small.
+  if (currentIndex_ > 0 && isQueueIdle(true)) {
+    currentIndex_ = 0;
+    if (records_.size() > static_cast<std::size_t>(kRecordGrowth)) records_.resize(kRecordGrowth);
+  }
   if (pendingMethods_.empty()) {
     pendingMethods_ = method;
   } else {

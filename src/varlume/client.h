@@ -11,7 +11,9 @@
 // relay is ending is never lost and a live relay is never replaced.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,9 +43,15 @@ class VLClient : public VLObject {
   int connectTo(const std::string& host, int port);
   int connectForRequest();
   void setNotificationPort(int port);
+  // The key a new notice connection sends first (empty: none).
+  // Changed only between browser connections, when no relay runs.
+  void setNoticeKey(const std::string& key) {
+    if (noticeKey_ != key) noticeKey_ = key;
+  }
   // The delivery of the browser connection this client serves; the relay
   // tells it which answers end the connection.
   void setResponder(VLResponder* responder) { responder_ = responder; }
+  VLResponder* responder() const { return responder_; }
   int connectNotifier();
   // Shuts down and closes the socket and the notification socket.
   void closeSockets();
@@ -79,6 +87,14 @@ class VLClient : public VLObject {
   void noticeNoResponse(int index);
   void flushNotices();
 
+  // Stops the relay and ends its wait for the next request at once.
+  void stopRelay();
+  // A client bound to a target whose server kept the connection, with no
+  // request due, is taken for the next request as it is: true when taken
+  // (the next connectForRequest keeps the connection and a GET or HEAD
+  // sent on it may be sent once more if the server closed it meanwhile).
+  bool takeKeptConnection();
+
   // Starts the relay thread unless one runs (the running relay then takes
   // the new records). False when no thread could be made.
   bool startRelay();
@@ -110,6 +126,7 @@ class VLClient : public VLObject {
 
  private:
   void resetRecordsLocked();
+  void queueRecordLocked(const VLRequestRecord& record, const std::string& method);
   // Closes the connection socket only (the notification socket stays).
   void closeConnection();
   // The notice text of the current record and its completion (mutex 0 held).
@@ -117,6 +134,13 @@ class VLClient : public VLObject {
   // Notice texts of every pending record from the current index (mutex 0 held).
   std::string flushLocked();
   int relayOnce(VLPartWriter& part);
+  // Relay thread: waits (bounded) for a record; true when one came.
+  bool lingerForRecord();
+  void wakeRelay();
+  void setResendText(const std::string& text);
+  std::string takeResendText();
+  void expectResendText();
+  bool hasResendText();
 
   std::atomic<platform::Socket> socket_{platform::kInvalidSocket};
   int port_ = 0;
@@ -126,6 +150,7 @@ class VLClient : public VLObject {
   std::vector<VLRequestRecord> records_;
   int currentIndex_ = 0;
   int notificationPort_ = -1;
+  std::string noticeKey_;
   std::atomic<platform::Socket> notificationSocket_{platform::kInvalidSocket};
   std::atomic<std::int64_t> keepAliveExpiry_{0};
   std::atomic<bool> keepAliveFlag_{false};
@@ -136,6 +161,12 @@ class VLClient : public VLObject {
   std::int64_t queuedAt_ = 0;   // relay thread: its record's time stamp
   VLResponder* responder_ = nullptr;
   std::atomic<std::int64_t> lastInputMs_{0};
+  std::atomic<bool> kept_{false};    // the next connectForRequest keeps the socket
+  std::atomic<bool> reused_{false};  // the next request goes on a kept socket
+  std::mutex lingerMutex_;
+  std::condition_variable lingerWake_;  // lingerMutex_
+  std::string resendText_;              // lingerMutex_
+  bool resendExpected_ = false;         // lingerMutex_: a kept request is on its way
   VLRelayFraming framing_;      // relay thread
   std::vector<char> buffer_;    // relay thread: one receive buffer
 };

@@ -11,6 +11,7 @@
 #include "varlume/cache_lookup.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/event_followup.h"
+#include "varlume/notice.h"
 #include "varlume/privileged_check.h"
 #include "varlume/request_forwarding.h"
 #include "varlume/request_intake.h"
@@ -36,6 +37,8 @@ constexpr int kDrainMs = 2000;
 constexpr int kStalledAfterCloseMs = 1000;
 // How long the end of a connection waits for its relays to leave.
 constexpr int kRelaysEndMs = 2000;
+// While the delivery queue is full: how often the connection looks again.
+constexpr int kQueueFullLookMs = 20;
 
 // The hosts that name a local service program (the outgoing connection
 // maps each to its own port).
@@ -99,7 +102,7 @@ void VLClientConnection::reset() {
   inUse_.store(false);
   std::memset(lineBuffer_.get(), 0, kLineBufferSize);
   owner_ = nullptr;
-  readAhead_.clear();
+  readEnd_ = 0;
   readPosition_ = 0;
 }
 
@@ -123,11 +126,16 @@ void VLClientConnection::run() {
   platform::socketsStartup(0x0202, &granted);
   try {
     responder_.resetQueue();
+    // A new key for each browser connection: notice connections of anyone
+    // else, earlier relays of this entry included, are refused unread.
+    noticeKey_ = makeNoticeKey();
+    responder_.setNoticeKey(noticeKey_);
     responder_.setBrowserSocket(browserSocket());
     int last = 1;
     for (;;) {
       if (getState() != kRunning || last == 2 || (last == 3 && responder_.isIdle())) break;
-      pause250();
+      // The wait of pollOnce stands for the loop's pause: it returns when the
+      // browser or a relay has something, so no time is lost in between.
       last = pollOnce();
       if (last == 3 && !responder_.isIdle()) {
         VLAppLock lock(kPoolMutex);
@@ -192,13 +200,13 @@ void VLClientConnection::endConnection() {
   const Socket socket = browserSocket_.exchange(kInvalidSocket);
   if (socket != kInvalidSocket) closeBrowser(socket);
   responder_.setBrowserSocket(kInvalidSocket);
-  readAhead_.clear();
+  readEnd_ = 0;
   readPosition_ = 0;
 
   // The relays are stopped and their sockets closed, which ends their waits
   // at once; the sweep of the part files follows only when they have left,
   // so none writes a part after it (a stopped relay announces no more).
-  for (auto& client : clients_) client->stop();
+  for (auto& client : clients_) client->stopRelay();
   for (auto& client : clients_) client->closeSockets();
   const std::int64_t relaysDeadline = platform::monotonicMilliseconds() + kRelaysEndMs;
   for (auto& client : clients_) {
@@ -267,13 +275,25 @@ int VLClientConnection::pollOnce() {
   const Socket socket = browserSocket();
   if (socket == kInvalidSocket) return 2;
 
+  // As many answers pending as the delivery queue holds: no request is read
+  // until it drains (the browser's bytes wait in the socket meanwhile).
+  if (responder_.queueFull()) {
+    if (notificationListener_ != kInvalidSocket) {
+      platform::PollEntry wait{notificationListener_, platform::kPollReadable, 0};
+      if (platform::pollSockets(&wait, 1, kQueueFullLookMs) > 0) takeNotice();
+    } else {
+      VLObject::sleepFor(0, kQueueFullLookMs * 1000);
+    }
+    return 1;
+  }
+
   platform::PollEntry entries[2];
   std::size_t count = 0;
   entries[count++] = {socket, static_cast<short>(platform::kPollReadable | platform::kPollPriority), 0};
   const bool listening = notificationListener_ != kInvalidSocket;
   if (listening) entries[count++] = {notificationListener_, platform::kPollReadable, 0};
   // Bytes already read ahead are a request waiting: only look for notices.
-  const bool buffered = readPosition_ < readAhead_.size();
+  const bool buffered = readPosition_ < readEnd_;
   const int ready = platform::pollSockets(entries, count, buffered ? 0 : 1000);
   if (ready < 0) return platform::lastSocketError() == platform::kErrInterrupted ? 4 : 2;
   if (ready == 0 && !buffered) return 3;
@@ -297,9 +317,9 @@ int VLClientConnection::pollOnce() {
 int VLClientConnection::receiveFromBrowser(Socket socket, int seconds, char* buffer, int size) {
   if (socket == kInvalidSocket || size <= 0) return 0;
   try {
-    if (socket == browserSocket() && readPosition_ < readAhead_.size()) {
-      const std::size_t count = std::min(static_cast<std::size_t>(size), readAhead_.size() - readPosition_);
-      std::memcpy(buffer, readAhead_.data() + readPosition_, count);
+    if (socket == browserSocket() && readPosition_ < readEnd_) {
+      const std::size_t count = std::min(static_cast<std::size_t>(size), readEnd_ - readPosition_);
+      std::memcpy(buffer, readAhead_.get() + readPosition_, count);
       readPosition_ += count;
       return static_cast<int>(count);
     }
@@ -325,17 +345,18 @@ int VLClientConnection::receiveFromBrowser(Socket socket, int seconds, char* buf
         return received > 0 ? received : 0;
       }
       // Read what has arrived, up to one buffer, and hand it out from there.
-      readAhead_.resize(kReadAheadBytes);
-      const int received = platform::receiveBytes(socket, readAhead_.data(), readAhead_.size());
+      // One buffer for the connection's life: nothing is made per request.
+      if (!readAhead_) readAhead_.reset(new char[kReadAheadBytes]);
+      const int received = platform::receiveBytes(socket, readAhead_.get(), kReadAheadBytes);
       if (received == 0) browserDone_ = true;  // the browser sends no more
       if (received <= 0) {
-        readAhead_.clear();
+        readEnd_ = 0;
         readPosition_ = 0;
         return 0;
       }
-      readAhead_.resize(static_cast<std::size_t>(received));
-      const std::size_t handed = std::min(static_cast<std::size_t>(size), readAhead_.size());
-      std::memcpy(buffer, readAhead_.data(), handed);
+      readEnd_ = static_cast<std::size_t>(received);
+      const std::size_t handed = std::min(static_cast<std::size_t>(size), readEnd_);
+      std::memcpy(buffer, readAhead_.get(), handed);
       readPosition_ = handed;
       return static_cast<int>(handed);
     }
@@ -551,6 +572,7 @@ int VLClientConnection::discardBody(std::int64_t length) {
 void VLClientConnection::startRelay(VLClient& client) {
   client.setNotificationPort(notificationPort_);
   client.setResponder(&responder_);
+  client.setNoticeKey(noticeKey_);
   client.startRelay();
 }
 
@@ -575,6 +597,15 @@ VLClient* VLClientConnection::clientFor(const std::string& host, int port, int& 
   // A client bound to the same target; a service is matched by name alone,
   // since its client holds the service's port.
   const int matchPort = isServiceKeyword(host) ? 0 : port;
+  // First a connection the server kept open with nothing due on it: it is
+  // used as it is, without a new connection (its relay may still linger).
+  for (int i = 0; i < kClientCount; ++i) {
+    VLClient& client = *clients_[i];
+    if (client.matchesTarget(host, matchPort) && client.takeKeptConnection()) {
+      slot = i;
+      return &client;
+    }
+  }
   for (int i = 0; i < kClientCount; ++i) {
     VLClient& client = *clients_[i];
     if (client.matchesTarget(host, matchPort) && !client.relayRunning() &&

@@ -157,8 +157,11 @@ class VLClientConnection : public VLObject {
   platform::Socket notificationListener_ = platform::kInvalidSocket;
   int notificationPort_ = 0;
   VLResponder responder_;
+  // The key of the current browser connection's notice connections.
+  std::string noticeKey_;
   // Bytes read from the browser and not yet handed out (connection thread).
-  std::vector<char> readAhead_;
+  std::unique_ptr<char[]> readAhead_;
+  std::size_t readEnd_ = 0;
   std::size_t readPosition_ = 0;
   // No more requests are read (the browser ended its sending side, or a
   // request could not be read on); the answers due are still delivered.

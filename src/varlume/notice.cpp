@@ -1,12 +1,24 @@
 #include "varlume/notice.h"
 
 #include <cstdio>
+#include <random>
 
 std::string formatNotice(int id, VLNoticeKind kind) {
   if (id < 1 || id > kMaxNoticeId) return std::string();
   char text[kNoticeLength + 1];
   std::snprintf(text, sizeof text, "%08d 1 %c", id, static_cast<char>(kind));
   return std::string(text, kNoticeLength);
+}
+
+std::string makeNoticeKey() {
+  static const char kDigits[] = "0123456789abcdef";
+  std::random_device source;
+  std::string key;
+  while (key.size() < kNoticeKeyLength) {
+    unsigned value = source();
+    for (int i = 0; i < 8 && key.size() < kNoticeKeyLength; ++i, value >>= 4) key += kDigits[value & 15];
+  }
+  return key;
 }
 
 bool parseNotice(const char* bytes, VLNotice& notice) {

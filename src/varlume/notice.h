@@ -8,6 +8,9 @@
 #include <string>
 
 constexpr std::size_t kNoticeLength = 12;
+// A notice connection begins with its browser connection's key, so that
+// only that connection's relays can announce anything on it.
+constexpr std::size_t kNoticeKeyLength = 32;
 constexpr int kMaxNoticeId = 99999999;
 
 enum class VLNoticeKind : char { Part = '+', Complete = '0', NoResponse = '1' };
@@ -19,6 +22,10 @@ struct VLNotice {
 
 // The notice text for `id` (1 to 99,999,999); empty for any other id.
 std::string formatNotice(int id, VLNoticeKind kind);
+
+// A fresh key of kNoticeKeyLength hexadecimal digits from the system's
+// random source.
+std::string makeNoticeKey();
 
 // Reads one notice from exactly kNoticeLength bytes. False for anything but
 // eight digits giving an id of at least 1, " 1 " and one of the three kinds.

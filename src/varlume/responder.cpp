@@ -1,6 +1,7 @@
 #include "varlume/responder.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -34,15 +35,31 @@ std::string reasonText(const std::string& reason) {
   return text;
 }
 
-void removePartFiles(int id, int from, int to) {
-  for (int k = from; k <= to; ++k) platform::removeFile(partFilePath(tempPath, id, k));
+// Deletes a part file; its size, or -1 when there was none.
+std::int64_t removePart(const std::string& path) {
+  platform::FileStatus status;
+  const bool known = platform::statPath(path, status);
+  if (!platform::removeFile(path)) return -1;
+  return known ? static_cast<std::int64_t>(status.size) : 0;
+}
+
+// The bytes of the parts deleted (only parts count against the limit).
+std::int64_t removePartFiles(int id, int from, int to) {
+  std::int64_t bytes = 0;
+  for (int k = from; k <= to; ++k) bytes += std::max<std::int64_t>(removePart(partFilePath(tempPath, id, k)), 0);
+  return bytes;
 }
 
 // Parts not sent are never deleted out of turn, so they lie in one run from
 // `from` on; the run ends at the first part that is missing.
-void removePartsFrom(int id, int from) {
-  for (int k = from; platform::removeFile(partFilePath(tempPath, id, k)); ++k) {
+std::int64_t removePartsFrom(int id, int from) {
+  std::int64_t bytes = 0;
+  for (int k = from;; ++k) {
+    const std::int64_t removed = removePart(partFilePath(tempPath, id, k));
+    if (removed < 0) break;
+    bytes += removed;
   }
+  return bytes;
 }
 
 }  // namespace
@@ -82,9 +99,15 @@ bool VLResponder::addNotifier(platform::Socket socket) {
     }
     slot->socket = socket;
     slot->carried.clear();
+    slot->keyed = noticeKey_.empty();
   }
   wake();
   return true;
+}
+
+void VLResponder::setNoticeKey(const std::string& key) {
+  VLAppLock lock(kQueueMutex);
+  noticeKey_ = key;
 }
 
 void VLResponder::closeNotifiers() {
@@ -107,10 +130,34 @@ void VLResponder::resetQueue() {
   }
   head_ = 0;
   pending_ = 0;
+  pendingSeen_ = 0;
   messages_.clear();
   timedOut_.clear();
+  headId_ = 0;
   std::lock_guard<std::mutex> guard(hintMutex_);
   endsConnection_.clear();
+  waitingBytes_ = 0;
+}
+
+void VLResponder::addWaitingBytes(std::int64_t bytes) { waitingBytes_ += bytes; }
+
+void VLResponder::releaseBytes(std::int64_t bytes) {
+  if (bytes <= 0) return;
+  waitingBytes_ -= bytes;
+  std::lock_guard<std::mutex> guard(hintMutex_);
+  room_.notify_all();
+}
+
+bool VLResponder::hasRoomFor(int id) const {
+  const std::int64_t waiting = waitingBytes_.load();
+  // The answer being delivered has a limit of its own on top, so the answers
+  // queued behind it can never keep it from going on.
+  return waiting < kWaitingBytesLimit || (id == headId_.load() && waiting < 2 * kWaitingBytesLimit);
+}
+
+void VLResponder::waitForRoom(int id, int ms) {
+  std::unique_lock<std::mutex> lock(hintMutex_);
+  room_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return hasRoomFor(id); });
 }
 
 void VLResponder::markEndsConnection(int id) {
@@ -129,10 +176,10 @@ void VLResponder::removeUndelivered() {
     const VLRequestRecord& record = queue_[head_ + i];
     if (record.isFree() || record.getFromCache()) continue;
     // Streamed parts of a copy for the cache were kept for the store.
-    removePartsFrom(record.getId(), record.getToCache() ? 0 : record.getPartsSent());
+    releaseBytes(removePartsFrom(record.getId(), record.getToCache() ? 0 : record.getPartsSent()));
     platform::removeFile(messageFilePath(tempPath, record.getId()));
   }
-  for (const auto& [id, announced] : abandoned_) removePartsFrom(id, announced);
+  for (const auto& [id, announced] : abandoned_) releaseBytes(removePartsFrom(id, announced));
   abandoned_.clear();
 }
 
@@ -155,6 +202,8 @@ void VLResponder::enqueueRecord(const VLRequestRecord& record, const std::string
     }
     queue_[slot] = record;
     ++pending_;
+    pendingSeen_ = pending_;
+    noteHeadLocked();
     if (message != nullptr) messages_[record.getId()] = *message;
   }
   wake();
@@ -244,7 +293,8 @@ void VLResponder::streamHead(std::vector<Delivery>& out) {
   VLRequestRecord& head = queue_[head_];
   if (head.isFree() || head.getMirror() || head.getFromCache() || head.getNoResponse()) return;
   for (int k = head.getPartsSent(); k < head.getPartsWritten(); ++k) {
-    out.push_back({partFilePath(tempPath, head.getId(), k), !head.getToCache(), false});
+    out.push_back({partFilePath(tempPath, head.getId(), k), !head.getToCache(), false, false,
+                   Delivery::kSendFile, nullptr, true});
   }
   head.setPartsSent(head.getPartsWritten());
 }
@@ -252,7 +302,7 @@ void VLResponder::streamHead(std::vector<Delivery>& out) {
 void VLResponder::handleNotice(int id, char kind, std::vector<Delivery>& out) {
   auto late = abandoned_.find(id);
   if (late != abandoned_.end()) {
-    platform::removeFile(partFilePath(tempPath, id, late->second));
+    releaseBytes(std::max<std::int64_t>(removePart(partFilePath(tempPath, id, late->second)), 0));
     if (kind == '+') {
       ++late->second;
     } else {
@@ -287,6 +337,7 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
     busy_ = true;
     VLRequestRecord record = head;
     --pending_;
+    pendingSeen_ = pending_;
     ++head_;
     int id = record.getId();
     if (record.getNoResponse()) {
@@ -296,7 +347,7 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
         message = own->second;
         messages_.erase(own);
       }
-      removePartFiles(id, record.getToCache() ? 0 : record.getPartsSent(), record.getPartsWritten());
+      releaseBytes(removePartFiles(id, record.getToCache() ? 0 : record.getPartsSent(), record.getPartsWritten()));
       if (timedOut_.erase(id) > 0 && abandoned_.size() < kMaxAbandoned) {
         // Its relay may still be writing (it had no "1" yet): whatever it
         // announces later is deleted then.
@@ -322,7 +373,7 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
                        std::make_shared<const VLRequestRecord>(record)});
       }
       for (int k = record.getPartsSent(); k < record.getPartsWritten(); ++k) {
-        out.push_back({partFilePath(tempPath, id, k), true, false});
+        out.push_back({partFilePath(tempPath, id, k), true, false, false, Delivery::kSendFile, nullptr, true});
       }
       // Its end was the server's close: only a close can end it for the
       // browser too, so nothing may follow it on this connection.
@@ -354,8 +405,14 @@ void VLResponder::send(const std::vector<Delivery>& items) {
       sendCachedCopy(path);
       continue;
     }
-    sendFile(path);
+    std::uint64_t size = 0;
+    if (!sendFile(path, &size) && item.part && size == 0) {
+      // Not sent: its size still leaves the count when it is deleted.
+      platform::FileStatus status;
+      if (platform::statPath(path, status)) size = status.size;
+    }
     if (item.remove) platform::removeFile(path);
+    if (item.part) releaseBytes(static_cast<std::int64_t>(size));
   }
 }
 
@@ -379,6 +436,7 @@ void VLResponder::run() {
   ensureWakePair();
   std::vector<platform::PollEntry> waitSet;
   std::vector<char> bytes(kNoticeReadBytes);
+  std::int64_t idleSince = -1;
   for (;;) {
     bool headReady = false;
     int waitMs = kNoticeWaitMs;
@@ -389,7 +447,16 @@ void VLResponder::run() {
     }
     {
       VLAppLock lock(kQueueMutex);
-      if (getState() != kRunning || pending_ <= 0 || queue_[head_].isFree()) {
+      // With nothing pending the thread lingers a moment for the next record
+      // of its connection instead of ending at once.
+      const std::int64_t nowMs = platform::monotonicMilliseconds();
+      if (pending_ > 0) {
+        idleSince = -1;
+      } else if (idleSince < 0) {
+        idleSince = nowMs;
+      }
+      const bool lingerOver = pending_ <= 0 && nowMs - idleSince >= kLingerMs;
+      if (getState() != kRunning || lingerOver || (pending_ > 0 && queue_[head_].isFree())) {
         // Decided under the same mutex as startUnlessRunning, so a record
         // enqueued from now on finds the thread not running and starts one.
         if (pending_ <= 0) resetQueue();
@@ -405,14 +472,18 @@ void VLResponder::run() {
         if (n.socket != platform::kInvalidSocket) waitSet.push_back({n.socket, platform::kPollReadable, 0});
       }
       if (wakeSocket != platform::kInvalidSocket) waitSet.push_back({wakeSocket, platform::kPollReadable, 0});
-      VLRequestRecord& head = queue_[head_];
-      std::int64_t now = vlRecordClock();
-      // An overdue head is given up only after the notices that are already
-      // there have been read (below): they may complete it.
-      headReady = head.getReady() || now - head.getTimeStamp() > kNoNoticeSeconds;
-      if (!headReady) {
-        std::int64_t left = (head.getTimeStamp() + kNoNoticeSeconds + 1 - now) * 1000;
-        waitMs = static_cast<int>(std::clamp<std::int64_t>(left, 0, kNoticeWaitMs));
+      if (pending_ <= 0) {
+        waitMs = static_cast<int>(std::max<std::int64_t>(idleSince + kLingerMs - nowMs, 0));
+      } else {
+        VLRequestRecord& head = queue_[head_];
+        std::int64_t now = vlRecordClock();
+        // An overdue head is given up only after the notices that are already
+        // there have been read (below): they may complete it.
+        headReady = head.getReady() || now - head.getTimeStamp() > kNoNoticeSeconds;
+        if (!headReady) {
+          std::int64_t left = (head.getTimeStamp() + kNoNoticeSeconds + 1 - now) * 1000;
+          waitMs = static_cast<int>(std::clamp<std::int64_t>(left, 0, kNoticeWaitMs));
+        }
       }
     }
     int ready = 0;
@@ -449,6 +520,18 @@ void VLResponder::run() {
         bool bad = text.empty();
         if (!bad) {
           it->carried += text;
+          if (!it->keyed) {
+            // Nothing is taken from a connection before it proved to be one
+            // of this browser connection's relays.
+            const std::size_t have = std::min(it->carried.size(), noticeKey_.size());
+            bad = it->carried.compare(0, have, noticeKey_, 0, have) != 0;
+            if (!bad && have == noticeKey_.size()) {
+              it->carried.erase(0, have);
+              it->keyed = true;
+            }
+          }
+        }
+        if (!bad && it->keyed) {
           std::size_t at = 0;
           while (it->carried.size() - at >= kNoticeLength) {
             VLNotice notice;
@@ -477,13 +560,13 @@ void VLResponder::run() {
         }
         deliveryWalk(out);
       }
+      noteHeadLocked();
       if (!out.empty()) busy_ = true;
     }
     for (platform::Socket socket : closing) platform::closeSocket(socket);
     if (!arrivals.empty() || !out.empty()) lastProgressMs_ = platform::monotonicMilliseconds();
     if (!out.empty()) {
       send(out);
-      sleepFor(0, 500);
       VLAppLock lock(kQueueMutex);
       busy_ = false;
     }
@@ -509,11 +592,14 @@ bool VLResponder::sendAll(const char* data, std::size_t length) {
   return false;
 }
 
-bool VLResponder::sendFile(const std::string& path) {
+bool VLResponder::sendFile(const std::string& path, std::uint64_t* size) {
   if (path.empty()) return false;
-  platform::File file;
-  if (!file.open(path, platform::File::Read)) return false;
-  return sendOpenFile(file);
+  platform::Socket s = browserSocket_.load();
+  if (s == platform::kInvalidSocket) return false;
+  // Straight from the file cache to the socket, in one call.
+  const int sent = platform::sendFileContents(s, path, kBrowserSendMs, size);
+  if (sent < 0) browserSocket_.compare_exchange_strong(s, platform::kInvalidSocket);
+  return sent > 0;
 }
 
 bool VLResponder::sendOpenFile(platform::File& file) {

@@ -9,6 +9,7 @@
 // every send to the browser has a time limit.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -29,6 +30,8 @@ class VLResponder : public VLObject {
   static constexpr int kMaxNotifiers = 400;
   static constexpr int kNoNoticeSeconds = 45;
   static constexpr int kBrowserSendMs = 45000;
+  // How long the thread waits for a next record before it ends.
+  static constexpr int kLingerMs = 2000;
 
   VLResponder();
   ~VLResponder() override;
@@ -36,6 +39,10 @@ class VLResponder : public VLObject {
   // The browser connection's socket; -1 at the end of a connection.
   void setBrowserSocket(platform::Socket socket);
   platform::Socket browserSocket() const { return browserSocket_.load(); }
+  // The key every notice connection must send before its notices; bytes
+  // from a connection that does not are never read as notices. Set at the
+  // start of each browser connection (empty: no key is asked for).
+  void setNoticeKey(const std::string& key);
   // Takes an accepted notice connection. False (the socket is closed) when
   // kMaxNotifiers are open already.
   bool addNotifier(platform::Socket socket);
@@ -59,6 +66,15 @@ class VLResponder : public VLObject {
   // after it the browser connection is closed (any thread; no named mutex).
   void markEndsConnection(int id);
 
+  // Bytes of part files written for this connection and not yet delivered
+  // or deleted are limited: a relay with no room waits (and so reads no more
+  // from its server) until the browser took more.
+  static constexpr std::int64_t kWaitingBytesLimit = 8 * 1024 * 1024;
+  void addWaitingBytes(std::int64_t bytes);
+  bool hasRoomFor(int id) const;
+  // Waits at most `ms` for room for request `id`.
+  void waitForRoom(int id, int ms);
+
   // Starts the delivery thread unless it runs; the decision is taken under
   // mutex 2 together with the thread's own decision to end, so a record
   // enqueued while the thread ends is never left behind.
@@ -74,10 +90,10 @@ class VLResponder : public VLObject {
   // Sends on the browser socket with a time limit of kBrowserSendMs; any
   // failure forgets the socket (the browser connection still owns it).
   bool sendAll(const char* data, std::size_t length);
-  // Sends a file in pieces of at most 65,536 bytes; false when it could not
-  // be read or sent whole.
-  bool sendFile(const std::string& path);
-  // The same for a file opened already.
+  // Sends a file whole, straight from the file cache; false when it could
+  // not be read or sent whole. `size` (when given) gets the file's size.
+  bool sendFile(const std::string& path, std::uint64_t* size = nullptr);
+  // A file opened already, in pieces of at most 65,536 bytes.
   bool sendOpenFile(platform::File& file);
 
   // The head of the proxy's own pages, ending with "Content-Length: 0"
@@ -92,6 +108,10 @@ class VLResponder : public VLObject {
   // Monotonic milliseconds of the last notice read or answer sent.
   std::int64_t lastProgress() const { return lastProgressMs_.load(); }
 
+  // True while as many records are pending as the queue holds; read
+  // without a named mutex.
+  bool queueFull() const { return pendingSeen_.load() >= kQueueSize; }
+
   // For inspection (mutex 2).
   int pendingCount();
   int notifierCount();
@@ -99,7 +119,8 @@ class VLResponder : public VLObject {
  private:
   struct Notifier {
     platform::Socket socket = platform::kInvalidSocket;
-    std::string carried;  // bytes of a notice that arrived split
+    std::string carried;  // bytes of a notice (or of the key) that arrived split
+    bool keyed = false;   // the key arrived
   };
   struct Delivery {
     // Work done by send, outside the mutexes, in its place in the order.
@@ -110,6 +131,7 @@ class VLResponder : public VLObject {
     bool finishAfter = false;  // end the stream to the browser after this item
     Work work = kSendFile;
     std::shared_ptr<const VLRequestRecord> record = nullptr;  // kStore and kMirror
+    bool part = false;         // a part file: counts against the limit
   };
 
   // Wake-up pair: a byte on it ends the thread's wait at once.
@@ -124,6 +146,9 @@ class VLResponder : public VLObject {
   void deliveryWalk(std::vector<Delivery>& out);
   void compactLocked();
   bool takeEndsConnection(int id);
+  void releaseBytes(std::int64_t bytes);
+  // The head's id, read by the relays without a named mutex (mutex 2 held).
+  void noteHeadLocked() { headId_ = pending_ > 0 ? queue_[head_].getId() : 0; }
   void enqueueRecord(const VLRequestRecord& record, const std::string* message);
   void send(const std::vector<Delivery>& items);
   // A cache hit: a file that cannot be opened gets the 500 page "No response
@@ -133,6 +158,7 @@ class VLResponder : public VLObject {
 
   std::atomic<platform::Socket> browserSocket_{platform::kInvalidSocket};
   std::vector<Notifier> notifiers_;          // mutex 2 (added under 1 and 2)
+  std::string noticeKey_;                    // mutex 2
   std::vector<VLRequestRecord> queue_;       // mutex 2
   std::map<int, std::string> messages_;      // mutex 2: own pages by request id
   // mutex 2: requests answered without their response whose relay may still
@@ -145,6 +171,10 @@ class VLResponder : public VLObject {
   bool busy_ = false;                        // mutex 2
   VLRunClaim run_;                           // mutex 2
   std::atomic<std::int64_t> lastProgressMs_{0};
+  std::atomic<int> pendingSeen_{0};          // pending_, written under mutex 2
+  std::atomic<std::int64_t> waitingBytes_{0};
+  std::atomic<int> headId_{0};
+  std::condition_variable room_;             // hintMutex_
   std::mutex hintMutex_;
   std::set<int> endsConnection_;             // hintMutex_
   std::mutex wakeMutex_;

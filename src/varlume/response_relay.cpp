@@ -1,6 +1,7 @@
 #include "varlume/response_relay.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "foundation/app.h"
 #include "foundation/strings.h"
@@ -21,7 +22,11 @@ constexpr int kNoticeSendMs = 10000;
 class VLRelayPartSink : public VLRelaySink {
  public:
   VLRelayPartSink(VLClient& client, VLPartWriter& part) : client_(client), part_(part) {}
-  bool writeBytes(const char* data, std::size_t length) override { return part_.write(data, length); }
+  bool writeBytes(const char* data, std::size_t length) override {
+    if (!part_.write(data, length)) return false;
+    if (client_.responder() != nullptr) client_.responder()->addWaitingBytes(static_cast<std::int64_t>(length));
+    return true;
+  }
   std::string takeMethod() override { return client_.takeMethodForRelay(); }
   void keepAliveSeconds(int seconds) override { client_.setKeepAlive(seconds); }
   void connectionClose() override { client_.setKeepAlive(0); }
@@ -126,7 +131,8 @@ void VLClient::run() {
     bool fatal = !notifier;
     while (!fatal && getState() == kRunning && last != -1 && last != -100 && last != 2 && last != 3 &&
            !isQueueIdle(false)) {
-      sleepFor(0, 500);
+      // relayResponse waits on the socket itself: the pause between two
+      // responses is that wait.
       last = relayResponse();
       fives = last == 5 ? fives + 1 : 0;
       samePending = (!pending_.empty() && pending_.size() == lastPending) ? samePending + 1 : 0;
@@ -135,6 +141,12 @@ void VLClient::run() {
         flushNotices();
         fatal = true;
       }
+    }
+    // An idle relay lingers a moment for the next request of its connection,
+    // keeping its thread and its notice connection.
+    if (!fatal && getState() == kRunning && last != -1 && last != 2 && last != 3 && lingerForRecord()) {
+      last = 1;
+      continue;
     }
     // The end is decided under the mutex together with the queue, so a
     // record queued meanwhile is either relayed here or finds no relay
@@ -164,6 +176,58 @@ void VLClient::run() {
   }
 }
 
+bool VLClient::lingerForRecord() {
+  // Only a kept connection is worth waiting on: once it is closed, the
+  // client is free for any target at once.
+  auto over = [&] {
+    return getState() != kRunning || !isQueueIdle(false) || socket_.load() == platform::kInvalidSocket;
+  };
+  std::unique_lock<std::mutex> lock(lingerMutex_);
+  lingerWake_.wait_for(lock, std::chrono::milliseconds(kRelayLingerMs), over);
+  return getState() == kRunning && !isQueueIdle(false);
+}
+
+void VLClient::wakeRelay() {
+  std::lock_guard<std::mutex> lock(lingerMutex_);
+  lingerWake_.notify_all();
+}
+
+void VLClient::stopRelay() {
+  stop();
+  wakeRelay();
+}
+
+void VLClient::expectResendText() {
+  std::lock_guard<std::mutex> lock(lingerMutex_);
+  resendText_.clear();
+  resendExpected_ = true;
+}
+
+void VLClient::setResendText(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(lingerMutex_);
+    resendText_ = text;
+    resendExpected_ = false;
+  }
+  lingerWake_.notify_all();
+}
+
+std::string VLClient::takeResendText() {
+  std::lock_guard<std::mutex> lock(lingerMutex_);
+  std::string text;
+  text.swap(resendText_);
+  resendExpected_ = false;
+  return text;
+}
+
+bool VLClient::hasResendText() {
+  // The relay may see the server's close before the connection thread has
+  // sent the request: it waits for the text a moment.
+  std::unique_lock<std::mutex> lock(lingerMutex_);
+  lingerWake_.wait_for(lock, std::chrono::milliseconds(kResendTextWaitMs), [&] { return !resendExpected_; });
+  return !resendText_.empty();
+}
+
 int VLClient::relayResponse() {
   int id = 0;
   {
@@ -190,7 +254,24 @@ int VLClient::relayResponse() {
     flushNotices();
     return -1;
   }
-  return relayOnce(part);
+  int result = relayOnce(part);
+  if (result == kResend) {
+    // The server had closed the kept connection before it read the request:
+    // it is sent once more, whole, on a new connection.
+    const std::string text = takeResendText();
+    closeConnection();
+    if (!text.empty() && connectForRequest() &&
+        platform::sendAll(socket_.load(), text.data(), text.size(), kRelayWaitMs)) {
+      result = relayOnce(part);
+    }
+    if (result == kResend) {
+      part.discard();
+      closeConnection();
+      flushNotices();
+      result = -1;
+    }
+  }
+  return result;
 }
 
 int VLClient::relayOnce(VLPartWriter& part) {
@@ -206,6 +287,12 @@ int VLClient::relayOnce(VLPartWriter& part) {
     closeConnection();
     flushNotices();
     return -1;
+  };
+  // A request sent on a kept connection that the server closed before any
+  // byte of the answer is sent again (GET and HEAD only, see sendRequest).
+  auto failOrResend = [&]() {
+    if (bytesRead == 0 && hasResendText()) return kResend;
+    return fail();
   };
   auto complete = [&]() {
     part.close();
@@ -228,7 +315,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
     return part.next();
   };
   auto rollIfDue = [&]() {
-    bool full = part.bytes() >= kPartBytes;
+    bool full = part.bytes() >= (part.part() == 0 ? kPartBytes : kLaterPartBytes);
     bool waited = part.bytes() > 0 && part.firstByteAt() >= 0 &&
                   platform::monotonicMilliseconds() - part.firstByteAt() >= kPartWaitMs;
     // The first bytes of a late answer are announced at once.
@@ -246,7 +333,18 @@ int VLClient::relayOnce(VLPartWriter& part) {
       std::copy(pending_.begin(), pending_.begin() + static_cast<long>(n), buffer);
       pending_.erase(0, n);
     } else {
+      // No more is read while the parts waiting for the browser are at their
+      // limit: the server then meets the back-pressure of the connection.
+      bool waitedForRoom = false;
+      while (responder_ != nullptr && !responder_->hasRoomFor(currentId_) &&
+             getState() != kStopRequested && socket_.load() == s) {
+        responder_->waitForRoom(currentId_, 100);
+        waitedForRoom = true;
+      }
+      if (getState() == kStopRequested) return fail();
+      if (socket_.load() != s) return failOrResend();
       std::int64_t now = platform::monotonicMilliseconds();
+      if (waitedForRoom) deadline = now + kRelayWaitMs;
       std::int64_t wait = deadline - now;
       if (part.bytes() > 0 && part.firstByteAt() >= 0) {
         wait = std::min(wait, part.firstByteAt() + kPartWaitMs - now);
@@ -257,7 +355,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
       int ready = platform::pollSockets(&entry, 1, static_cast<int>(wait));
       if (ready < 0) {
         if (platform::lastSocketError() == platform::kErrInterrupted) continue;
-        return fail();
+        return failOrResend();
       }
       if (ready == 0) {
         if (platform::monotonicMilliseconds() < deadline) {
@@ -272,16 +370,17 @@ int VLClient::relayOnce(VLPartWriter& part) {
         flushNotices();
         return bytesRead == 0 ? -2 : static_cast<int>(std::min<long>(bytesRead, 0x7fffffff));
       }
-      if (entry.ready & platform::kPollInvalid) return fail();
+      if (entry.ready & platform::kPollInvalid) return failOrResend();
       int got = platform::receiveBytes(s, buffer, kReceiveBytes);
-      if (got < 0) return fail();
+      if (got < 0) return failOrResend();
       if (got == 0) {
         if (framing_.headSeen() && framing_.streamEnded() == VLRelayFraming::Result::Complete) {
           closeConnection();
           return complete();
         }
-        return fail();
+        return failOrResend();
       }
+      if (bytesRead == 0) takeResendText();  // the answer began: no resend
       n = static_cast<std::size_t>(got);
       lastInputMs_ = platform::monotonicMilliseconds();
       deadline = lastInputMs_ + kRelayWaitMs;

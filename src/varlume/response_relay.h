@@ -5,7 +5,7 @@
 // on the client's notification connection: "+" for each finished part that
 // another follows, "0" when the response is complete, "1" for a request that
 // ends without one. A part is closed and announced once it holds 65,536
-// bytes, or once its first byte has waited kPartWaitMs, so slow and long
+// bytes (the later parts kLaterPartBytes), or once its first byte has waited kPartWaitMs, so slow and long
 // bodies stream. A part that is never announced (the response failed) is
 // deleted by the relay itself. Results of relayResponse: 1 complete, -1 failure (every
 // waiting request got "1"), -100 nothing queued, -2 no byte within the wait,
@@ -19,5 +19,14 @@ constexpr int kPartWaitMs = 15000;
 // them at once, so the delivery side hears of it before its no-answer wait
 // ends.
 constexpr int kFirstAnnounceSeconds = 30;
+// How long an idle relay waits for its connection's next request.
+constexpr int kRelayLingerMs = 2000;
+// relayOnce: the request is to be sent again on a new connection.
+constexpr int kResend = -1000;
+// How long the relay waits for the request text it may have to send again.
+constexpr int kResendTextWaitMs = 1000;
 constexpr std::size_t kPartBytes = 65536;
+// Parts after the first are larger: a long body then costs fewer files and
+// notices, while its first bytes still reach the browser early.
+constexpr std::size_t kLaterPartBytes = 1024 * 1024;
 constexpr std::size_t kReceiveBytes = 65536;

@@ -66,6 +66,7 @@ class HostilePages : public ::testing::Test {
     origin = std::make_unique<origin::VLOriginServer>([this](const origin::VLReceived& r) { return reply(r); });
     ASSERT_TRUE(origin->listening());
     originHost = "127.0.0.1:" + std::to_string(origin->port());
+    attackers = {kEvil, originHost, "Cache"};
     base = proxytest::freeServicesBase({0, 3});
     ASSERT_GT(base, 0);
     ASSERT_TRUE(eventService.start(box, "varlumeevent", base, base + 3)) << eventService.output();
@@ -117,7 +118,7 @@ class HostilePages : public ::testing::Test {
     return sandbox::snapshotTree(box.root(), [&](const std::string& relative) {
       if (relative.size() > 11 && relative.compare(relative.size() - 11, 11, "-output.txt") == 0) return true;
       if (relative == tempRelative) return true;
-      for (const std::string& own : {std::string(kEvil), originHost, std::string("Cache")}) {
+      for (const std::string& own : attackers) {
         const std::string prefix = dataRelative + own;
         if (relative.compare(0, prefix.size(), prefix) == 0) return true;
       }
@@ -248,6 +249,20 @@ class HostilePages : public ::testing::Test {
     EXPECT_EQ(answer.response.body.find(">kept.txt<"), std::string::npos) << what << answer.response.body;
   }
 
+  // A head whose lines are the programs' own: no line a value brought in,
+  // every line end a CR LF pair.
+  static void expectNoInjectedLines(const Answer& answer, const std::string& what) {
+    std::string head = answer.response.head;
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(head.find("\nset-cookie"), std::string::npos) << what << "\n" << answer.response.head;
+    EXPECT_EQ(head.find("\nx-injected"), std::string::npos) << what << "\n" << answer.response.head;
+    for (std::size_t i = 0; i < head.size(); ++i) {
+      const bool paired = head[i] == '\r' ? i + 1 < head.size() && head[i + 1] == '\n'
+                                           : head[i] != '\n' || (i > 0 && head[i - 1] == '\r');
+      EXPECT_TRUE(paired) << what << ": a lone line-end byte at " << i;
+    }
+  }
+
   sandbox::VLSandbox box;
   std::unique_ptr<origin::VLOriginServer> origin;
   std::string originHost;
@@ -262,6 +277,9 @@ class HostilePages : public ::testing::Test {
   std::string configBytes;
   std::string allUsersBytes;
   sandbox::VLTreeSnapshot before;
+  // The places below the data root that attacks may change: the hostile
+  // sites' own folders, and the cache.
+  std::vector<std::string> attackers;
   std::mutex locationsMutex;
   std::vector<std::string> locations;  // where /r?n=<index> sends the browser
 };
@@ -336,8 +354,8 @@ TEST_F(HostilePages, NamesThatClimbOutTouchAndShowNothing) {
           const Answer answer = attack(channel, channel == Channel::Redirect ? site : kEvil, target);
           EXPECT_TRUE(answer.answered) << what;
           expectNothingLeaked(answer, what);
-          expectUnchanged(what);
         }
+        expectUnchanged(target);
         ++cases;
       }
     }
@@ -423,6 +441,10 @@ TEST_F(HostilePages, ForgedSitesHomesAndSettingsChangeNothing) {
       {Channel::Form, kVictim, victimFile, "Origin: null\r\n"},
       {Channel::Image, kVictim, "/varlume/event/ADDSERVEREVENT?Path=/x&Event=NOWEB&Action=/y", evilPage},
       {Channel::Image, kVictim, "/varlume/event/DELETESERVEREVENT?Path=/x", evilPage},
+      // A page whose browser sends no Referer and no Origin at all.
+      {Channel::Image, kVictim, victimFile, ""},
+      {Channel::Image, kVictim, victimFolder, ""},
+      {Channel::Image, "varlume.internal", setProxy, ""},
       // The privileged host's commands, from a page of another site.
       {Channel::Image, "varlume.internal", setProxy, "Referer: http://evil.example/\r\n"},
       {Channel::Image, "varlume.internal", setProxy, "Origin: http://evil.example\r\n"},
@@ -537,21 +559,16 @@ TEST_F(HostilePages, InjectedSqlAndHeaderLinesStayValues) {
     for (const std::string& target : targets) {
       const Answer answer = attack(channel, kEvil, target);
       EXPECT_TRUE(answer.answered) << target;
-      std::string head = answer.response.head;
-      for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      EXPECT_EQ(head.find("\nset-cookie"), std::string::npos) << target << "\n" << answer.response.head;
-      EXPECT_EQ(head.find("\nx-injected"), std::string::npos) << target << "\n" << answer.response.head;
-      for (std::size_t i = 0; i < head.size(); ++i) {
-        const bool paired = head[i] == '\r' ? i + 1 < head.size() && head[i + 1] == '\n'
-                                             : head[i] != '\n' || (i > 0 && head[i - 1] == '\r');
-        EXPECT_TRUE(paired) << target << ": a lone line-end byte at " << i;
-      }
+      expectNoInjectedLines(answer, target);
     }
   }
 }
 
 TEST_F(HostilePages, BrokenHeadsAndForeignMethodsAreRefused) {
   const std::string site = originHost;
+  const std::string smuggled =
+      "GET http://other.example/varlume/file/REMOVEFILE?Name=sentinel.txt HTTP/1.1\r\nHost: other.example\r\n"
+      "Referer: http://other.example/\r\n\r\n";
   const std::vector<std::string> heads = {
       "GET http://" + site + "/good\0x HTTP/1.1\r\nHost: "s + site + "\r\n\r\n",
       "GET http://" + site + "/good HTTP/1.1\r\nHost: " + site + "\rX-Smuggled: 1\r\n\r\n",
@@ -566,10 +583,21 @@ TEST_F(HostilePages, BrokenHeadsAndForeignMethodsAreRefused) {
       "Content-Length: 50\r\nContent-Length: 5\r\n\r\nhello",
       "GET http://evil.example/varlume/file/GETVERSION HTTP/1.1\r\nHost: evil.example\r\n"
       "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+      // The URL names one site, the Host line and the Referer another.
+      "GET http://evil.example/varlume/file/REMOVEFILE?Name=sentinel.txt HTTP/1.1\r\nHost: other.example\r\n"
+      "Referer: http://other.example/\r\n\r\n",
+      "GET http://evil.example/varlume/file/REMOVEFILE?Name=sentinel.txt HTTP/1.1\r\nHost: evil.example\r\n"
+      "Host: other.example\r\nReferer: http://other.example/\r\n\r\n",
+      "GET http://evil.example/varlume/web/other.example/varlume/file/REMOVEFILE?Name=sentinel.txt HTTP/1.1\r\n"
+      "Host: other.example\r\nReferer: http://other.example/\r\n\r\n",
+      // A second request smuggled into the first one's body.
+      "POST http://evil.example/varlume/file/GETVERSION HTTP/1.1\r\nHost: evil.example\r\nContent-Length: 0\r\n"
+      "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled,
   };
   for (const std::string& head : heads) {
     const Answer answer = send(proxy.port(), std::string(head.data(), head.size()));
     EXPECT_TRUE(answer.answered) << head;
+    expectUnchanged(head);
     expectServed();
   }
 }
@@ -597,9 +625,85 @@ TEST_F(HostilePages, MirrorNamesStayInThePageHostsFolder) {
   }
 }
 
-// Needs the notice connections' per-connection key of the road's delivery
-// work (branch issue8); enabled once that is merged.
-TEST_F(HostilePages, DISABLED_ForgedNoticesLeaveEveryAnswerIntact) {
+TEST_F(HostilePages, CachedNamesStayInTheCache) {
+  // Images and their queries whose names climb; each is relayed from the
+  // page's origin and kept by the image rule.
+  int n = 0;
+  for (const std::string& climb : kClimbs) {
+    for (const std::string& target : {"/" + climbed(climb, 4, "made" + std::to_string(n) + ".gif"),
+                                      "/img/" + climbed(climb, 3, "sentinel.txt%3F.gif"),
+                                      "/i.gif?x=" + climbed(climb, 4, "made.gif")}) {
+      for (Channel channel : {Channel::Image, Channel::Fetch}) {
+        const std::string what = std::string(channelName(channel)) + " " + target;
+        EXPECT_TRUE(attack(channel, originHost, target).answered) << what;
+        expectUnchanged(what);
+      }
+      ++n;
+    }
+  }
+}
+
+TEST_F(HostilePages, FollowUpsOfAHostileEventChangeNothing) {
+  // A page of a site that cannot be reached registers what the proxy is to
+  // ask for in the failed request's place.
+  const std::string site = "127.0.0.1:" + std::to_string(sandbox::freeLoopbackPorts(1)[0]);
+  attackers.push_back(site);
+  const std::string injected = "%0D%0ASet-Cookie:%20vl=1";
+  const std::vector<std::pair<std::string, std::string>> actions = {
+      {"/varlume/file/REMOVEFILE", "Name=..%2Fother.example%2Fsentinel.txt"},
+      {"/varlume/file/REMOVEDIRECTORY", "Name=..%2F..%2F"},
+      {"/varlume/web/other.example/varlume/file/REMOVEFILE", "Name=sentinel.txt"},
+      {"/x%2F..%2F..%2Fother.example/varlume/file/REMOVEDIRECTORY", "Name="},
+      {"/varlume/file/SETPROXY", "Host=127.0.0.1&Port=9"},
+      {"/varlume/event/ADDCROSSSITEUSER", "Domain=other.example&CrossDomain=x&Permission=1"},
+      {"/varlume/file/REDIRECT", "Path=" + injected},
+      {"/a" + injected, "b" + injected},
+      {"http://other.example/varlume/file/REMOVEFILE", "Name=sentinel.txt"},
+  };
+  for (std::size_t i = 0; i < actions.size(); ++i) {
+    const std::string path = "/e" + std::to_string(i);
+    const Answer added = attack(Channel::Fetch, site, "/varlume/event/ADDSERVEREVENT?Path=" + path +
+                                                          "&Event=NOWEB&Action=" + actions[i].first +
+                                                          "&ActionParams=" + actions[i].second);
+    ASSERT_EQ(added.response.head.rfind("HTTP/1.1 200", 0), 0u) << added.response.head;
+    const std::string what = actions[i].first + "?" + actions[i].second;
+    const Answer answer = send(proxy.port(), "GET http://" + site + path + " HTTP/1.1\r\nHost: " + site +
+                                                 "\r\nReferer: http://" + site + "/index.html\r\n\r\n");
+    EXPECT_TRUE(answer.answered) << what;
+    expectNoInjectedLines(answer, what);
+    expectUnchanged(what);
+  }
+}
+
+TEST_F(HostilePages, ServicePortsNamedAsWebSitesServeOnlyThatName) {
+  // A page may name a service's own port as a web site: the proxy relays
+  // the request there like any other, and the service sees a site of that
+  // name, never another site, the privileged host or a sub-home.
+  // The relayed Host line names the host without its port, so the service
+  // keeps that site's data in the folder "127.0.0.1".
+  const std::vector<int> ports = {base, base + 3};
+  attackers.push_back("127.0.0.1");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/REMOVEFILE?Name=..%2Fother.example%2Fsentinel.txt", ""},
+      {"/REMOVEDIRECTORY?Name=..%2F..%2F", ""},
+      {"/REMOVEDIRECTORY?Name=", "VARLUMESUBDOMAINHOME: ../other.example\r\n"},
+      {"/REMOVEFILE?Name=sentinel.txt", "VARLUMESUBDOMAINCOMMONHOME: ../other.example\r\n"},
+      {"/SETPROXY?Host=127.0.0.1&Port=9", ""},
+      {"/SETPROXY?Host=127.0.0.1&Port=9", "Host: varlume.internal\r\n"},
+      {"/ADDCROSSSITEUSER?Domain=other.example&CrossDomain=x&Permission=1", ""},
+      {"/ADDSERVEREVENT?Path=/x&Event=NOWEB&Action=/y", "Host: other.example\r\n"},
+  };
+  for (int port : ports) {
+    const std::string site = "127.0.0.1:" + std::to_string(port);
+    for (const auto& [target, extra] : cases) {
+      const std::string what = site + target + " " + extra;
+      EXPECT_TRUE(attack(Channel::Fetch, site, target, extra).answered) << what;
+      expectUnchanged(what);
+    }
+  }
+}
+
+TEST_F(HostilePages, ForgedNoticesLeaveEveryAnswerIntact) {
   // Another local process finds the notification listeners (they accept on
   // every interface) and sends well-formed notices for the ids in use.
   const std::string config = sandbox::readFile(userConfig).value_or("");

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -72,6 +74,13 @@ VLReply webScript(const VLReceived& request) {
   if (path == "/stall") return VLReply::bytes("", VLReply::After::Stall);
   if (path == "/upload") return VLReply::withLength("got " + std::to_string(request.body.size()));
   if (path == "/100mb") return VLReply::sized(100 * 1024 * 1024);
+  if (path == "/then-close") {
+    // A complete answer, after which the server drops the connection
+    // without having said it would.
+    VLReply reply = VLReply::withLength("last on this connection");
+    reply.after = VLReply::After::Close;
+    return reply;
+  }
   return VLReply::withLength("small:" + path);
 }
 
@@ -418,6 +427,106 @@ TEST_F(ProxyRoad, BrowsersThatLeaveDuringBigAnswersLeaveNoPartFile) {
     proxytest::closeConnection(socket);
   }
   EXPECT_TRUE(noPartFilesLeft());
+}
+
+// A browser that does not read a big answer: the part files waiting for it
+// stay bounded, and the server is held back instead.
+TEST_F(ProxyRoad, PartFilesWaitingForABrowserThatDoesNotReadAreBounded) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/100mb")));
+  auto waitingBytes = [&] {
+    std::uintmax_t bytes = 0;
+    std::error_code error;
+    for (const std::string& name : proxy.partFiles()) {
+      const std::uintmax_t size = std::filesystem::file_size(proxy.tempFolder() + name, error);
+      if (!error) bytes += size;
+    }
+    return bytes;
+  };
+  std::uintmax_t most = 0;
+  for (int look = 0; look < 30; ++look) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    most = std::max(most, waitingBytes());
+  }
+  EXPECT_GT(most, 0u);
+  EXPECT_LT(most, 24u * 1024 * 1024);
+  proxytest::closeConnection(socket);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+// Thousands of requests pipelined behind one whose server is silent: the
+// proxy stops reading them while its delivery queue is full, so they wait
+// in the socket instead of in memory.
+TEST_F(ProxyRoad, RequestsPipelinedBehindAStalledOneAreReadOnlyAsTheQueueDrains) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  std::string requests = webRequest("GET", "/stall");
+  const std::string longPath = "/" + std::string(900, 'p');
+  for (int i = 0; i < 20000; ++i) requests += webRequest("GET", longPath + std::to_string(i));
+  const long before = proxy.residentKb();
+  // About 20 MB: far more than the socket buffers hold.
+  platform::sendAll(socket, requests.data(), requests.size(), 4000);
+  const long after = proxy.residentKb();
+  EXPECT_GT(before, 0);
+  EXPECT_LT(after - before, 5 * 1024) << before << " KB before, " << after << " KB after";
+  proxytest::closeConnection(socket);
+  const std::string expected = originBytes("/small");
+  EXPECT_EQ(exchange(proxy.port(), webRequest("GET", "/small"), expected.size(), kAnswerMs), expected);
+}
+
+// Another local process connects to the notification ports and sends
+// well-formed notices for every request number: it is closed unread, and
+// the browser gets its answers complete and in order.
+TEST_F(ProxyRoad, ForgedNoticesFromAnotherSocketChangeNothing) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/slow") + webRequest("GET", "/small")));
+  ASSERT_TRUE(web.waitForRequests(1, kAnswerMs));
+  std::string forged;
+  for (int id = 1; id <= 100; ++id) {
+    char notice[16];
+    std::snprintf(notice, sizeof notice, "%08d 1 1", id);
+    forged += notice;
+  }
+  std::vector<int> forgers;
+  for (int port = proxy.internalPort(); port <= proxy.internalPort() + 3; ++port) {
+    const int forger = proxytest::connectLoopback(port);
+    if (forger < 0) continue;
+    proxytest::sendText(forger, forged);
+    forgers.push_back(forger);
+  }
+  EXPECT_FALSE(forgers.empty());
+  const std::string expected = originBytes("/slow") + originBytes("/small");
+  EXPECT_TRUE(sameBytes(proxytest::receiveUpTo(socket, expected.size(), kAnswerMs), expected));
+  for (int forger : forgers) proxytest::closeConnection(forger);
+  proxytest::closeConnection(socket);
+}
+
+// Requests one after another to one server use the connection it kept; a
+// GET sent on a kept connection that the server had closed is sent once
+// more on a new connection and answered as if nothing happened.
+TEST_F(ProxyRoad, KeptServerConnectionsAreReusedAndAClosedOneIsRetriedOnce) {
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  for (const char* path : {"/a", "/b", "/c"}) {
+    const std::string expected = originBytes(path);
+    ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", path)));
+    EXPECT_EQ(proxytest::receiveUpTo(socket, expected.size(), kAnswerMs), expected) << path;
+  }
+  EXPECT_EQ(web.connections(), 1);
+  const std::string closing = originBytes("/then-close");
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/then-close")));
+  EXPECT_EQ(proxytest::receiveUpTo(socket, closing.size(), kAnswerMs), closing);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the close reaches the proxy
+  const std::string expected = originBytes("/d");
+  ASSERT_TRUE(proxytest::sendText(socket, webRequest("GET", "/d")));
+  EXPECT_EQ(proxytest::receiveUpTo(socket, expected.size(), kAnswerMs), expected);
+  EXPECT_EQ(web.connections(), 2);
+  proxytest::closeConnection(socket);
+  std::vector<std::string> paths;
+  for (const VLReceived& request : web.received()) paths.push_back(request.path());
+  EXPECT_EQ(paths, (std::vector<std::string>{"/a", "/b", "/c", "/then-close", "/d"}));
 }
 
 }  // namespace

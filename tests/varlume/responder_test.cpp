@@ -18,7 +18,9 @@ std::string notice(int id, char kind) { return formatNotice(id, static_cast<VLNo
 
 class Delivery {
  public:
+  static constexpr const char* kKey = "0123456789abcdef0123456789abcdef";
   Delivery() {
+    responder.setNoticeKey(kKey);
     responder.setBrowserSocket(browser.far);
     addNoticeConnection();
   }
@@ -27,10 +29,12 @@ class Delivery {
     for (int i = 0; i < 500 && responder.bodyActive() > 0; ++i) VLObject::sleepFor(0, 10000);
     responder.closeNotifiers();
   }
-  // A new notice connection handed to the responder; returns the test's end.
-  platform::Socket addNoticeConnection() {
+  // A new notice connection handed to the responder, its key sent unless
+  // it is to be a stranger's; returns the test's end.
+  platform::Socket addNoticeConnection(bool keyed = true) {
     noticePairs.push_back(std::make_unique<VLTestPair>());
     EXPECT_TRUE(responder.addNotifier(noticePairs.back()->far));
+    if (keyed) sendText(noticePairs.back()->near, kKey);
     return noticePairs.back()->near;
   }
   void part(int id, int k, const std::string& bytes, char kind) {
@@ -302,6 +306,32 @@ TEST(Responder, AnAnswerEndedByTheServersCloseEndsTheBrowserConnection) {
   EXPECT_EQ(receiveUpTo(d.browser.near, 1000), "HTTP/1.0 200 OK\r\n\r\nsixteen");
   EXPECT_TRUE(d.waitIdle());
   EXPECT_EQ(d.scratch.names(), std::vector<std::string>{});
+}
+
+// Notice connections that do not begin with the key are closed unread,
+// whatever they send; the answers still arrive complete and in order.
+TEST(Responder, NoticeConnectionsWithoutTheKeyAreClosedUnread) {
+  Delivery d;
+  d.enqueue(18);
+  d.enqueue(19);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  const platform::Socket forger = d.addNoticeConnection(false);
+  sendText(forger, notice(18, '1') + notice(19, '0'));
+  const platform::Socket guesser = d.addNoticeConnection(false);
+  sendText(guesser, std::string(Delivery::kKey).substr(0, 10) + "x");
+  EXPECT_EQ(receiveUpTo(forger, 1), "");  // closed
+  EXPECT_EQ(receiveUpTo(guesser, 1), "");
+  d.part(18, 0, "eighteen", '0');
+  d.part(19, 0, "nineteen", '0');
+  EXPECT_EQ(d.browserGot(16), "eighteennineteen");
+  // A key that arrives in pieces still counts.
+  d.enqueue(20);
+  const platform::Socket split = d.addNoticeConnection(false);
+  sendText(split, std::string(Delivery::kKey).substr(0, 7));
+  VLObject::sleepFor(0, 50000);
+  d.scratch.write("vl20_0.tmp", "twenty");
+  sendText(split, std::string(Delivery::kKey).substr(7) + notice(20, '0'));
+  EXPECT_EQ(d.browserGot(6), "twenty");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "platform/sockets.h"
@@ -49,6 +50,7 @@ bool VLProxyProcess::start(sandbox::VLSandbox& box, int servicesPort,
   const std::vector<int> ports = sandbox::freeLoopbackPorts(2);
   port_ = ports.at(0);
   const int internal = freeServicesBase({0, 1, 2, 3});
+  internal_ = internal;
   const sandbox::VLSandboxUser& user = box.user(0);
   tempFolder_ = user.localAppData + "/Varlume/Temp/";
   const std::string config = "varlume=" + std::to_string(port_) +
@@ -139,6 +141,17 @@ std::string exchange(int port, const std::string& request, std::size_t wanted, i
 void closeConnection(int socket) {
   platform::shutdownSocket(socket, platform::ShutdownHow::Both);
   platform::closeSocket(socket);
+}
+
+int VLProxyProcess::internalRange() { return kInternalRange; }
+
+long VLProxyProcess::residentKb() const {
+  std::ifstream status("/proc/" + std::to_string(child_.pid()) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return 0;
 }
 
 }  // namespace proxytest

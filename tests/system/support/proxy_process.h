@@ -21,6 +21,11 @@ class VLProxyProcess {
   // and starts varlume with `arguments`; true once it accepts connections.
   bool start(sandbox::VLSandbox& box, int servicesPort, const std::vector<std::string>& arguments = {});
   int port() const { return port_; }
+  // The first port of the notification listeners' range, and the range.
+  int internalPort() const { return internal_; }
+  static int internalRange();
+  // The program's resident memory in KB (0 when it cannot be read).
+  long residentKb() const;
   // The user's temporary folder (system form, ending with "/").
   const std::string& tempFolder() const { return tempFolder_; }
   // The part files ("vl*.tmp") in the temporary folder.
@@ -29,6 +34,7 @@ class VLProxyProcess {
  private:
   sandbox::VLChildProgram child_;
   int port_ = 0;
+  int internal_ = 0;
   std::string tempFolder_;
 };
 
