@@ -459,6 +459,11 @@ TEST_F(ProxyRoad, PartFilesWaitingForABrowserThatDoesNotReadAreBounded) {
 // proxy stops reading them while its delivery queue is full, so they wait
 // in the socket instead of in memory.
 TEST_F(ProxyRoad, RequestsPipelinedBehindAStalledOneAreReadOnlyAsTheQueueDrains) {
+#ifdef __SANITIZE_ADDRESS__
+  // AddressSanitizer keeps freed memory in quarantine, so the resident size
+  // says nothing about what the proxy holds; the plain build measures it.
+  GTEST_SKIP() << "resident size is not measurable under AddressSanitizer";
+#endif
   const int socket = proxytest::connectLoopback(proxy.port());
   ASSERT_GE(socket, 0);
   std::string requests = webRequest("GET", "/stall");
