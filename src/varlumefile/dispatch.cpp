@@ -47,7 +47,9 @@ void VLFileHandler::serviceRequest() {
          h.saveStringFile(h.getParameter("Path"), h.getParameter("Name"), h.getParameter("Data"),
                           h.getParameter("Encoding"));
        }},
-      {"/GETPORTAL", false, Gate::None, [](VLFileHandler& h) { h.getPortal(); }},
+      // The proxy asks for the portal with HEAD when the browser's own request
+      // was a HEAD: it gets the redirect's head, never a file's.
+      {"/GETPORTAL", true, Gate::None, [](VLFileHandler& h) { h.getPortal(); }},
       {"/REDIRECT", false, Gate::None, [](VLFileHandler& h) { h.redirectTo(h.getParameter("Path")); }},
       {"/GETVERSION", false, Gate::None, [](VLFileHandler& h) { h.replyVersion(); }},
       {"/SETPROXY", false, Gate::PrivilegedSettings,

@@ -58,6 +58,14 @@ TEST_F(FilePortal, ThePortalRedirectNamesTheWeeksPageWhenThereIsOne) {
   sandbox::writeFile(dataRoot() + "/varlume.internal/" + weekly, "this week");
   const std::string located = portalLocation(weekly, "a", "b");
   expectRedirect(request("POST", "/GETPORTAL", "site.example", "", "Host=a&Query=b"), located, located);
+
+  // A HEAD (the proxy's follow-up of a browser's HEAD) gets the same head
+  // with the body's length, and no body.
+  const testsupport::HttpResponse head = request("HEAD", "/GETPORTAL?Host=a&Query=b");
+  EXPECT_EQ(head.head.rfind("HTTP/1.1 302 Object moved\r\n", 0), 0u) << head.head;
+  EXPECT_NE(head.head.find("\r\nLocation: " + located + "\r\n"), std::string::npos) << head.head;
+  EXPECT_EQ(head.contentLength, static_cast<long>(157 + located.size()));
+  EXPECT_TRUE(head.body.empty());
 }
 
 TEST_F(FilePortal, RedirectsDecodeTheirPathAndKeepControlBytesOutOfTheHead) {
