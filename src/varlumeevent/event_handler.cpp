@@ -69,24 +69,22 @@ bool VLEventHandler::openDatabases(const std::string& command) {
   // The proxy takes any 200 answer to /GETEVENT as a follow-up target: it
   // never gets an envelope, only the 500 of no event.
   const bool lookUp = command == "/GETEVENT";
-  if (!domainDatabase.open(domainDatabasePath)) {
+  auto cannotOpen = [&](const std::string& reason) {
     if (lookUp) {
       answerNoEvent();
     } else {
-      replyError(14, "Cannot open domain database " + domainDatabasePath);
+      replyError(14, reason);
     }
     return false;
+  };
+  if (!domainDatabase.open(domainDatabasePath)) {
+    return cannotOpen("Cannot open domain database " + domainDatabasePath);
   }
   const std::string privilegedFolder = decodedBelowRoot(privilegedDataDirectory());
   directory.makePath(privilegedFolder, 0777, message);
   privilegedDatabasePath = databasePathIn(privilegedFolder);
   if (!privilegedDatabase.open(privilegedDatabasePath)) {
-    if (lookUp) {
-      answerNoEvent();
-    } else {
-      replyError(14, "Cannot open varlume database " + privilegedDatabasePath);
-    }
-    return false;
+    return cannotOpen("Cannot open varlume database " + privilegedDatabasePath);
   }
   // /GETEVENT only reads the site's table. For every other command the
   // objects are made again whenever one is missing: the file service can
