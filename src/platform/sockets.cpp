@@ -10,6 +10,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -545,6 +547,29 @@ int sendFileContents(Socket socket, const std::string& path, int timeoutMs, std:
       if (restore) ::fcntl(descriptor, F_SETFL, flags);
     }
   } restorer{entry->descriptor, flags, blocking};
+  // sendfile takes no MSG_NOSIGNAL: a peer that closed must not raise
+  // SIGPIPE in a program that did not ignore it, so the signal is held for
+  // this thread during the call and one the call raised is taken back.
+  struct PipeSignalHeld {
+    sigset_t pipe, previous;
+    bool pendingBefore = false;
+    PipeSignalHeld() {
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      sigset_t pending;
+      pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+      pthread_sigmask(SIG_BLOCK, &pipe, &previous);
+    }
+    ~PipeSignalHeld() {
+      sigset_t pending;
+      if (!pendingBefore && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec none = {0, 0};
+        while (sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
+        }
+      }
+      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+  } held;
   off_t offset = 0;
   const off_t length = status.st_size;
   while (offset < length) {

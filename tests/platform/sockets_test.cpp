@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <future>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "blocked_call.h"
 #include "detached.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -97,6 +99,30 @@ TEST(SocketsTest, SendToClosedPeerFailsWithResetAndDoesNotKillTheProcess) {
   EXPECT_EQ(lastSocketError(), kErrConnectionReset);
   EXPECT_FALSE(sendAll(c.client, "more", 4, 1000));
   EXPECT_EQ(lastSocketError(), kErrConnectionReset);
+}
+
+// sendfile cannot be told to keep quiet as send can: a file sent to a peer
+// that closed still fails without a signal ending the program (this test
+// program does not ignore SIGPIPE).
+TEST(SocketsTest, FileSentToAClosedPeerFailsWithoutASignal) {
+  TempFolder folder;
+  const std::string body(1 << 20, 'f');
+  {
+    std::FILE* file = std::fopen(folder.path("part").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(body.data(), 1, body.size(), file);
+    std::fclose(file);
+  }
+  Listener listener;
+  Connection c(listener);
+  closeSocket(c.server);
+  c.server = kInvalidSocket;
+  int result = 1;
+  for (int attempt = 0; attempt < 50 && result > 0; ++attempt) {
+    result = sendFileContents(c.client, folder.programPath("part"), 2000);
+  }
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(sendBytes(c.client, "after", 5), -1) << "the program lives on";
 }
 
 TEST(SocketsTest, CloseWakesBlockedCallsAndRetiresTheHandle) {
