@@ -78,6 +78,12 @@ submitted = true;
 document.getElementById('upload').submit();
 </script></body></html>)";
 
+// A page whose one image is of a type the cache keeps.
+const char kCachedPage[] = R"(<!DOCTYPE html>
+<html><head><title>Cached</title></head><body><img id="kept" src="/kept.png"
+  onload="document.getElementById('size').textContent = this.naturalWidth + 'x' + this.naturalHeight">
+<p id="size">not loaded</p></body></html>)";
+
 // A page of one site that reads another site through the proxy's web form,
 // before and after that site's declaration.
 const char kCrossSitePage[] = R"(<!DOCTYPE html>
@@ -151,6 +157,9 @@ class ScriptedOrigin {
         {"http://a.example/style.css", {"text/css", kStyleSheet}},
         {"http://a.example/app.js", {"text/javascript", kAppScript}},
         {"http://a.example/logo.png", {"image/png", logo_}},
+        {"http://a.example/cached.html", {"text/html", kCachedPage}},
+        {"http://a.example/kept.png", {"image/png", logo_}},
+        {"http://a.example/article.html", {"text/html", "<html><body>an article to keep</body></html>"}},
         {"http://a.example/files.html", {"text/html", kFilesPage}},
         {"http://a.example/cross.html", {"text/html", kCrossSitePage}},
         {"http://b.example/varlume.txt", {"text/plain", "domain=b.example\ndeny\npath=/private*\n"}},
@@ -161,8 +170,11 @@ class ScriptedOrigin {
     if (found == pages.end()) {
       return VLReply::bytes("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
     }
+    // The browser keeps nothing of its own, so every load asks the proxy;
+    // the proxy keeps no copy of what the server says not to store.
+    const std::string keeping = url == "http://a.example/kept.png" ? "no-cache" : "no-store";
     return VLReply::withLength(found->second.second,
-                               "Content-Type: " + found->second.first + "\r\nCache-Control: no-store\r\n");
+                               "Content-Type: " + found->second.first + "\r\nCache-Control: " + keeping + "\r\n");
   }
 
   std::string logo_;
@@ -219,6 +231,27 @@ TEST_F(BrowserThroughSystem, EverySubResourceOfAPageArrivesAndItsScriptRuns) {
                           "http://a.example/app.js", "http://a.example/logo.png"}) {
     EXPECT_EQ(origin.count(url), 1) << url;
   }
+}
+
+TEST_F(BrowserThroughSystem, TheSecondLoadOfACachedImageComesFromTheCache) {
+  const std::string first = dom("http://a.example/cached.html");
+  const std::string size = elementText(first, "size");
+  EXPECT_NE(size.find('x'), std::string::npos) << first;
+  EXPECT_TRUE(sandbox::waitUntil(
+      [&] { return sandbox::isFile(box.user(0).documents + "/Varlume/Cache/a.example/kept.png"); }, 5000));
+  // The browser asks again; the proxy answers from its copy.
+  EXPECT_EQ(elementText(dom("http://a.example/cached.html"), "size"), size);
+  EXPECT_EQ(origin.count("http://a.example/cached.html"), 2);
+  EXPECT_EQ(origin.count("http://a.example/kept.png"), 1);
+}
+
+TEST_F(BrowserThroughSystem, AMirroredPageLandsInTheDataRoot) {
+  // The browser gets the short success answer, whose body is empty.
+  EXPECT_EQ(dom("http://a.example/varlume/mirror/a.example/article.html"),
+            "<html><head></head><body></body></html>\n");
+  EXPECT_EQ(sandbox::readFile(box.user(0).documents + "/Varlume/a.example/article.html").value_or(""),
+            "<html><body>an article to keep</body></html>");
+  EXPECT_EQ(origin.count("http://a.example/article.html"), 1);
 }
 
 TEST_F(BrowserThroughSystem, APageSavesListsAndReadsFilesAndRecordsAnEvent) {
