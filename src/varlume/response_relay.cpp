@@ -299,11 +299,14 @@ int VLClient::relayOnce(VLPartWriter& part) {
     if (framing_.kind() == VLRelayFraming::Kind::UntilClose && responder_ != nullptr) {
       responder_->markEndsConnection(currentId_);
     }
-    noticeComplete();
+    // A connection the server ends is closed before the answer counts as
+    // complete: from then on the queue is idle, and the next request must
+    // not be given this connection and then be lost with it.
     if (framing_.endsConnection()) {
       pending_.clear();
       closeConnection();
     }
+    noticeComplete();
     return 1;
   };
   // A relay whose connection ends announces nothing more: the end of the

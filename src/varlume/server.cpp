@@ -6,6 +6,7 @@
 #include "foundation/app.h"
 #include "foundation/object.h"
 #include "foundation/strings.h"
+#include "platform/clock.h"
 #include "platform/peer_user.h"
 #include "varlume/client_connection.h"
 #include "varlume/settings.h"
@@ -24,6 +25,9 @@ constexpr int kAcceptWaitMs = 10000;
 constexpr int kCrossSiteMutex = 0;
 // After an entry was freed: the look again for its thread to have left.
 constexpr int kFreedLookMicroseconds = 200;
+// How long the destructor waits for the connection threads to leave: the
+// responder's and the relays' own bounds, with room.
+constexpr int kConnectionsEndMs = 6000;
 
 void shutAndClose(Socket socket) {
   if (socket == kInvalidSocket) return;
@@ -40,12 +44,18 @@ VLServer::VLServer(int mutexIndex) : mutexIndex_(mutexIndex) {
 VLServer::~VLServer() {
   running_ = 0;
   for (auto& entry : pool_) {
+    entry->stop();
     const Socket socket = entry->browserSocket();
     if (socket != kInvalidSocket) shutAndClose(socket);
   }
-  waitFor(0, 250);
   shutAndClose(listenSocket_);
   listenSocket_ = kInvalidSocket;
+  // An entry is freed only once its connection thread has left: a stopped
+  // connection ends its relays and responder within a few seconds.
+  const std::int64_t deadline = platform::monotonicMilliseconds() + kConnectionsEndMs;
+  for (auto& entry : pool_) {
+    while (entry->bodyActive() > 0 && platform::monotonicMilliseconds() < deadline) waitFor(0, 250);
+  }
   for (auto& entry : pool_) entry.reset();
 }
 

@@ -74,6 +74,12 @@ VLReply webScript(const VLReceived& request) {
   if (path == "/stall") return VLReply::bytes("", VLReply::After::Stall);
   if (path == "/upload") return VLReply::withLength("got " + std::to_string(request.body.size()));
   if (path == "/100mb") return VLReply::sized(100 * 1024 * 1024);
+  if (path.rfind("/says-close", 0) == 0) {
+    // Says in its head that the server ends the connection, then does.
+    VLReply reply = VLReply::withLength("closing after " + path, "Connection: close\r\n");
+    reply.after = VLReply::After::Close;
+    return reply;
+  }
   if (path == "/then-close") {
     // A complete answer, after which the server drops the connection
     // without having said it would.
@@ -349,6 +355,33 @@ TEST_F(ProxyRoad, RequestsInQuickSuccessionOnManyConnectionsAreAllAnswered) {
   }
   for (std::thread& browser : browsers) browser.join();
   for (int b = 0; b < kBrowsers; ++b) EXPECT_EQ(answered[b], kRequests) << "browser " << b;
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+TEST_F(ProxyRoad, AServerThatEndsEveryConnectionStillAnswersEveryRequest) {
+  // Each answer says the server closes: the next request of the browser,
+  // however soon it follows, goes out on a new connection.
+  constexpr int kBrowsers = 16;
+  constexpr int kRequests = 150;
+  std::vector<int> answered(kBrowsers, 0);
+  std::vector<std::thread> browsers;
+  for (int b = 0; b < kBrowsers; ++b) {
+    browsers.emplace_back([&, b] {
+      const int socket = proxytest::connectLoopback(proxy.port());
+      if (socket < 0) return;
+      for (int r = 0; r < kRequests; ++r) {
+        const std::string path = "/says-close/b" + std::to_string(b) + "r" + std::to_string(r);
+        const std::string expected = originBytes(path);
+        if (!proxytest::sendText(socket, webRequest("GET", path))) break;
+        if (proxytest::receiveUpTo(socket, expected.size(), kAnswerMs) != expected) break;
+        ++answered[b];
+      }
+      proxytest::closeConnection(socket);
+    });
+  }
+  for (std::thread& browser : browsers) browser.join();
+  for (int b = 0; b < kBrowsers; ++b) EXPECT_EQ(answered[b], kRequests) << "browser " << b;
+  EXPECT_EQ(web.connections(), kBrowsers * kRequests);
   EXPECT_TRUE(noPartFilesLeft());
 }
 

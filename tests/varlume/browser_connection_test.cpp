@@ -4,6 +4,7 @@
 // wait goes on; a refused request uses no outgoing connection.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -105,6 +106,21 @@ TEST_F(BrowserConnection, NoticeDuringTheHeadWaitIsTakenAndTheWaitGoesOn) {
   EXPECT_EQ(byte, 'G');
   EXPECT_EQ(entry->responder().notifierCount(), 1);
   platform::closeSocket(notifier);
+}
+
+TEST_F(BrowserConnection, AServerIsFreedOnlyAfterItsConnectionThreadsLeft) {
+  // The connection thread waits for the rest of a head when the server ends.
+  send("GET http://a.example/ HTTP/1.1\r\nHost: a.exa");
+  ASSERT_NE(entry->start(), 0u);
+  for (int i = 0; i < 2000 && entry->getState() != VLThread::kRunning; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(entry->getState(), VLThread::kRunning);
+  // Freed under a running thread, the entry would be used after its end
+  // (reported by the sanitizers, or a crash).
+  server.reset();
+  entry = nullptr;
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a late thread would run now
 }
 
 }  // namespace
