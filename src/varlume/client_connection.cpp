@@ -502,8 +502,11 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     crossSiteTarget += ":" + intToString(target.port);
   }
   if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) return unserved(kNoCrossScriptEvent);
-  // Declarations are fetched before the service request takes its client.
-  if (analysis.service && getOrHead && upperLine.find("/CROSSSITESCRIPT") != std::string::npos) {
+  // Declarations are fetched before the service request takes its client,
+  // and only for a request of the page itself: another site's page cannot
+  // make records for it (the request still goes on to its service).
+  if (analysis.service && getOrHead && upperLine.find("/CROSSSITESCRIPT") != std::string::npos &&
+      namesItsOwnPage(head.lines, pageHost)) {
     fetchCrossSiteDeclarations(line);
   }
 

@@ -55,7 +55,10 @@ std::string refererHost(const std::string& value) {
 
 bool serviceCommandPermitted(const std::string& service, const std::string& requestLine,
                              const std::vector<std::string>& lines, const std::string& pageHost) {
-  if (!isChangingCommand(service, requestPath(requestLine))) return true;
+  return !isChangingCommand(service, requestPath(requestLine)) || namesItsOwnPage(lines, pageHost);
+}
+
+bool namesItsOwnPage(const std::vector<std::string>& lines, const std::string& pageHost) {
   // A page host with a path ("site.example/docs") is its host's page.
   const std::string own = comparableHost(pageHost.substr(0, pageHost.find('/')));
   if (own.empty()) return false;

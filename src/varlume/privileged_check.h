@@ -12,6 +12,10 @@
 bool serviceCommandPermitted(const std::string& service, const std::string& requestLine,
                              const std::vector<std::string>& lines, const std::string& pageHost);
 
+// Whether the head's Referer or Origin line names the page host itself: a
+// request the page made, not one another site's page made for it.
+bool namesItsOwnPage(const std::vector<std::string>& lines, const std::string& pageHost);
+
 // Whether a service command changes data (the path as the service reads it):
 // every event-service command but /GETEVENT and /GETVERSION, and the file
 // service's commands that make, save, rename or remove, list the cache, or

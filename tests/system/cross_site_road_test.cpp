@@ -309,6 +309,28 @@ TEST_F(CrossSiteRoad, DeclarationsDecideWhatAnotherSitesPageMayReach) {
   EXPECT_TRUE(noPartFilesLeft());
 }
 
+TEST_F(CrossSiteRoad, OnlyThePagesOwnRequestFetchesDeclarations) {
+  start(true);
+  // Through any service, with no Referer or another site's: forwarded to
+  // the service as it is, no declaration fetched, the site still refused.
+  for (const std::string& request : std::vector<std::string>{
+           get("http://pagea.test/varlume/file/CROSSSITESCRIPT?siteb.test", "pagea.test"),
+        "GET http://pagea.test/varlume/file/x/CROSSSITESCRIPT?siteb.test HTTP/1.1\r\nHost: pagea.test\r\n"
+        "Referer: http://evil.test/\r\n\r\n",
+        "GET http://pagea.test/varlume/file/GET?Path=/CROSSSITESCRIPT?siteb.test HTTP/1.1\r\nHost: pagea.test\r\n"
+        "Origin: null\r\n\r\n"}) {
+    EXPECT_EQ(ask(request, 100000).rfind("HTTP/1.1 200 OK", 0), 0u) << request;
+  }
+  EXPECT_EQ(webRequestsFor("/varlume.txt"), 0);
+  const std::string refused = ask(get("http://pagea.test/varlume/web/siteb.test/public", "pagea.test"), 100000);
+  EXPECT_EQ(refused.find("siteb.test http://siteb.test/public"), std::string::npos) << refused;
+  // The page's own request through the file service fetches it.
+  ask(pageGet("http://pagea.test/varlume/file/CROSSSITESCRIPT?siteb.test", "pagea.test"), 100000);
+  EXPECT_EQ(webRequestsFor("/varlume.txt"), 1);
+  const std::string expected = plainReply("siteb.test http://siteb.test/public");
+  EXPECT_EQ(ask(get("http://pagea.test/varlume/web/siteb.test/public", "pagea.test"), expected.size() + 1), expected);
+}
+
 TEST_F(CrossSiteRoad, ManySitesAreFetchedUpToTheBound) {
   start(true);
   auto script = [](int from, int count) {
