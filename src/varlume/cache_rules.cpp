@@ -245,7 +245,9 @@ int VLCacheRules::lookupCacheRule(const std::string& host, const std::string& ur
     if (domain->classRuleAt(i)->getClass() == ext) rule = domain->classRuleAt(i);
   }
   if (rule == nullptr) return -2;
-  if (rule->getExpiry() == 0) return 0;
+  // A negative lifetime other than -1 keeps no copy; it is never taken for
+  // "no rule" (-2), which would let the built-in policy keep one.
+  if (rule->getExpiry() == 0 || (rule->getExpiry() < 0 && rule->getExpiry() != -1)) return 0;
 
   std::vector<std::string> items;
   const int pairs = countPairs(query);

@@ -72,6 +72,7 @@ int VLClient::connectTo(const std::string& host, int port) {
   platform::Socket s = platform::tcpSocket();
   if (s == platform::kInvalidSocket) return 0;
   platform::setBufferSizes(s, kSocketBufferBytes, kSocketBufferBytes);
+  platform::setNoDelay(s);  // a request head goes out at once, also behind another
   std::string address = offset >= 0 ? std::string("127.0.0.1") : host_;
   if (!platform::connectSocket(s, address, port_, kConnectSeconds)) {
     platform::closeSocket(s);

@@ -89,7 +89,11 @@ bool VLServer::openListener(int port) {
 
 Socket VLServer::acceptConnection(Socket listener) {
   const Socket socket = platform::acceptSocket(listener);
-  if (socket != kInvalidSocket) platform::setBlocking(socket, true);
+  if (socket == kInvalidSocket) return socket;
+  platform::setBlocking(socket, true);
+  // Each answer goes out as it is written: pipelined answers behind a first
+  // one never wait for the browser's delayed acknowledgement.
+  platform::setNoDelay(socket);
   return socket;
 }
 

@@ -138,8 +138,10 @@ TEST_F(CacheScratch, LifetimesKeysAndHostLookUpOrder) {
                                             "CLASSDOMAIN=S\r\nCACHECSS=YES&EXPIRYSECONDS=300\r\n"
                                             "CLASSDOMAIN=N\r\nCACHECSS=YES&EXPIRYSECONDS=0\r\n"
                                             "CLASSDOMAIN=F\r\nCACHEFULLURL=/X&IGNOREMEMBER=t\r\n"
+                                            "CLASSDOMAIN=M\r\nCACHEHTML=YES&EXPIRYSECONDS=-2\r\n"
+                                            "CACHECSS=YES&EXPIRYSECONDS=-10\r\nCACHEJS=YES&EXPIRYSECONDS=-1\r\n"
                                             "DOMAIN=*.b.c&CLASSDOMAIN=S\r\nDOMAIN=*.d&CLASSDOMAIN=S\r\n"
-                                            "DOMAIN=nocss.test&CLASSDOMAIN=N\r\n")));
+                                            "DOMAIN=nocss.test&CLASSDOMAIN=N\r\nDOMAIN=minus.test&CLASSDOMAIN=M\r\n")));
   struct Case {
     const char* host;
     const char* url;
@@ -161,6 +163,10 @@ TEST_F(CacheScratch, LifetimesKeysAndHostLookUpOrder) {
       {"b.c:8080", "/a.css", 600, "/a.css"},  // a port matches no pattern
       {"b.c", "/a.gif?z=1", -1, "/a.gif"},  // no rule for GIF: built-in policy
       {"nocss.test", "/a.css", 0, "/a.css"},
+      // Negative seconds but -1 keep no copy; -2 is no "no rule".
+      {"minus.test", "/p.html", 0, "/p.html"},
+      {"minus.test", "/a.css?x=1", 0, "/a.css"},
+      {"minus.test", "/s.js?x=1", -1, "/s.js_Q_x_EQ_1"},
   };
   for (const Case& c : cases) {
     std::string key;
