@@ -277,8 +277,16 @@ def part_files():
     return len(names), size
 
 
+def cpu_times():
+    """(steal, total) jiffies of the machine: the share taken by its host."""
+    with open("/proc/stat") as f:
+        fields = [int(x) for x in f.readline().split()[1:]]
+    return (fields[7] if len(fields) > 7 else 0), sum(fields[:8])
+
+
 def sampler(out, started):
     last = 0
+    last_cpu = cpu_times()
     while True:
         finished = stopping.wait(1.0)
         with lock:
@@ -289,7 +297,10 @@ def sampler(out, started):
         fields = [now, done, done - last, failed]
         for pid in pids:
             fields += [status_kb(pid), descriptors(pid)]
-        fields += [files, size]
+        cpu = cpu_times()
+        steal = 100.0 * (cpu[0] - last_cpu[0]) / max(1, cpu[1] - last_cpu[1])
+        last_cpu = cpu
+        fields += [files, size, steal]
         out.write("\t".join("%.1f" % f if isinstance(f, float) else str(f) for f in fields) + "\n")
         out.flush()
         last = done
@@ -301,7 +312,8 @@ threading.Thread(target=stall_server, daemon=True).start()
 started = time.time()
 with open(samples_path, "w") as out:
     out.write("#seconds\tanswered\tper_second\terrors\t"
-              "varlume_kb\tvarlume_fds\tfile_kb\tfile_fds\tevent_kb\tevent_fds\tpart_files\tpart_bytes\n")
+              "varlume_kb\tvarlume_fds\tfile_kb\tfile_fds\tevent_kb\tevent_fds\tpart_files\tpart_bytes\t"
+              "steal_percent\n")
     sample = threading.Thread(target=sampler, args=(out, started))
     sample.start()
     side = [threading.Thread(target=stopped_reader), threading.Thread(target=stalled_browser)]
