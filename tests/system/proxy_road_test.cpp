@@ -125,6 +125,7 @@ class ProxyRoad : public ::testing::Test {
   }
 
   ::testing::AssertionResult noPartFilesLeft() { return proxytest::noPartFilesLeft(proxy); }
+  std::vector<int> answeredInARow(const std::string& prefix, int requests);
 
   sandbox::VLSandbox box;
   VLOriginServer web{webScript};
@@ -331,20 +332,18 @@ TEST_F(ProxyRoad, MoreBrowsersThanEntriesAreAllServed) {
   EXPECT_TRUE(noPartFilesLeft());
 }
 
-// Sixteen browsers, each with a run of requests one after another on its
-// own connection: every answer ends the relay and the delivery threads,
-// the next request starts them again at once, and none may be lost.
-TEST_F(ProxyRoad, RequestsInQuickSuccessionOnManyConnectionsAreAllAnswered) {
+// Sixteen browsers, each with `requests` GETs of `prefix` + its own path
+// one after another on its own connection; the answers each got in a row.
+std::vector<int> ProxyRoad::answeredInARow(const std::string& prefix, int requests) {
   constexpr int kBrowsers = 16;
-  constexpr int kRequests = 300;
   std::vector<int> answered(kBrowsers, 0);
   std::vector<std::thread> browsers;
   for (int b = 0; b < kBrowsers; ++b) {
     browsers.emplace_back([&, b] {
       const int socket = proxytest::connectLoopback(proxy.port());
       if (socket < 0) return;
-      for (int r = 0; r < kRequests; ++r) {
-        const std::string path = "/b" + std::to_string(b) + "r" + std::to_string(r);
+      for (int r = 0; r < requests; ++r) {
+        const std::string path = prefix + "/b" + std::to_string(b) + "r" + std::to_string(r);
         const std::string expected = originBytes(path);
         if (!proxytest::sendText(socket, webRequest("GET", path))) break;
         if (proxytest::receiveUpTo(socket, expected.size(), kAnswerMs) != expected) break;
@@ -354,34 +353,21 @@ TEST_F(ProxyRoad, RequestsInQuickSuccessionOnManyConnectionsAreAllAnswered) {
     });
   }
   for (std::thread& browser : browsers) browser.join();
-  for (int b = 0; b < kBrowsers; ++b) EXPECT_EQ(answered[b], kRequests) << "browser " << b;
+  return answered;
+}
+
+// Every answer ends the relay and the delivery threads, the next request
+// starts them again at once, and none may be lost.
+TEST_F(ProxyRoad, RequestsInQuickSuccessionOnManyConnectionsAreAllAnswered) {
+  EXPECT_EQ(answeredInARow("", 300), std::vector<int>(16, 300));
   EXPECT_TRUE(noPartFilesLeft());
 }
 
+// Each answer says the server closes: the next request of the browser,
+// however soon it follows, goes out on a new connection.
 TEST_F(ProxyRoad, AServerThatEndsEveryConnectionStillAnswersEveryRequest) {
-  // Each answer says the server closes: the next request of the browser,
-  // however soon it follows, goes out on a new connection.
-  constexpr int kBrowsers = 16;
-  constexpr int kRequests = 150;
-  std::vector<int> answered(kBrowsers, 0);
-  std::vector<std::thread> browsers;
-  for (int b = 0; b < kBrowsers; ++b) {
-    browsers.emplace_back([&, b] {
-      const int socket = proxytest::connectLoopback(proxy.port());
-      if (socket < 0) return;
-      for (int r = 0; r < kRequests; ++r) {
-        const std::string path = "/says-close/b" + std::to_string(b) + "r" + std::to_string(r);
-        const std::string expected = originBytes(path);
-        if (!proxytest::sendText(socket, webRequest("GET", path))) break;
-        if (proxytest::receiveUpTo(socket, expected.size(), kAnswerMs) != expected) break;
-        ++answered[b];
-      }
-      proxytest::closeConnection(socket);
-    });
-  }
-  for (std::thread& browser : browsers) browser.join();
-  for (int b = 0; b < kBrowsers; ++b) EXPECT_EQ(answered[b], kRequests) << "browser " << b;
-  EXPECT_EQ(web.connections(), kBrowsers * kRequests);
+  EXPECT_EQ(answeredInARow("/says-close", 150), std::vector<int>(16, 150));
+  EXPECT_EQ(web.connections(), 16 * 150);
   EXPECT_TRUE(noPartFilesLeft());
 }
 
