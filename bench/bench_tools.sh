@@ -61,3 +61,30 @@ wait_port() {
     sleep 0.1
   done
 }
+
+# start_varlume folder binary proxy_port services_base internal_base [service...]:
+# starts varlume in the background in its own folder (where its shipped files
+# lie, as the run command does), on a sandbox of folders under `folder` and
+# the given port set, with the named service programs of its folder copied
+# into the sandbox's program folder (varlume starts them). Its output goes to
+# folder.log, its process id to $varlume_pid.
+start_varlume() {
+  local v=$1 binary=$2 proxy_port=$3 services_base=$4 internal_base=$5 d service
+  shift 5
+  for d in documents appdata local/Varlume common programs; do mkdir -p "$v/$d"; done
+  for service in "$@"; do
+    mkdir -p "$v/programs/Varlume"
+    cp "$(dirname "$binary")/$service" "$v/programs/Varlume/"
+  done
+  printf 'varlume=%s&proxyport=0&proxyhost=&varlumeservices=%s&varlumeinternal=%s&range=20\r\n' \
+    "$proxy_port" "$services_base" "$internal_base" > "$v/local/Varlume/varlume.config"
+  (
+    cd "$(dirname "$binary")"
+    exec env -u XDG_DOCUMENTS_DIR -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$v" \
+      VARLUME_DOCUMENTS_DIR="$v/documents" VARLUME_APPDATA_DIR="$v/appdata" \
+      VARLUME_LOCAL_APPDATA_DIR="$v/local" VARLUME_COMMON_APPDATA_DIR="$v/common" \
+      VARLUME_PROGRAM_FILES_DIR="$v/programs" \
+      "$binary" -p "$proxy_port"
+  ) >"$v.log" 2>&1 &
+  varlume_pid=$!
+}

@@ -1,13 +1,8 @@
 #include "support/chromium.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
 
 namespace browsertest {
 
@@ -77,7 +72,6 @@ bool VLChromium::run(std::vector<std::string> arguments, std::string& output, in
   const std::string outFile = folder_ + "/out-" + std::to_string(++runs_) + ".txt";
   const std::string errFile = folder_ + "/err-" + std::to_string(runs_) + ".txt";
   std::vector<std::string> all = {
-      program,
       "--headless",
       "--no-sandbox",  // the tests may run as root
       "--disable-gpu",
@@ -94,49 +88,26 @@ bool VLChromium::run(std::vector<std::string> arguments, std::string& output, in
       "--proxy-bypass-list=<-loopback>",
   };
   all.insert(all.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& text : all) argv.push_back(text.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> environment = box_.environment(0);
-  std::vector<char*> envp;
-  for (std::string& text : environment) envp.push_back(text.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
+  sandbox::VLChildProgram browser;
   // A group of its own, so every helper process it starts ends with it.
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  pid_t pid = -1;
-  const int failed = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (failed != 0) return false;
+  if (!browser.startInGroup(program, all, folder_, box_.environment(0), outFile, errFile)) return false;
 
-  int status = 0;
+  int status = -1;
   bool ended = false;
   bool held = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!ended && !held && std::chrono::steady_clock::now() < deadline) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
+    if (browser.waitForExit(20, &status)) {
       ended = true;
     } else if (finished && finished()) {
       held = true;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
-  ::kill(-pid, SIGKILL);
-  if (!ended) ::waitpid(pid, &status, 0);
+  browser.stop();
   output = sandbox::readFile(outFile).value_or("");
   errors_ = sandbox::readFile(errFile).value_or("");
   if (finished) return held;
-  return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return ended && status == 0;
 }
 
 }  // namespace browsertest

@@ -94,6 +94,21 @@ bool VLChildProgram::start(const std::string& path, const std::vector<std::strin
                            const std::string& workingFolder,
                            const std::vector<std::string>& environment,
                            const std::string& outputFile) {
+  return spawn(path, arguments, workingFolder, environment, outputFile, std::string(), false);
+}
+
+bool VLChildProgram::startInGroup(const std::string& path, const std::vector<std::string>& arguments,
+                                  const std::string& workingFolder,
+                                  const std::vector<std::string>& environment,
+                                  const std::string& outputFile, const std::string& errorFile) {
+  return spawn(path, arguments, workingFolder, environment, outputFile, errorFile, true);
+}
+
+bool VLChildProgram::spawn(const std::string& path, const std::vector<std::string>& arguments,
+                           const std::string& workingFolder,
+                           const std::vector<std::string>& environment,
+                           const std::string& outputFile, const std::string& errorFile,
+                           bool ownGroup) {
   if (pid_ > 0) return false;
   std::vector<std::string> argumentTexts;
   argumentTexts.push_back(path);
@@ -109,15 +124,27 @@ bool VLChildProgram::start(const std::string& path, const std::vector<std::strin
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  if (errorFile.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
   posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (ownGroup) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
   pid_t pid = -1;
-  int error = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+  int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (error != 0) return false;
   pid_ = pid;
+  group_ = ownGroup ? pid : -1;
   return true;
 }
 
@@ -143,6 +170,8 @@ bool VLChildProgram::waitForExit(int timeoutMs, int* exitStatus) {
 bool VLChildProgram::running() { return pid_ > 0 && !waitForExit(0); }
 
 void VLChildProgram::stop() {
+  if (group_ > 0) kill(-group_, SIGKILL);  // helpers may outlive the program
+  group_ = -1;
   if (pid_ <= 0) return;
   kill(pid_, SIGKILL);
   int status = 0;

@@ -51,7 +51,8 @@ class VLSandbox {
 
 // A program started by path in a working folder with a given environment; its
 // standard output and error go to `outputFile`. The destructor kills a program
-// that still runs and reaps it.
+// that still runs and reaps it. Started in a group of its own, the program's
+// helper processes are killed with it, also after the program itself ended.
 class VLChildProgram {
  public:
   VLChildProgram() = default;
@@ -62,17 +63,28 @@ class VLChildProgram {
   bool start(const std::string& path, const std::vector<std::string>& arguments,
              const std::string& workingFolder, const std::vector<std::string>& environment,
              const std::string& outputFile = "/dev/null");
+  // As start, in a process group of its own, with standard output and error
+  // written anew to two files.
+  bool startInGroup(const std::string& path, const std::vector<std::string>& arguments,
+                    const std::string& workingFolder, const std::vector<std::string>& environment,
+                    const std::string& outputFile, const std::string& errorFile);
   // True when the program ended within `timeoutMs`; `exitStatus` gets its exit
   // code, or -1 when a signal ended it.
   bool waitForExit(int timeoutMs, int* exitStatus = nullptr);
   bool running();
-  // Kills the program (SIGKILL) and reaps it.
+  // Kills the program (SIGKILL), and its group for startInGroup, and reaps it.
   void stop();
   // The program's process id; -1 before a start.
   pid_t pid() const { return pid_; }
 
  private:
+  // errorFile empty: standard error goes with the output, which is appended to.
+  bool spawn(const std::string& path, const std::vector<std::string>& arguments,
+             const std::string& workingFolder, const std::vector<std::string>& environment,
+             const std::string& outputFile, const std::string& errorFile, bool ownGroup);
+
   pid_t pid_ = -1;
+  pid_t group_ = -1;  // the program's own process group; -1 when none
   int status_ = 0;
 };
 
