@@ -28,17 +28,31 @@ bool portIsFree(int port) {
 
 }  // namespace
 
-int freeServicesBase(const std::vector<int>& offsets) {
-  // Below the system's ephemeral ports (32768 and up), which the outgoing
-  // connections of busy tests fill.
+namespace {
+
+// Below the system's ephemeral ports (32768 and up), which the outgoing
+// connections of busy tests fill. Service ports and the proxies' notice
+// ranges lie apart: a proxy of one test takes any port of its range, which
+// must never be one that another test has just found free for a service.
+constexpr int kServicePortsFrom = 20000;
+constexpr int kNoticePortsFrom = 26000;
+constexpr int kNoticePortsTo = 32400;
+
+int freeBaseIn(const std::vector<int>& offsets, int from, int to) {
   std::random_device random;
   for (int attempt = 0; attempt < 200; ++attempt) {
-    const int base = 20000 + static_cast<int>(random() % 12000);
+    const int base = from + static_cast<int>(random() % static_cast<unsigned>(to - from));
     bool all = true;
     for (int offset : offsets) all = all && base + offset < 65536 && portIsFree(base + offset);
     if (all) return base;
   }
   return -1;
+}
+
+}  // namespace
+
+int freeServicesBase(const std::vector<int>& offsets) {
+  return freeBaseIn(offsets, kServicePortsFrom, kNoticePortsFrom - 10);
 }
 
 VLProxyProcess::~VLProxyProcess() {
@@ -49,7 +63,7 @@ bool VLProxyProcess::start(sandbox::VLSandbox& box, int servicesPort,
                            const std::vector<std::string>& arguments) {
   const std::vector<int> ports = sandbox::freeLoopbackPorts(2);
   port_ = ports.at(0);
-  const int internal = freeServicesBase({0, 1, 2, 3});
+  const int internal = freeBaseIn({0, 1, 2, 3}, kNoticePortsFrom, kNoticePortsTo - kInternalRange);
   internal_ = internal;
   const sandbox::VLSandboxUser& user = box.user(0);
   tempFolder_ = user.localAppData + "/Varlume/Temp/";
