@@ -10,6 +10,7 @@
 #include "platform/entry.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "support/case_name.h"
 
 extern std::vector<std::string> recordedArguments;
 extern bool recordedNullTerminator;
@@ -42,7 +43,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{" ", {""}},
                       SplitCase{"a\tb", {"a\tb"}},
                       SplitCase{"\"x y\" z", {"\"x", "y\"", "z"}},
-                      SplitCase{"C:\\dir\\f -l", {"C:\\dir\\f", "-l"}}));
+                      SplitCase{"C:\\dir\\f -l", {"C:\\dir\\f", "-l"}}),
+    [](const ::testing::TestParamInfo<SplitCase>& info) {
+      return caseName(info.index, info.param.commandLine);
+    });
 
 std::string imagePathIn(const std::string& folder) {
   return folder == "\\" ? "\\varlumeimage.exe" : folder + "\\varlumeimage.exe";

@@ -36,7 +36,11 @@ TEST_P(VLMutexSetTest, CreatesNamedMutexesUpToEight) {
 INSTANTIATE_TEST_SUITE_P(Counts, VLMutexSetTest,
                          ::testing::Values(MutexSetCase{8, 8}, MutexSetCase{9, 0},
                                            MutexSetCase{3, 3}, MutexSetCase{0, 0},
-                                           MutexSetCase{-2, 0}));
+                                           MutexSetCase{-2, 0}),
+                         [](const ::testing::TestParamInfo<MutexSetCase>& info) {
+                           const int n = info.param.requested;
+                           return (n < 0 ? "Minus" + std::to_string(-n) : std::to_string(n)) + "Requested";
+                         });
 
 TEST(VLMutexSetLockTest, LockAndUnlockReachTheNamedMutex) {
   VLMutexSet set(8);

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/case_name.h"
+
 namespace {
 
 // The replacing rule taken literally: restart from the beginning after every
@@ -55,7 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
         // `to` contains `from`: each original occurrence once, and it ends.
         ReplaceCase{"a", "aa", "aaa", "aaaaaa"},
         ReplaceCase{"x", "yx", "axbx", "ayxbyx"},
-        ReplaceCase{"ab", "xab", "ab", "xab"}));
+        ReplaceCase{"ab", "xab", "ab", "xab"}),
+    [](const ::testing::TestParamInfo<ReplaceCase>& info) {
+      return caseName(info.index, std::string(info.param.from) + " by " + info.param.to + " in " +
+                                      info.param.text);
+    });
 
 // Every small pair over {a, b} for which the literal rule ends soon gives
 // exactly the literal result.

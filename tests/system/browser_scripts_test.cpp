@@ -223,10 +223,17 @@ TEST_P(TamperedScript, EndsTheStartWithTheTamperLine) {
   EXPECT_TRUE(isDone("a.browser"));
 }
 
+std::string tamperName(const ::testing::TestParamInfo<Tamper>& info) {
+  static const char* const names[] = {"OtherBytes", "ChangedByte", "NoSignature", "EmptySignature",
+                                      "OtherKey",   "Folder",      "Fifo"};
+  return names[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, TamperedScript,
                          ::testing::Values(Tamper::OtherBytes, Tamper::ChangedByte,
                                            Tamper::NoSignature, Tamper::EmptySignature,
-                                           Tamper::OtherKey, Tamper::Folder, Tamper::Fifo));
+                                           Tamper::OtherKey, Tamper::Folder, Tamper::Fifo),
+                         tamperName);
 
 TEST_F(BrowserScripts, WhichNamesRun) {
   install("y.browser.sig", writeLine("y.txt", "ran"));

@@ -8,6 +8,7 @@
 #include "varlume/request_forwarding.h"
 #include "varlume/request_intake.h"
 #include "varlume/request_target.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -168,7 +169,11 @@ INSTANTIATE_TEST_SUITE_P(
         RoadCase{"GET http://site.example/varlume/web/o.example?t=1:2 HTTP/1.1\r\n"
                  "Host: site.example\r\n\r\n",
                  "site.example", 80, false, false,
-                 "GET /?t=1:2 HTTP/1.1\r\nHost: o.example\r\n\r\n"}));
+                 "GET /?t=1:2 HTTP/1.1\r\nHost: o.example\r\n\r\n"}),
+    [](const ::testing::TestParamInfo<RoadCase>& info) {
+      const std::string head = info.param.head;
+      return caseName(info.index, head.substr(0, head.find_first_of("\r\n")));
+    });
 
 // Heads whose page host or Host value could inject header lines into the
 // services' requests or leave the data root are never forwarded.
