@@ -73,14 +73,18 @@ bool VLDirectory::setPermissions(const std::string& path, int mode) {
   return platform::setWritable(decoded(path), (mode & 0x80) != 0);
 }
 
-bool VLDirectory::directoryExists(const std::string& path) {
+bool VLDirectory::directoryExists(const std::string& path) { return directoryExistsUndecoded(decoded(path)); }
+
+bool VLDirectory::fileExists(const std::string& path) { return fileExistsUndecoded(decoded(path)); }
+
+bool VLDirectory::directoryExistsUndecoded(const std::string& path) {
   VLStatRecord record;
-  return statPath(decoded(path), &record) && (record.mode & kDirectoryBit) != 0;
+  return statPath(path, &record) && (record.mode & kDirectoryBit) != 0;
 }
 
-bool VLDirectory::fileExists(const std::string& path) {
+bool VLDirectory::fileExistsUndecoded(const std::string& path) {
   VLStatRecord record;
-  return statPath(decoded(path), &record) && (record.mode & kRegularBit) != 0;
+  return statPath(path, &record) && (record.mode & kRegularBit) != 0;
 }
 
 bool VLDirectory::fileModificationTime(const std::string& path, int& time) {
@@ -102,10 +106,24 @@ bool VLDirectory::deleteFile(const std::string& path, std::string& message) {
   return platform::removeFile(d);
 }
 
+bool VLDirectory::deleteFileUndecoded(const std::string& path, std::string& message) {
+  const std::string p = normalised(path);
+  if (directoryExistsUndecoded(p)) {
+    message += notAFileText(p);
+    return false;
+  }
+  return platform::removeFile(p);
+}
+
 bool VLDirectory::renamePath(const std::string& oldPath, const std::string& newPath,
                              std::string& message) {
-  const std::string o = decoded(oldPath);
-  const std::string n = decoded(newPath);
+  return renamePathUndecoded(decoded(oldPath), decoded(newPath), message);
+}
+
+bool VLDirectory::renamePathUndecoded(const std::string& oldPath, const std::string& newPath,
+                                      std::string& message) {
+  const std::string o = normalised(oldPath);
+  const std::string n = normalised(newPath);
   if (platform::renameNoReplace(o, n)) return true;
   message += renameFailureText(platform::lastFileError(), o, n);
   return false;
@@ -125,6 +143,14 @@ bool VLDirectory::createDirectory(const std::string& path, int mode, std::string
 }
 
 bool VLDirectory::makePath(const std::string& path, int mode, std::string& message) {
+  return makeAnyPath(path, mode, true, message);
+}
+
+bool VLDirectory::makePathUndecoded(const std::string& path, int mode, std::string& message) {
+  return makeAnyPath(path, mode, false, message);
+}
+
+bool VLDirectory::makeAnyPath(const std::string& path, int mode, bool decode, std::string& message) {
   std::string absolute = normalised(path);
   if (absolute.empty() || absolute.front() != '\\') {
     // A relative path is taken against the working folder, read once here.
@@ -139,31 +165,32 @@ bool VLDirectory::makePath(const std::string& path, int mode, std::string& messa
     message += folderCreationText(platform::FileError::NameTooLong, absolute.substr(absolute.rfind('\\') + 1));
     return false;
   }
-  return makeAbsolutePath(absolute, mode, message);
+  return makeAbsolutePath(absolute, mode, decode, message);
 }
 
 // Creates by full path what the working-folder walk would create: the leaf is
 // created as the caller spelled it and tested decoded, the parent is used as
 // spelled, and the texts name the leaf (creation) or D (everything else).
-bool VLDirectory::makeAbsolutePath(const std::string& path, int mode, std::string& message) {
+// Without `decode`, D and the tested leaf are the path as spelled.
+bool VLDirectory::makeAbsolutePath(const std::string& path, int mode, bool decode, std::string& message) {
   std::string p = normalised(path);
-  const std::string d = decoded(path);
+  const std::string d = decode ? decoded(path) : p;
   if (!p.empty() && p.back() == '\\') p.pop_back();
   const std::size_t cut = p.rfind('\\');
   std::string parent = cut == std::string::npos ? std::string() : p.substr(0, cut);
   const std::string leaf = cut == std::string::npos ? p : p.substr(cut + 1);
-  if (parent.empty()) parent = "\\";
+  if (parent.empty()) parent.assign(1, '\\');
   const std::string inParent = parent + (parent.back() == '\\' ? "" : "\\");
 
   if (!canEnter(parent)) {
     // Missing parents first, from the top down; then this folder, once. A
     // parent that still cannot be entered ends it without a further text.
     if (parent.size() >= p.size()) return false;  // the root itself
-    if (!makeAbsolutePath(parent, mode, message)) return false;
+    if (!makeAbsolutePath(parent, mode, decode, message)) return false;
     if (!canEnter(parent)) return false;
   }
 
-  const std::string leafTested = inParent + urlDecode(leaf);
+  const std::string leafTested = inParent + (decode ? urlDecode(leaf) : leaf);
   VLStatRecord record;
   auto leafIsFolder = [&] {
     return statPath(leafTested, &record) && (record.mode & kDirectoryBit) != 0;
@@ -190,7 +217,8 @@ bool VLDirectory::makeAbsolutePath(const std::string& path, int mode, std::strin
     message += d + " is not a directory.";
     return false;
   }
-  if (!setPermissions(d, mode)) {
+  const bool permitted = decode ? setPermissions(d, mode) : platform::setWritable(d, (mode & 0x80) != 0);
+  if (!permitted) {
     message += "Failed to set permissions on directory " + d;
     return false;
   }

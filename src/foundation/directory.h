@@ -4,7 +4,9 @@
 // "/" and may hold %XX escapes (each operation says how it treats them);
 // failures the caller is to see append an English text to `message`.
 // Decoding operations decode the whole path, so a folder whose own name
-// holds "%" (a data root, say) is not reached through them.
+// holds "%" (a data root, say) is not reached through them: callers that
+// build their paths from such folders and names they decoded themselves use
+// the undecoded forms, which take the path as given ("/" turned into "\").
 // A helper belongs to one thread at a time and holds no handles between calls.
 #pragma once
 #include <string>
@@ -42,6 +44,14 @@ class VLDirectory {
   bool deleteFile(const std::string& path, std::string& message);
   // Both decoded; never replaces an existing name (fails without a text).
   bool renamePath(const std::string& oldPath, const std::string& newPath, std::string& message);
+
+  // The undecoded forms: the same results and texts, each path normalised
+  // only (the texts name the normalised paths).
+  bool directoryExistsUndecoded(const std::string& path);
+  bool fileExistsUndecoded(const std::string& path);
+  bool deleteFileUndecoded(const std::string& path, std::string& message);
+  bool renamePathUndecoded(const std::string& oldPath, const std::string& newPath, std::string& message);
+  bool makePathUndecoded(const std::string& path, int mode, std::string& message);
   // Normalised only; then setPermissions(path, mode).
   bool createDirectory(const std::string& path, int mode, std::string& message);
   // Creates the folder and its missing parents and sets its permissions.
@@ -72,9 +82,16 @@ class VLDirectory {
   VLDirectory& copyFrom(const VLDirectory& other);
   bool removeTree(const std::string& path, std::string& message);
   bool listFiltered(const std::string& dir, const std::string& filterText);
+  // The same with the folder's path normalised only; the filter text is
+  // still decoded once (it is a list of names, not a path).
+  bool removeTreeUndecoded(const std::string& path, std::string& message);
+  bool listFilteredUndecoded(const std::string& dir, const std::string& filterText);
 
  private:
-  bool makeAbsolutePath(const std::string& path, int mode, std::string& message);
+  bool makeAnyPath(const std::string& path, int mode, bool decode, std::string& message);
+  bool makeAbsolutePath(const std::string& path, int mode, bool decode, std::string& message);
+  bool removeTreeAt(const std::string& d, std::string& message);
+  bool listFilteredAt(const std::string& folder, const std::string& filterText);
 
   std::vector<std::string> filterNames_;
   std::vector<std::string> directoryStack_;

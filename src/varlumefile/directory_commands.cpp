@@ -11,7 +11,7 @@ void VLFileHandler::makeDirectory(const std::string& name) {
   ResolvedName resolved;
   if (!homeRoot(home) || !nameUnderRoot(home, name, VLNameRule::Clean, resolved)) return;
   std::string message;
-  if (directory.makePath(resolved.path, 0777, message)) {
+  if (directory.makePathUndecoded(resolved.path, 0777, message)) {
     replySuccess();
   } else {
     replyError(kCannotCreate, message);
@@ -22,7 +22,7 @@ void VLFileHandler::isDirectory(const std::string& name) {
   std::string home;
   ResolvedName resolved;
   if (!homeRoot(home) || !nameUnderRoot(home, name, VLNameRule::Clean, resolved)) return;
-  if (directory.directoryExists(resolved.path)) {
+  if (directory.directoryExistsUndecoded(resolved.path)) {
     replySuccess();
   } else {
     replyError(kNotDirectory, resolved.shown + " is not a directory.");
@@ -33,7 +33,7 @@ void VLFileHandler::isFile(const std::string& name) {
   std::string home;
   ResolvedName resolved;
   if (!homeRoot(home) || !nameUnderRoot(home, name, VLNameRule::Sanitize, resolved)) return;
-  if (directory.fileExists(resolved.path)) {
+  if (directory.fileExistsUndecoded(resolved.path)) {
     replySuccess();
   } else {
     replyError(kNotFile, resolved.shown + " is not a file.");
@@ -51,16 +51,16 @@ void VLFileHandler::scanCacheDirectory(const std::string& name, const std::strin
 
 void VLFileHandler::scanUnder(const std::string& root, const std::string& name, const std::string& filter) {
   std::string ignored;
-  if (!directory.directoryExists(root)) directory.makePath(root, 0777, ignored);
+  if (!directory.directoryExistsUndecoded(root)) directory.makePathUndecoded(root, 0777, ignored);
   ResolvedName resolved;
   if (!nameUnderRoot(root, name, VLNameRule::Sanitize, resolved)) return;
-  if (!directory.directoryExists(resolved.path)) {
+  if (!directory.directoryExistsUndecoded(resolved.path)) {
     replyError(kNotDirectory, resolved.shown + " is not a directory.");
     return;
   }
   bool listed = false;
   if (!filter.empty()) {
-    listed = directory.listFiltered(resolved.path, filter);
+    listed = directory.listFilteredUndecoded(resolved.path, filter);
   } else {
     // A folder that exists but cannot be read is a failed scan, not an empty one.
     listed = directory.listDirectory(resolved.path) && directory.lastListingRead();
@@ -87,12 +87,12 @@ void VLFileHandler::removeUnder(const std::string& root, const std::string& name
   if (!nameUnderRoot(root, name, VLNameRule::Clean, resolved)) return;
   std::string message;
   if (folder) {
-    if (directory.removeTree(resolved.path, message)) {
+    if (directory.removeTreeUndecoded(resolved.path, message)) {
       replySuccess();
     } else {
       replyError(kCannotRemoveFolder, message);
     }
-  } else if (directory.deleteFile(resolved.path, message)) {
+  } else if (directory.deleteFileUndecoded(resolved.path, message)) {
     replySuccess();
   } else {
     replyError(kCannotRemoveFile, message);
@@ -152,7 +152,7 @@ void VLFileHandler::renameFile(const std::string& name, const std::string& newNa
     replyError(kCannotRename, oldPath + " cannot be renamed to " + newShown);
     return;
   }
-  if (directory.renamePath(from.path, to.path, message)) {
+  if (directory.renamePathUndecoded(from.path, to.path, message)) {
     replySuccess();
   } else {
     replyError(kRenameFailed, message);

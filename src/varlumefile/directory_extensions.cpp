@@ -70,12 +70,27 @@ bool VLDirectory::removeTree(const std::string& path, std::string& message) {
   std::string d = path;
   replaceAll("/", "\\", d);
   d = urlDecode(d);
+  // Its folder test decodes once more, as every decoding operation does.
+  if (!directoryExists(d)) {
+    message += d + " is not a directory. Cannot delete it.";
+    return false;
+  }
+  return removeTreeAt(d, message);
+}
+
+bool VLDirectory::removeTreeUndecoded(const std::string& path, std::string& message) {
+  std::string d = path;
+  replaceAll("/", "\\", d);
+  return removeTreeAt(d, message);
+}
+
+bool VLDirectory::removeTreeAt(const std::string& d, std::string& message) {
   // The folder itself, not what a link names: trailing separators would make
   // the status call follow a link.
   std::string folder = d;
   while (folder.size() > 1 && folder.back() == '\\') folder.pop_back();
   platform::FileStatus status;
-  if (!directoryExists(d) || !platform::linkStatusOf(folder, status) || !status.isDirectory) {
+  if (!directoryExistsUndecoded(d) || !platform::linkStatusOf(folder, status) || !status.isDirectory) {
     message += d + " is not a directory. Cannot delete it.";
     return false;
   }
@@ -86,7 +101,16 @@ bool VLDirectory::removeTree(const std::string& path, std::string& message) {
 bool VLDirectory::listFiltered(const std::string& dir, const std::string& filterText) {
   std::string folder = dir;
   replaceAll("/", "\\", folder);
-  folder = urlDecode(folder);
+  return listFilteredAt(urlDecode(folder), filterText);
+}
+
+bool VLDirectory::listFilteredUndecoded(const std::string& dir, const std::string& filterText) {
+  std::string folder = dir;
+  replaceAll("/", "\\", folder);
+  return listFilteredAt(folder, filterText);
+}
+
+bool VLDirectory::listFilteredAt(const std::string& folder, const std::string& filterText) {
   VLDirectory temporary;
   temporary.copyFrom(*this);
   temporary.filterNames_.clear();

@@ -30,8 +30,9 @@ bool VLFileHandler::homeRoot(std::string& root) {
   std::string base = storageRoot;
   ensureTrailingSlash(base);
   replaceAll("/", "\\", base);
-  // The site's part is used in its decoded form, so the decoding operations
-  // of the directory helper and the plain ones name the same folder.
+  // The site's part is used in its decoded form, and the data root as it is
+  // (its own name may hold "%"): every command hands the directory helper
+  // this path with its decoded name, through the helper's undecoded forms.
   std::string site = urlDecode(home.substr(base.size()));
   replaceAll("/", "\\", site);
   root = base + site;

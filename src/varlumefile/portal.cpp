@@ -37,7 +37,7 @@ void VLFileHandler::getPortal() {
   const std::string query = getParameter("Query");
   const std::uint32_t week = static_cast<std::uint32_t>(platform::unixTime() / kSecondsPerWeek);
   std::string page = "varlumeportal" + unsignedToString(week) + ".html";
-  if (!directory.fileExists(privilegedDataDirectory() + page)) page = "varlumeportal.html";
+  if (!directory.fileExistsUndecoded(privilegedDataDirectory() + page)) page = "varlumeportal.html";
   const std::string location = std::string("http://") + kPrivilegedHost + "/varlume/file/" + page +
                                "?VLReplaceCount=2&VLReplaceKey1=VARLUMEREPLACEHOSTNAMESTRING&VLReplaceValue1=" +
                                host + "&VLReplaceKey2=VARLUMEREPLACEQUERYSTRING&VLReplaceValue2=" + query;

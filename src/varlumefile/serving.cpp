@@ -130,7 +130,7 @@ void VLFileHandler::serveFile(const std::string& path, const std::string& encodi
   ResolvedName resolved;
   if (!homeRoot(home) || !nameUnderRoot(home, path, VLNameRule::Clean, resolved)) return;
   const std::string& full = resolved.path;
-  if (!directory.fileExists(full)) {
+  if (!directory.fileExistsUndecoded(full)) {
     replyError(kNotFound, resolved.shown + " not found or is a directory.");
     return;
   }

@@ -34,17 +34,17 @@ void VLFileHandler::storeUpload(const std::string& source, const std::string& ta
     int code = 0;
     const std::string decoded = mode == "BASE64" ? decodeBase64File(source, state.message, code)
                                                  : unescapeUpload(source, state.message, code);
-    if (decoded.empty() || !directory.renamePath(decoded, target, state.message)) {
-      if (!decoded.empty()) directory.deleteFile(decoded, state.message);
+    if (decoded.empty() || !directory.renamePathUndecoded(decoded, target, state.message)) {
+      if (!decoded.empty()) directory.deleteFileUndecoded(decoded, state.message);
       ++state.count;
       state.failed = true;
     }
-    directory.deleteFile(source, state.message);
+    directory.deleteFileUndecoded(source, state.message);
     if (code != 0) state.failed = true;
     return;
   }
-  if (!directory.renamePath(source, target, state.message)) {
-    directory.deleteFile(source, state.message);
+  if (!directory.renamePathUndecoded(source, target, state.message)) {
+    directory.deleteFileUndecoded(source, state.message);
     ++state.count;
     state.failed = true;
   }
@@ -55,7 +55,7 @@ void VLFileHandler::saveFiles(const std::string& path, const std::string& encodi
   ResolvedName folder;
   if (!homeRoot(home) || !nameUnderRoot(home, path, VLNameRule::Clean, folder)) return;
   SaveState state;
-  if (!directory.makePath(folder.path, 0777, state.message)) {
+  if (!directory.makePathUndecoded(folder.path, 0777, state.message)) {
     replyError(kCannotCreate, state.message);
     return;
   }
@@ -110,7 +110,7 @@ void VLFileHandler::saveStringFile(const std::string& path, const std::string& n
     return;
   }
   SaveState state;
-  if (!directory.makePath(folder.path, 0777, state.message)) {
+  if (!directory.makePathUndecoded(folder.path, 0777, state.message)) {
     replyError(kCannotCreate, state.message);
     return;
   }

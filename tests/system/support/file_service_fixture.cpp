@@ -28,8 +28,9 @@ void FileServiceTest::SetUp() {
   port = proxytest::freeServicesBase({0});
   ASSERT_GT(port, 0);
   const sandbox::VLSandboxUser& user = box.user(0);
-  documents_ = user.documents;
-  data_ = user.documents + "/Varlume";
+  documents_ = documentsFolder();
+  if (documents_ != user.documents) service.overrideEnvironment("VARLUME_DOCUMENTS_DIR=" + documents_);
+  data_ = documents_ + "/Varlume";
   temp_ = user.localAppData + "/Varlume/Temp";
   config_ = user.localAppData + "/Varlume/varlume.config";
   ASSERT_TRUE(service.start(box, "varlumefile", port, port)) << service.output();

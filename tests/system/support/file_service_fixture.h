@@ -32,6 +32,9 @@ std::string multipartBody(const std::string& boundary, const std::vector<Upload>
 class FileServiceTest : public ::testing::Test {
  protected:
   void SetUp() override;
+  // The documents folder the service is started with: the sandbox user's
+  // own unless a test names another.
+  virtual std::string documentsFolder() { return box.user(0).documents; }
 
   // One request on a connection of its own; the response read whole (head
   // only for HEAD).
