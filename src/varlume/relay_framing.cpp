@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/strings.h"
+#include "varlume/response_head_check.h"
 
 namespace {
 
@@ -195,8 +196,10 @@ bool VLRelayFraming::parseHead(VLRelaySink& sink) {
   status_ = (head_[p] - '0') * 100 + (head_[p + 1] - '0') * 10 + (head_[p + 2] - '0');
   if (p + 3 < head_.size() && isDigit(head_[p + 3])) return false;
 
-  bool chunked = false, ranges = false, lengthBad = false;
-  std::int64_t length = 0;
+  // Framing that two readers could take apart is never passed on.
+  const VLHeadFraming framing = checkHeadFraming(head_, http10_);
+  if (framing.refused) return false;
+  bool ranges = false;
   std::size_t lineStart = head_.find('\n') + 1;
   while (lineStart < head_.size()) {
     std::size_t lf = head_.find('\n', lineStart);
@@ -206,7 +209,7 @@ bool VLRelayFraming::parseHead(VLRelaySink& sink) {
     if (line.empty()) break;
     std::size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    std::string name = toUpper(trim(line.substr(0, colon), true));
+    std::string name = toUpper(line.substr(0, colon));
     std::string value = line.substr(colon + 1);
     std::string upper = toUpper(value);
     if (name == "KEEP-ALIVE") {
@@ -222,16 +225,6 @@ bool VLRelayFraming::parseHead(VLRelaySink& sink) {
       if (upper.find("CLOSE") != std::string::npos) {
         closeHeader_ = true;
         sink.connectionClose();
-      }
-    } else if (name == "TRANSFER-ENCODING") {
-      if (upper.find("CHUNKED") != std::string::npos) chunked = true;
-    } else if (name == "CONTENT-LENGTH") {
-      std::int64_t n = 0;
-      if (parseDecimal(trim(value, true), n)) {
-        length = n;
-        lengthGiven_ = true;
-      } else {
-        lengthBad = true;
       }
     } else if (name == "CONTENT-TYPE") {
       if (upper.find("MULTIPART/BYTERANGES") != std::string::npos) {
@@ -259,15 +252,18 @@ bool VLRelayFraming::parseHead(VLRelaySink& sink) {
   endsConnection_ = http10_ || closeHeader_;
   if (method_ == "HEAD" || status_ == 101 || status_ == 204 || status_ == 304) {
     kind_ = Kind::HeaderOnly;
-  } else if (chunked) {
+  } else if (framing.chunked) {
     kind_ = Kind::Chunked;
     chunk_ = Chunk::SizeLine;
     line_.clear();
-  } else if (lengthGiven_ || lengthBad) {
-    if (lengthBad) return false;
+  } else if (framing.lengthGiven) {
     kind_ = Kind::Length;
-    remaining_ = length;
+    remaining_ = framing.length;
   } else if (ranges) {
+    // Without a length, a reader that does not follow the body parts reads
+    // until the close: the connection ends after the closing boundary, so
+    // both readings end in the same place.
+    endsConnection_ = true;
     kind_ = Kind::ByteRanges;
     range_ = Range::PartHeader;
     line_.clear();

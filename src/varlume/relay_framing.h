@@ -7,6 +7,8 @@
 // chunked (extensions and trailers), multipart/byteranges, and until the
 // server closes (HTTP/1.0 or HTTP/1.1 without a length). Every 1xx but 101
 // is an interim head: the final head follows in the same response.
+// A head whose framing two readers could take apart (see
+// response_head_check.h) fails the response: it is never passed on.
 // Limits: a head, a size line, a trailer or a byte-range part header of more
 // than 65,536 bytes fails the response.
 #pragma once
@@ -57,6 +59,10 @@ class VLRelayFraming {
   // connection (HTTP/1.0, "Connection: close", or a body ended by the close
   // or by silence), so the connection is to be closed.
   bool endsConnection() const { return endsConnection_; }
+  // The browser can see the end of this body only from the close: it runs
+  // until the close, or is a multipart/byteranges body without a length
+  // (which a reader that does not follow the body parts reads to the close).
+  bool endsOnlyByClose() const { return kind_ == Kind::UntilClose || kind_ == Kind::ByteRanges; }
 
  private:
   enum class Chunk { SizeLine, Data, DataEnd, DataEndCr, Trailer };
@@ -80,7 +86,6 @@ class VLRelayFraming {
   bool closeHeader_ = false;
   bool endsConnection_ = false;
   bool interim_ = false;
-  bool lengthGiven_ = false;
   std::int64_t remaining_ = 0;
   // chunked
   Chunk chunk_ = Chunk::SizeLine;

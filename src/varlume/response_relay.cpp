@@ -296,7 +296,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
   };
   auto complete = [&]() {
     part.close();
-    if (framing_.kind() == VLRelayFraming::Kind::UntilClose && responder_ != nullptr) {
+    if (framing_.endsOnlyByClose() && responder_ != nullptr) {
       responder_->markEndsConnection(currentId_);
     }
     // A connection the server ends is closed before the answer counts as

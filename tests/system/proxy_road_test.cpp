@@ -7,7 +7,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
@@ -551,6 +555,96 @@ TEST_F(ProxyRoad, KeptServerConnectionsAreReusedAndAClosedOneIsRetriedOnce) {
   std::vector<std::string> paths;
   for (const VLReceived& request : web.received()) paths.push_back(request.path());
   EXPECT_EQ(paths, (std::vector<std::string>{"/a", "/b", "/c", "/then-close", "/d"}));
+}
+
+// Answers whose framing two readers could take apart, each hiding a forged
+// answer where a reader that frames it the other way would take it for the
+// answer to its next request.
+std::string hexSize(std::size_t size) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%zx", size);
+  return text;
+}
+
+const std::string kForged = "HTTP/1.1 200 OK\r\nContent-Length: 23\r\n\r\n<script>FORGED</script>";
+// Read as chunked: one chunk holding the forged answer. Read by a length of
+// kSizeLine.size(): the size line, then the forged answer.
+const std::string kSizeLine = hexSize(kForged.size()) + "\r\n";
+const std::string kChunkedForged = kSizeLine + kForged + "\r\n0\r\n\r\n";
+const std::string kSizeLineLength = "Content-Length: " + std::to_string(kSizeLine.size()) + "\r\n";
+
+struct HostileAnswer {
+  const char* name;
+  std::string bytes;
+};
+
+const std::vector<HostileAnswer>& hostileAnswers() {
+  static const std::vector<HostileAnswer> answers = {
+      {"a coding that merely contains chunked",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: xchunked\r\n" + kSizeLineLength + "\r\n" + kChunkedForged},
+      {"chunked with a length",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n" + kSizeLineLength + "\r\n" + kChunkedForged},
+      {"differing lengths", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: " +
+                                std::to_string(5 + kForged.size()) + "\r\n\r\nhello" + kForged},
+      {"a folded Transfer-Encoding",
+       "HTTP/1.1 200 OK\r\nX-A: 1\r\n Transfer-Encoding: chunked\r\n" + kSizeLineLength + "\r\n" +
+           kChunkedForged},
+      {"a coding the relay does not know",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 5\r\n\r\nhello" + kForged},
+      {"a head line without a colon",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding chunked\r\nContent-Length: " +
+           std::to_string(kChunkedForged.size()) + "\r\n\r\n" + kChunkedForged},
+      {"a blank before the colon",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding : chunked\r\n" + kSizeLineLength + "\r\n" + kChunkedForged},
+      {"a bare CR between two fields",
+       "HTTP/1.1 200 OK\r\nX-A: 1\rTransfer-Encoding: chunked\r\n" + kSizeLineLength + "\r\n" + kChunkedForged},
+      {"Transfer-Encoding in an HTTP/1.0 answer",
+       "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: keep-alive\r\n\r\n" + kChunkedForged},
+  };
+  return answers;
+}
+
+// An answer from the hostile site never frames another site's answer: the
+// browser gets the proxy's failure page in its place and then the other
+// site's own answer, and the hostile answer is not kept in the cache (the
+// next request for it reaches the site again).
+TEST_F(ProxyRoad, AnAnswerWhoseFramingReadsTwoWaysNeverFramesTheNextOne) {
+  std::mutex mutex;
+  std::map<std::string, int> asked;
+  VLOriginServer hostile([&](const VLReceived& request) {
+    const std::string path = request.path();
+    int times = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      times = ++asked[path];
+    }
+    const std::size_t n = static_cast<std::size_t>(std::atoi(path.c_str() + 1));
+    if (times > 1 || n >= hostileAnswers().size()) return VLReply::withLength("clean " + path);
+    return VLReply::bytes(hostileAnswers()[n].bytes);
+  });
+  ASSERT_TRUE(hostile.listening());
+  const std::string hostileAuthority = "127.0.0.1:" + std::to_string(hostile.port());
+  // The proxy's own failure page; its date has a fixed width.
+  const std::string failurePage =
+      "HTTP/1.1 500 No response from server.\r\nDate: Www, DD Mmm YYYY HH:MM:SS GMT\r\n"
+      "Server: Varlume Release 1.00.00 Linux.\r\nContent-Type: text/html\r\n"
+      "Connection: Keep-Alive\r\nKeep-Alive: timeout=100, max=1000\r\nContent-Length: 0\r\n\r\n";
+  for (std::size_t n = 0; n < hostileAnswers().size(); ++n) {
+    SCOPED_TRACE(hostileAnswers()[n].name);
+    // A page that the cache keeps for ten minutes when it may.
+    const std::string path = "/" + std::to_string(n) + ".html";
+    const std::string hostileRequest = "GET http://" + hostileAuthority + path + " HTTP/1.1\r\nHost: " +
+                                       hostileAuthority + "\r\n\r\n";
+    const std::string victim = originBytes("/victim.html");
+    const std::string got = exchange(proxy.port(), hostileRequest + webRequest("GET", "/victim.html"),
+                                     failurePage.size() + victim.size(), kAnswerMs);
+    EXPECT_EQ(got.rfind("HTTP/1.1 500 No response from server.\r\n", 0), 0u) << got;
+    EXPECT_EQ(got.find("Content-Length: 0\r\n\r\n"), failurePage.size() - 21) << got;
+    EXPECT_TRUE(sameBytes(got.substr(std::min(got.size(), failurePage.size())), victim));
+    const std::string clean = VLReply::withLength("clean " + path).steps[0].bytes;
+    EXPECT_TRUE(sameBytes(exchange(proxy.port(), hostileRequest, clean.size(), kAnswerMs), clean));
+  }
+  EXPECT_TRUE(noPartFilesLeft());
 }
 
 }  // namespace

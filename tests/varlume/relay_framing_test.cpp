@@ -115,8 +115,21 @@ std::vector<Case> cases() {
        Result::Complete, {kChunkedHead + "3\nabc\n0\n\n"}, "N", false},
       {"chunked, upper-case hex", kChunkedHead + "A\r\n0123456789\r\n0\r\n\r\n", "GET", End::None,
        Result::Complete, {kChunkedHead + "A\r\n0123456789\r\n0\r\n\r\n"}, "", false},
+      // Without a length, a reader that does not follow the body parts reads
+      // to the close: the connection ends at the closing boundary.
       {"byte ranges", kRangesHead + kRangesBody + "\r\nHTTP", "GET", End::None, Result::Complete,
-       {kRangesHead + kRangesBody}, "\r\nHTTP", false},
+       {kRangesHead + kRangesBody}, "\r\nHTTP", true},
+      {"byte ranges with a length end by it", kRangesHead.substr(0, kRangesHead.size() - 2) +
+           "Content-Length: 3\r\n\r\nabcX", "GET", End::None, Result::Complete,
+       {kRangesHead.substr(0, kRangesHead.size() - 2) + "Content-Length: 3\r\n\r\nabc"}, "X", false},
+      {"chunked after content codings, several lines, any case",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\ntransfer-encoding: x-gzip ,, Chunked\r\n\r\n"
+       "1\r\na\r\n0\r\n\r\nN", "GET", End::None, Result::Complete,
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\ntransfer-encoding: x-gzip ,, Chunked\r\n\r\n"
+        "1\r\na\r\n0\r\n\r\n"}, "N", false},
+      {"one length repeated", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length:2 \r\n\r\nabN",
+       "GET", End::None, Result::Complete,
+       {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length:2 \r\n\r\nab"}, "N", false},
       {"HTTP/1.0 until close", "HTTP/1.0 200 OK\r\nContent-Type: a\r\n\r\nbody bytes", "GET",
        End::Close, Result::Complete, {"HTTP/1.0 200 OK\r\nContent-Type: a\r\n\r\nbody bytes"}, "",
        true},
@@ -207,6 +220,54 @@ TEST(RelayFraming, RejectsBytesThatAreNoResponse) {
     for (std::size_t step : {std::size_t{0}, std::size_t{1}}) {
       SCOPED_TRACE(input);
       EXPECT_EQ(feedAll(input, "GET", step, End::Close).result, Result::Failed);
+    }
+  }
+}
+
+// Heads whose framing two readers could take apart: each is refused before
+// any byte of it reaches a part, whatever follows it.
+struct Ambiguous {
+  const char* name;
+  std::string head;
+};
+
+std::vector<Ambiguous> ambiguousHeads() {
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  return {
+      {"a coding that merely contains chunked", ok + "Transfer-Encoding: xchunked\r\nContent-Length: 5\r\n\r\n"},
+      {"xchunked alone", ok + "Transfer-Encoding: xchunked\r\n\r\n"},
+      {"chunked with a length", ok + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n"},
+      {"chunked not last", ok + "Transfer-Encoding: chunked, gzip\r\n\r\n"},
+      {"chunked twice", ok + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n"},
+      {"an unknown coding before chunked", ok + "Transfer-Encoding: foo, chunked\r\n\r\n"},
+      {"chunked with a parameter", ok + "Transfer-Encoding: chunked;x=1\r\n\r\n"},
+      {"a coding without chunked", ok + "Transfer-Encoding: gzip\r\n\r\n"},
+      {"an empty Transfer-Encoding", ok + "Transfer-Encoding:\r\nContent-Length: 5\r\n\r\n"},
+      {"Transfer-Encoding in HTTP/1.0", "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"},
+      {"differing lengths", ok + "Content-Length: 5\r\nContent-Length: 50\r\n\r\n"},
+      {"a list of lengths", ok + "Content-Length: 5, 5\r\n\r\n"},
+      {"a folded line", ok + "X-A: 1\r\n Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n"},
+      {"a folded line by a tab", ok + "X-A: 1\r\n\tContent-Length: 9\r\nContent-Length: 5\r\n\r\n"},
+      {"a line folded onto the status line", ok + " Content-Length: 9\r\n\r\n"},
+      {"a line without a colon", ok + "Content-Length: 5\r\nTransfer-Encoding chunked\r\n\r\n"},
+      {"a blank before the colon", ok + "Transfer-Encoding : chunked\r\nContent-Length: 5\r\n\r\n"},
+      {"an empty field name", ok + ": chunked\r\n\r\n"},
+      {"a bare CR", ok + "X-A: 1\rTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n"},
+      {"a NUL", ok + "X-A: 1\0Content-Length: 9\r\nContent-Length: 5\r\n\r\n"},
+      {"an interim head with a folded line", "HTTP/1.1 103 Early Hints\r\nLink: </a>\r\n x: y\r\n\r\n"},
+  };
+}
+
+TEST(RelayFraming, RefusesHeadsWhoseFramingTwoReadersCouldTakeApart) {
+  const std::string after = "5\r\nhello\r\n0\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nFORGED";
+  for (const Ambiguous& c : ambiguousHeads()) {
+    for (const char* method : {"GET", "HEAD"}) {
+      for (std::size_t step : {std::size_t{0}, std::size_t{1}}) {
+        SCOPED_TRACE(std::string(c.name) + ", " + method + ", pieces of " + std::to_string(step));
+        Outcome out = feedAll(c.head + after, method, step, End::Close);
+        EXPECT_EQ(out.result, Result::Failed);
+        EXPECT_EQ(out.parts, std::vector<std::string>{""});
+      }
     }
   }
 }

@@ -1,0 +1,118 @@
+#include "varlume/response_head_check.h"
+
+#include <cstring>
+#include <vector>
+
+#include "foundation/strings.h"
+
+namespace {
+
+bool isTokenChar(char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+  return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+bool isToken(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (!isTokenChar(c)) return false;
+  }
+  return true;
+}
+
+std::string trimBlanks(const std::string& text) {
+  std::size_t from = 0, to = text.size();
+  while (from < to && (text[from] == ' ' || text[from] == '\t')) ++from;
+  while (to > from && (text[to - 1] == ' ' || text[to - 1] == '\t')) --to;
+  return text.substr(from, to - from);
+}
+
+// A decimal number of 1 to 18 digits filling the whole text.
+bool parseDecimal(const std::string& text, std::int64_t& value) {
+  if (text.empty() || text.size() > 18) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+// The transfer codings whose framing is understood: chunked, and the
+// content codings a client decodes after the chunks.
+bool isKnownCoding(const std::string& coding) {
+  static const char* const kKnown[] = {"chunked", "gzip", "x-gzip", "deflate", "compress", "x-compress"};
+  for (const char* known : kKnown) {
+    if (coding == known) return true;
+  }
+  return false;
+}
+
+VLHeadFraming refuse(const char* reason) {
+  VLHeadFraming framing;
+  framing.refused = true;
+  framing.reason = reason;
+  return framing;
+}
+
+}  // namespace
+
+VLHeadFraming checkHeadFraming(const std::string& head, bool http10) {
+  // A CR that ends no line, or a NUL, is read as a line end by some readers.
+  for (std::size_t i = 0; i < head.size(); ++i) {
+    if (head[i] == '\0') return refuse("NUL in the head");
+    if (head[i] == '\r' && (i + 1 >= head.size() || head[i + 1] != '\n')) return refuse("bare CR in the head");
+  }
+  std::vector<std::string> codings;
+  bool transferEncoding = false;
+  int lengths = 0;
+  VLHeadFraming framing;
+  std::size_t lineStart = head.find('\n');
+  lineStart = lineStart == std::string::npos ? head.size() : lineStart + 1;
+  while (lineStart < head.size()) {
+    std::size_t lf = head.find('\n', lineStart);
+    if (lf == std::string::npos) lf = head.size();
+    std::string line = head.substr(lineStart, lf - lineStart);
+    lineStart = lf + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) break;
+    if (line[0] == ' ' || line[0] == '\t') return refuse("folded line");
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) return refuse("line without a colon");
+    const std::string name = line.substr(0, colon);
+    if (!isToken(name)) return refuse("field name that is no token");
+    const std::string upperName = toUpper(name);
+    const std::string value = trimBlanks(line.substr(colon + 1));
+    if (upperName == "TRANSFER-ENCODING") {
+      transferEncoding = true;
+      std::size_t from = 0;
+      while (from <= value.size()) {
+        std::size_t comma = value.find(',', from);
+        if (comma == std::string::npos) comma = value.size();
+        const std::string element = toLower(trimBlanks(value.substr(from, comma - from)));
+        from = comma + 1;
+        if (!element.empty()) codings.push_back(element);
+      }
+    } else if (upperName == "CONTENT-LENGTH") {
+      std::int64_t n = 0;
+      if (!parseDecimal(value, n)) return refuse("Content-Length that is no number");
+      if (lengths > 0 && n != framing.length) return refuse("differing Content-Length lines");
+      framing.length = n;
+      framing.lengthGiven = true;
+      ++lengths;
+    }
+  }
+  if (transferEncoding) {
+    if (http10) return refuse("Transfer-Encoding in an HTTP/1.0 answer");
+    if (framing.lengthGiven) return refuse("Transfer-Encoding with Content-Length");
+    if (codings.empty() || codings.back() != "chunked") return refuse("chunked is not the final coding");
+    for (std::size_t i = 0; i + 1 < codings.size(); ++i) {
+      if (codings[i] == "chunked") return refuse("chunked applied twice");
+    }
+    for (const std::string& coding : codings) {
+      if (!isKnownCoding(coding)) return refuse("unknown transfer coding");
+    }
+    framing.chunked = true;
+  }
+  return framing;
+}
