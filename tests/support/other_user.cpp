@@ -1,6 +1,7 @@
 #include "support/other_user.h"
 
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -59,6 +60,17 @@ int sendAsUser(uid_t uid, int port, const std::string& bytes, int holdMs) {
     (void)::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     ::usleep(static_cast<useconds_t>(holdMs) * 1000);
     ::_exit(0);
+  }
+  return exitCodeOf(child);
+}
+
+int readsAsUser(uid_t uid, const std::string& path) {
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(2);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ::_exit(fd >= 0 ? 1 : 0);
   }
   return exitCodeOf(child);
 }

@@ -23,4 +23,8 @@ int requestAsUser(uid_t uid, int port, const std::string& request);
 // there, 2 or another code the child could not try; -1 it did not end.
 int sendAsUser(uid_t uid, int port, const std::string& bytes, int holdMs);
 
+// Whether a child running as `uid` can open `path` (a file or a folder)
+// for reading: 1 it could, 0 it could not; -1 the child did not end.
+int readsAsUser(uid_t uid, const std::string& path);
+
 }  // namespace testsupport
