@@ -169,4 +169,33 @@ TEST(OtherUsers, NothingOfTheUsersFilesIsReadableByAnother) {
   EXPECT_TRUE(readable.empty()) << ::testing::PrintToString(readable);
 }
 
+// Another user who listens on a port of this user's services (the database
+// port, which no program of this system binds, and the file service's
+// while it is stopped) gets not a byte of a page's request; the page gets
+// the proxy's own answer for a service it cannot reach.
+TEST(OtherUsers, AnotherUsersListenerOnAServicePortGetsNothing) {
+  if (!testsupport::canActAsOtherUser()) GTEST_SKIP() << "listening as another user needs root";
+  sandbox::VLSandbox box;
+  const int servicesBase = proxytest::freeServicesBase({0, 1, 3});
+  ASSERT_GT(servicesBase, 0);
+  testsupport::VLOtherUserListener files;
+  testsupport::VLOtherUserListener database;
+  ASSERT_TRUE(files.start(testsupport::kOtherUser, servicesBase));
+  ASSERT_TRUE(database.start(testsupport::kOtherUser, servicesBase + 1));
+  proxytest::VLProxyProcess proxy;
+  ASSERT_TRUE(proxy.start(box, servicesBase));
+  for (const char* path : {"/varlume/file/GETVERSION", "/varlume/db/query?x=1"}) {
+    testsupport::LoopbackClient page(proxy.port());
+    ASSERT_TRUE(page.send(std::string("GET http://site.test") + path +
+                          " HTTP/1.1\r\nHost: site.test\r\nReferer: http://site.test/\r\n\r\n"));
+    testsupport::HttpResponse answer;
+    ASSERT_TRUE(page.readResponse(answer, false, 15000)) << path;
+    EXPECT_EQ(answer.head.find("Content-Length: 10"), std::string::npos) << path << answer.head;
+    EXPECT_EQ(answer.body.find("other user"), std::string::npos) << path << answer.body;
+    EXPECT_EQ(answer.head.rfind("HTTP/1.1 500 ", 0), 0u) << path << answer.head;
+  }
+  EXPECT_EQ(files.piecesReceived(), 0);
+  EXPECT_EQ(database.piecesReceived(), 0);
+}
+
 }  // namespace
