@@ -1,4 +1,5 @@
-// Program entry. The platform's C `main` ignores SIGPIPE, lets no child stay a
+// Program entry. The platform's C `main` makes new files private to the user
+// (platform/file_modes.h), ignores SIGPIPE, lets no child stay a
 // zombie, joins argv[1..] with single blanks into one command line and returns
 // what `programEntry` returns; the foundation defines `programEntry`.
 // SIGCHLD is ignored in the programs (the kernel reaps every child), so a

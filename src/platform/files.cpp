@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_modes.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -72,7 +73,8 @@ void closeKeepingErrno(int descriptor) {
 int openRegular(const std::string& path, int flags, mode_t mode = 0666) {
   std::string system = toSystemPath(path);
   struct stat info;
-  if (::stat(system.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+  const bool existed = ::stat(system.c_str(), &info) == 0;
+  if (existed && !S_ISREG(info.st_mode)) {
     fail(S_ISDIR(info.st_mode) ? FileError::IsDirectory : FileError::Invalid);
     return -1;
   }
@@ -80,6 +82,10 @@ int openRegular(const std::string& path, int flags, mode_t mode = 0666) {
   do {
     descriptor = ::open(system.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
   } while (descriptor < 0 && errno == EINTR);
+  if (descriptor >= 0 && !existed && (flags & O_CREAT) != 0) {
+    const int shared = sharedModeFor(system, false);
+    if (shared >= 0) ::fchmod(descriptor, static_cast<mode_t>(shared));
+  }
   if (descriptor < 0) {
     failWithErrno();
     return -1;
@@ -125,7 +131,11 @@ int createTemporaryBeside(const std::string& target, std::string& temporary) {
     temporary = folder + ".vltmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
     int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (descriptor >= 0) {
-      if (keepMode) ::fchmod(descriptor, existing.st_mode & 07777);
+      if (keepMode) {
+        ::fchmod(descriptor, existing.st_mode & 07777);
+      } else if (const int shared = sharedModeFor(system, false); shared >= 0) {
+        ::fchmod(descriptor, static_cast<mode_t>(shared));
+      }
       return descriptor;
     }
     if (errno != EEXIST && errno != EINTR) {
@@ -189,7 +199,9 @@ bool canSearch(const std::string& path) {
 }
 
 bool makeDirectory(const std::string& path) {
-  if (::mkdir(toSystemPath(path).c_str(), 0755) != 0) return failWithErrno();
+  const std::string system = toSystemPath(path);
+  if (::mkdir(system.c_str(), 0755) != 0) return failWithErrno();
+  if (const int shared = sharedModeFor(system, true); shared >= 0) ::chmod(system.c_str(), static_cast<mode_t>(shared));
   return true;
 }
 
@@ -465,7 +477,12 @@ namespace {
 
 int lockDescriptor(const std::string& path, int operation) {
   const std::string system = toSystemPath(path);
-  int descriptor = ::open(system.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  int descriptor = ::open(system.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  if (descriptor >= 0) {
+    if (const int shared = sharedModeFor(system, false); shared >= 0) ::fchmod(descriptor, static_cast<mode_t>(shared));
+  } else if (errno == EEXIST) {
+    descriptor = ::open(system.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+  }
   // A lock file that another user made (a shared folder) may be read-only to
   // this one; flock needs no write access.
   if (descriptor < 0 && errno == EACCES) {

@@ -1,13 +1,17 @@
-// The C runtime's entry of every program: signal set-up, the one command line
-// from argv[1..], then the foundation's programEntry.
+// The C runtime's entry of every program: private file modes, signal set-up,
+// the one command line from argv[1..], then the foundation's programEntry.
 #include <signal.h>
 
 #include <cstring>
 #include <string>
 
 #include "platform/entry.h"
+#include "platform/file_modes.h"
 
 int main(int argc, char** argv) {
+  // Each user's files are that user's alone: the cache, the site data, the
+  // part files of waiting answers and the configuration.
+  platform::makeNewFilesPrivate();
   struct sigaction ignore;
   std::memset(&ignore, 0, sizeof ignore);
   ignore.sa_handler = SIG_IGN;

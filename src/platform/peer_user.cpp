@@ -104,6 +104,72 @@ PeerOwner lookUpPeer(const Endpoint& local, const Endpoint& peer) {
   return owner;
 }
 
+// Whether the kernel lists a listener at `remote` (its address or any
+// address, at its port) and every such listener is owned by `uid`.
+bool listenersOwnedBy(const Endpoint& remote, unsigned uid) {
+  const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (fd < 0) return false;
+  struct {
+    nlmsghdr header;
+    inet_diag_req_v2 body;
+  } request;
+  std::memset(&request, 0, sizeof request);
+  static std::atomic<unsigned> sequence{1};
+  const unsigned seq = sequence.fetch_add(1) | 0x80000000u;  // apart from the peer look-ups
+  request.header.nlmsg_len = sizeof request;
+  request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  request.header.nlmsg_seq = seq;
+  request.body.sdiag_family = AF_INET;
+  request.body.sdiag_protocol = IPPROTO_TCP;
+  request.body.idiag_states = 1u << TCP_LISTEN;
+
+  sockaddr_nl kernel;
+  std::memset(&kernel, 0, sizeof kernel);
+  kernel.nl_family = AF_NETLINK;
+  if (::sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
+               sizeof kernel) != static_cast<ssize_t>(sizeof request)) {
+    ::close(fd);
+    return false;
+  }
+  const std::uint16_t port = htons(static_cast<std::uint16_t>(remote.port));
+  const std::uint32_t address = htonl(remote.address);
+  bool found = false;
+  bool allOwned = true;
+  bool complete = false;
+  alignas(nlmsghdr) char answer[16384];
+  while (!complete) {
+    pollfd waiting = {fd, POLLIN, 0};
+    const int ready = ::poll(&waiting, 1, kAnswerMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    int length = static_cast<int>(got);
+    for (nlmsghdr* message = reinterpret_cast<nlmsghdr*>(answer); NLMSG_OK(message, length);
+         message = NLMSG_NEXT(message, length)) {
+      if (message->nlmsg_seq != seq) continue;
+      if (message->nlmsg_type == NLMSG_DONE || message->nlmsg_type == NLMSG_ERROR) {
+        if (message->nlmsg_type == NLMSG_ERROR) allOwned = false;
+        complete = true;
+        break;
+      }
+      if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+          message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+        continue;
+      }
+      const auto* listener = static_cast<const inet_diag_msg*>(NLMSG_DATA(message));
+      if (listener->id.idiag_sport != port) continue;
+      if (listener->id.idiag_src[0] != address && listener->id.idiag_src[0] != 0) continue;
+      found = true;
+      if (listener->idiag_uid != uid) allOwned = false;
+    }
+  }
+  ::close(fd);
+  return complete && found && allOwned;
+}
+
 // The loopback connections this process made: the last kKept of them, in
 // a ring that gives the order and a count per connection for the look-up.
 class OwnConnections {
@@ -181,6 +247,13 @@ bool peerIsSameUser(Socket socket) {
     return same;
   }
   return ownConnections().take(peer, local);
+}
+
+bool listenerIsSameUser(Socket socket) {
+  Endpoint local;
+  Endpoint peer;
+  if (!socketEndpoints(socket, local, peer)) return false;
+  return listenersOwnedBy(peer, static_cast<unsigned>(::geteuid()));
 }
 
 }  // namespace platform

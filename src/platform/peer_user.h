@@ -1,7 +1,9 @@
 // Who is at the other end of a loopback TCP connection: the kernel's socket
 // diagnostics (NETLINK_SOCK_DIAG, inet_diag) name the user that owns the
-// peer's socket; no privilege is needed. Each user's programs serve only
-// that user, so listeners close every other user's connection at once.
+// peer's socket, or the listener a connection reached; no privilege is
+// needed. Each user's programs serve only that user, so listeners close
+// every other user's connection at once, and the proxy never talks to a
+// service port that another user listens on.
 #pragma once
 
 #include "platform/sockets.h"
@@ -13,6 +15,12 @@ namespace platform {
 // kernel no longer knows (its socket already closed) unless this process
 // made that connection itself (see noteOwnConnection).
 bool peerIsSameUser(Socket socket);
+
+// True when every listener on the address and port that the connected
+// socket reached (that address or any address, at that port) is owned by
+// this process's user, and there is at least one. False for another
+// user's listener, and when the kernel names none (it closed since).
+bool listenerIsSameUser(Socket socket);
 
 // Notes a loopback connection this process made, from `local` to
 // `remote` (connectSocket calls it). A peer check that finds the

@@ -6,6 +6,7 @@
 #include "foundation/app.h"
 #include "foundation/strings.h"
 #include "platform/clock.h"
+#include "platform/peer_user.h"
 #include "varlume/service_keywords.h"
 #include "varlume/settings.h"
 
@@ -75,6 +76,12 @@ int VLClient::connectTo(const std::string& host, int port) {
   platform::setNoDelay(s);  // a request head goes out at once, also behind another
   std::string address = offset >= 0 ? std::string("127.0.0.1") : host_;
   if (!platform::connectSocket(s, address, port_, kConnectSeconds)) {
+    platform::closeSocket(s);
+    return 0;
+  }
+  // A service port that another user listens on is no service of this
+  // user: not a byte goes there, and it counts as unreachable.
+  if (offset >= 0 && !platform::listenerIsSameUser(s)) {
     platform::closeSocket(s);
     return 0;
   }

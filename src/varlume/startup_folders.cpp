@@ -2,6 +2,7 @@
 
 #include "foundation/directory_texts.h"
 #include "foundation/privileged_host.h"
+#include "platform/file_modes.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/paths.h"
@@ -22,6 +23,14 @@ VLStartupFolders workOutFolders() {
   folders.programFolder = varlumeFolderIn(shellFolderText(platform::ShellFolder::ProgramFiles));
   folders.dataRoot = varlumeFolderIn(folders.documents);
   folders.privilegedFolder = folders.dataRoot + kPrivilegedHost + "\\";
+  // The all-users folder may be shared by the users of one port-set
+  // sequence: what is made there keeps the modes the program started with.
+  platform::shareNewFilesUnder(folders.allUsersFolder);
+  // New folders are private; one that an earlier start made wider is
+  // made private again.
+  for (const std::string& own : {folders.userFolder, folders.userFolder + "Temp\\", folders.dataRoot}) {
+    platform::makeFolderPrivate(own);
+  }
   return folders;
 }
 

@@ -15,6 +15,9 @@ struct VLStartupFolders {
   std::string privilegedFolder;  // dataRoot + the privileged host + "\"
 };
 
+// Also names the all-users folder as the one whose new files keep the
+// modes the program started with, and takes the group and other bits off
+// the user folder, its Temp and the data root where they exist.
 VLStartupFolders workOutFolders();
 
 // Creates `path` and its missing parents. The path is taken as built, never

@@ -5,11 +5,15 @@
 // root (a child process takes another user id); elsewhere it is skipped.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "support/loopback_client.h"
 #include "support/origin_server.h"
 #include "support/other_user.h"
 #include "support/proxy_process.h"
@@ -91,6 +95,107 @@ TEST(OtherUsers, NoticesFromAnotherUserAreNeverRead) {
   }
   EXPECT_EQ(proxytest::receiveUpTo(browser, 1, 1500), "");
   proxytest::closeConnection(browser);
+}
+
+// Where the home can be entered (a home made 0755), another user reads
+// nothing of this user's: the folders an earlier start left 0755 are made
+// private, and the configuration, a page's upload, a cached answer and the
+// part file of an answer still waiting grant no bit to group or others.
+TEST(OtherUsers, NothingOfTheUsersFilesIsReadableByAnother) {
+  if (!testsupport::canActAsOtherUser()) GTEST_SKIP() << "reading as another user needs root";
+  sandbox::VLSandbox box;
+  const sandbox::VLSandboxUser& user = box.user(0);
+  const std::string userFolder = user.localAppData + "/Varlume";
+  const std::string dataRoot = user.documents + "/Varlume";
+  // The way in is open, as under a home that anyone may enter.
+  for (const std::string& folder : {box.root(), user.home, user.documents, user.localAppData}) {
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0) << folder;
+  }
+  for (const std::string& folder : {userFolder, userFolder + "/Temp", dataRoot}) {
+    ASSERT_TRUE(std::filesystem::create_directories(folder)) << folder;
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0) << folder;
+  }
+  VLOriginServer web([](const VLReceived& r) {
+    if (r.path().find("/stall") != std::string::npos) return VLReply::bytes("", VLReply::After::Stall);
+    if (r.path().find("/cookie") != std::string::npos) {
+      return VLReply::withLength("kept", "Set-Cookie: session=secret\r\n");
+    }
+    return VLReply::withLength("kept", "Content-Type: image/gif\r\n");
+  });
+  ASSERT_TRUE(web.listening());
+  const int servicesBase = proxytest::freeServicesBase({0, 3});
+  ASSERT_GT(servicesBase, 0);
+  // The test's own writes (the configuration) are made as the programs make theirs.
+  const mode_t mask = ::umask(077);
+  servicetest::VLServiceProcess fileService;
+  const bool fileStarted = fileService.start(box, "varlumefile", servicesBase, servicesBase);
+  proxytest::VLProxyProcess proxy;
+  const bool proxyStarted = proxy.start(box, servicesBase, {"-x", "127.0.0.1", "-y", std::to_string(web.port())});
+  ::umask(mask);
+  ASSERT_TRUE(fileStarted);
+  ASSERT_TRUE(proxyStarted);
+
+  testsupport::LoopbackClient page(proxy.port());
+  testsupport::HttpResponse answer;
+  ASSERT_TRUE(page.send("GET http://site.test/varlume/file/STRINGFILE?Path=&Name=made.txt&Data=x HTTP/1.1\r\n"
+                        "Host: site.test\r\nReferer: http://site.test/page.html\r\n\r\n"));
+  ASSERT_TRUE(page.readResponse(answer, false, 10000));
+  ASSERT_TRUE(sandbox::isFile(dataRoot + "/site.test/made.txt")) << answer.head << answer.body;
+  ASSERT_TRUE(page.send("GET http://a.test/i/x.gif HTTP/1.1\r\nHost: a.test\r\n\r\n"));
+  ASSERT_TRUE(page.readResponse(answer, false, 10000));
+  ASSERT_TRUE(sandbox::waitUntil([&] { return sandbox::isFile(dataRoot + "/Cache/a.test/i/x.gif"); }, 5000));
+  // An answer held behind one that never comes waits in its part file.
+  testsupport::LoopbackClient waiting(proxy.port());
+  ASSERT_TRUE(waiting.send("GET http://slow.test/stall HTTP/1.1\r\nHost: slow.test\r\n\r\n"
+                           "GET http://b.test/cookie HTTP/1.1\r\nHost: b.test\r\n\r\n"));
+  ASSERT_TRUE(sandbox::waitUntil([&] { return !proxy.partFiles().empty(); }, 10000));
+
+  std::vector<std::string> open;
+  std::vector<std::string> readable;
+  for (const std::string& root : {userFolder, dataRoot}) {
+    std::vector<std::string> paths{root};
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+      paths.push_back(it->path().string());
+    }
+    for (const std::string& path : paths) {
+      struct stat info;
+      if (::lstat(path.c_str(), &info) == 0 && (info.st_mode & 077) != 0) open.push_back(path);
+      if (testsupport::readsAsUser(testsupport::kOtherUser, path) != 0) readable.push_back(path);
+    }
+  }
+  EXPECT_TRUE(open.empty()) << ::testing::PrintToString(open);
+  EXPECT_TRUE(readable.empty()) << ::testing::PrintToString(readable);
+}
+
+// Another user who listens on a port of this user's services (the database
+// port, which no program of this system binds, and the file service's
+// while it is stopped) gets not a byte of a page's request; the page gets
+// the proxy's own answer for a service it cannot reach.
+TEST(OtherUsers, AnotherUsersListenerOnAServicePortGetsNothing) {
+  if (!testsupport::canActAsOtherUser()) GTEST_SKIP() << "listening as another user needs root";
+  sandbox::VLSandbox box;
+  const int servicesBase = proxytest::freeServicesBase({0, 1, 3});
+  ASSERT_GT(servicesBase, 0);
+  testsupport::VLOtherUserListener files;
+  testsupport::VLOtherUserListener database;
+  ASSERT_TRUE(files.start(testsupport::kOtherUser, servicesBase));
+  ASSERT_TRUE(database.start(testsupport::kOtherUser, servicesBase + 1));
+  proxytest::VLProxyProcess proxy;
+  ASSERT_TRUE(proxy.start(box, servicesBase));
+  for (const char* path : {"/varlume/file/GETVERSION", "/varlume/db/query?x=1"}) {
+    testsupport::LoopbackClient page(proxy.port());
+    ASSERT_TRUE(page.send(std::string("GET http://site.test") + path +
+                          " HTTP/1.1\r\nHost: site.test\r\nReferer: http://site.test/\r\n\r\n"));
+    testsupport::HttpResponse answer;
+    ASSERT_TRUE(page.readResponse(answer, false, 15000)) << path;
+    EXPECT_EQ(answer.head.find("Content-Length: 10"), std::string::npos) << path << answer.head;
+    EXPECT_EQ(answer.body.find("other user"), std::string::npos) << path << answer.body;
+    EXPECT_EQ(answer.head.rfind("HTTP/1.1 500 ", 0), 0u) << path << answer.head;
+  }
+  EXPECT_EQ(files.piecesReceived(), 0);
+  EXPECT_EQ(database.piecesReceived(), 0);
 }
 
 }  // namespace
