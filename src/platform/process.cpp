@@ -70,7 +70,10 @@ class SpawnSettings {
 
 }  // namespace
 
-bool startProgram(const std::string& path) {
+bool startProgram(const std::string& path) { return startProgram(path, nullptr); }
+
+bool startProgram(const std::string& path, long* id) {
+  if (id != nullptr) *id = 0;
   std::string program = toSystemPath(path);
   const std::string suffix = ".exe";
   if (program.size() > suffix.size() &&
@@ -88,12 +91,27 @@ bool startProgram(const std::string& path) {
                   environ) != 0) {
     return false;
   }
+  if (id != nullptr) *id = static_cast<long>(child);
   try {
     std::thread(reap, child).detach();
   } catch (...) {
     // No waiter: the child is reaped by the program's SIGCHLD setting only.
   }
   return true;
+}
+
+void stopProgram(long id, int graceMs) {
+  if (id <= 0) return;
+  const pid_t child = static_cast<pid_t>(id);
+  if (::kill(child, SIGTERM) != 0) return;
+  // The child is reaped as soon as it ends (SIGCHLD ignored, or the waiter),
+  // so a failing probe means it is gone.
+  constexpr int kProbeMs = 10;
+  for (int waited = 0; waited < graceMs; waited += kProbeMs) {
+    if (::kill(child, 0) != 0) return;
+    ::usleep(kProbeMs * 1000);
+  }
+  ::kill(child, SIGKILL);
 }
 
 }  // namespace platform

@@ -12,5 +12,10 @@ namespace platform {
 // The child begins with default SIGPIPE and SIGCHLD handling and only the
 // standard input, output and error open.
 bool startProgram(const std::string& path);
+// The same; `id` receives the started program's process id (0 when none).
+bool startProgram(const std::string& path, long* id);
+// Ends a program started here, by its process id: asks it to end, and kills
+// it when it still runs after `graceMs`. Returns once it is gone or killed.
+void stopProgram(long id, int graceMs);
 
 }  // namespace platform

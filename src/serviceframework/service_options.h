@@ -9,6 +9,14 @@
 #include <cstddef>
 
 inline constexpr std::size_t kFormatTextSize = 4096;
+inline constexpr long long kLowestServicePort = 1;
+inline constexpr long long kHighestServicePort = 65535;
+
+// True for a port a service may listen on and the proxy can address: 1 to
+// 65535. Port 0 (a port the kernel picks) is not one of them.
+inline bool isUsableServicePort(long long port) {
+  return port >= kLowestServicePort && port <= kHighestServicePort;
+}
 
 // The option letter found, '?' for an unknown letter, a missing value or a
 // value of 4,096 bytes or more, -1 when no arguments remain. optionValue is

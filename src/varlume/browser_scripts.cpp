@@ -89,9 +89,9 @@ void runBrowserScripts(const std::string& userFolder, const std::string& allUser
     std::string bytes;
     if (!readVerifiedScript(allUsersFolder, path, bytes)) {
       registry.reset();
-      writeStartupLog("The anti-tamper security signature for file [" + path +
-                      "] indicates that the file has been tampered with. Varlume aborting.");
-      abortStartup(0);
+      writeStartupFailure("The anti-tamper security signature for file [" + path +
+                          "] indicates that the file has been tampered with. Varlume aborting.");
+      abortStartup(1);
     }
     const std::string text = scriptText(bytes);
     VLScriptRun run;

@@ -33,7 +33,8 @@ std::string usageText(const std::string& appName, const std::string& version) {
   return text;
 }
 
-bool applyOptions(int argc, char** argv, const std::string& usage) {
+bool applyOptions(int argc, char** argv, const std::string& usage,
+                  std::optional<std::string>* listeningOption) {
   for (;;) {
     int option = getOption(argc, argv, kOptionString);
     switch (option) {
@@ -41,6 +42,7 @@ bool applyOptions(int argc, char** argv, const std::string& usage) {
         return true;
       case 'p':
         listeningPort = readDecimal(optionValue);
+        if (listeningOption != nullptr) *listeningOption = std::string(optionValue);
         break;
       case 'x':
         proxyHost = optionValue;
@@ -52,7 +54,7 @@ bool applyOptions(int argc, char** argv, const std::string& usage) {
         vlApp.setLogLevel(vlApp.getLogLevel() + 1);
         break;
       default:
-        writeStartupLog(usage);
+        writeStartupFailure(usage);
         return false;
     }
   }

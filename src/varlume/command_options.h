@@ -1,6 +1,7 @@
 // The main program's command line: options "lh?p:x:y:" that override the
 // configuration for one run (nothing is written back), and the usage text.
 #pragma once
+#include <optional>
 #include <string>
 
 inline constexpr char kOptionString[] = "lh?p:x:y:";
@@ -12,5 +13,7 @@ std::string usageText(const std::string& appName, const std::string& version);
 
 // Applies -p (listeningPort), -x (proxyHost), -y (proxyPort) and -l (nothing)
 // in command-line order. Any other result of the scanner writes `usage` to the
-// start-up log and gives false.
-bool applyOptions(int argc, char** argv, const std::string& usage);
+// start-up log (and standard error) and gives false. `listeningOption`, when
+// given, receives the value of the last -p.
+bool applyOptions(int argc, char** argv, const std::string& usage,
+                  std::optional<std::string>* listeningOption = nullptr);

@@ -55,7 +55,7 @@ std::string nextUserConfiguration(const std::string& text) {
 }
 
 bool loadConfiguration(const std::string& userFolder, const std::string& allUsersFolder,
-                       std::string& failureLine) {
+                       std::string& failureLine, std::string* parsedText) {
   const std::string userFile = userFolder + kConfigurationFileName;
   const std::string allUsersFile = allUsersFolder + kConfigurationFileName;
 
@@ -66,6 +66,7 @@ bool loadConfiguration(const std::string& userFolder, const std::string& allUser
       return false;
     }
     parseConfiguration(text);
+    if (parsedText != nullptr) *parsedText = text;
     // Part files and request bodies need the folder even when it went missing.
     makeFolderPath(tempPath);
     return true;
@@ -100,6 +101,7 @@ bool loadConfiguration(const std::string& userFolder, const std::string& allUser
     }
     platform::writeFileAtomic(userFile, withLineEnd(kFirstPortSet));
     parseConfiguration(kFirstPortSet);
+    if (parsedText != nullptr) *parsedText = kFirstPortSet;
     return true;
   }
 
@@ -113,6 +115,7 @@ bool loadConfiguration(const std::string& userFolder, const std::string& allUser
     return false;
   }
   parseConfiguration(text);
+  if (parsedText != nullptr) *parsedText = text;
   if (!platform::writeFileAtomic(allUsersFile, nextUserConfiguration(text))) {
     failureLine = "Varlume failed to create file [" + allUsersFile + "]. Varlume aborting.";
     return false;

@@ -35,9 +35,11 @@ std::string nextUserConfiguration(const std::string& text);
 // is then advanced for the next user) or from the built-in sets, and fills
 // the settings. `tempPath` must be set: a missing one is created. Two first
 // starts at once are kept apart by a lock in the all-users folder. False with
-// the log line in `failureLine` when start-up cannot go on.
+// the log line in `failureLine` when start-up cannot go on. `parsedText`,
+// when given, receives the text the settings were read from (the user
+// file's text, or what was written into it).
 bool loadConfiguration(const std::string& userFolder, const std::string& allUsersFolder,
-                       std::string& failureLine);
+                       std::string& failureLine, std::string* parsedText = nullptr);
 
 // The eight lines of the active configuration, labels padded to one width.
 std::vector<std::string> activeConfigurationLines();

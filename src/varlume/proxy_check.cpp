@@ -57,13 +57,13 @@ VLResolver systemResolver() {
 
 bool checkProxySettings(const std::string& usage, const VLResolver& resolver) {
   if (!proxyHost.empty() && proxyPort == -1) {
-    writeStartupLog(usage);
-    writeStartupLog("Proxy specified but no port on proxy specified. Varlume aborting.");
+    writeStartupFailure(usage);
+    writeStartupFailure("Proxy specified but no port on proxy specified. Varlume aborting.");
     return false;
   }
   if (proxyHost.empty() && proxyPort > 0) {
-    writeStartupLog(usage);
-    writeStartupLog("Proxy not specified but proxy port specified. Varlume aborting.");
+    writeStartupFailure(usage);
+    writeStartupFailure("Proxy not specified but proxy port specified. Varlume aborting.");
     return false;
   }
   if (proxyHost.empty() || proxyPort != listeningPort) return true;
@@ -71,24 +71,24 @@ bool checkProxySettings(const std::string& usage, const VLResolver& resolver) {
   // The same port: the upstream proxy must not be this very program.
   std::string machineName;
   if (!resolver.localHostName(machineName)) {
-    writeStartupLog("Failed to find the host name of this (v)machine. Varlume aborting.");
+    writeStartupFailure("Failed to find the host name of this (v)machine. Varlume aborting.");
     return false;
   }
   std::string machineOfficialName;
   int error = resolver.officialHostName(machineName, machineOfficialName);
   if (error != 0) {
     std::string entry = ownNameFailure(error);
-    if (!entry.empty()) writeStartupLog(entry);
+    if (!entry.empty()) writeStartupFailure(entry);
     return false;
   }
   std::string proxyOfficialName;
   error = resolver.officialHostName(proxyHost, proxyOfficialName);
   if (error != 0) {
-    writeStartupLog("\n " + proxyNameFailure(error, proxyHost) + "Varlume aborting.");
+    writeStartupFailure("\n " + proxyNameFailure(error, proxyHost) + "Varlume aborting.");
     return false;
   }
   if (machineOfficialName == proxyOfficialName) {
-    writeStartupLog(
+    writeStartupFailure(
         "A proxy hosted on the same (v)machine as varlume cannot listen on the same port as "
         "varlume. Cannot continue.");
     return false;

@@ -84,6 +84,7 @@ bool VLServer::openListener(int port) {
     return false;
   }
   listenSocket_ = socket;
+  listenPort_ = port;
   return true;
 }
 
@@ -150,14 +151,16 @@ bool VLServer::findCrossSite(VLCrossSiteRecord& out, const std::string& pageHost
 
 Socket VLServer::serve(int listenPort, int /*internalPort*/) {
   waitFor(0, 250);
-  if (listenSocket_ != kInvalidSocket) {
+  // A listener that start-up opened on this port is kept; any other is
+  // opened anew.
+  const bool keep = listenSocket_ != kInvalidSocket && listenPort_ == listenPort;
+  if (listenSocket_ != kInvalidSocket && !keep) {
     shutAndClose(listenSocket_);
     listenSocket_ = kInvalidSocket;
   }
-  listenPort_ = listenPort;
-  if (!openListener(listenPort_)) {
+  if (!keep && !openListener(listenPort)) {
     appendStartupLog("Could not listen for browser connections on 127.0.0.1 port " +
-                     intToString(listenPort_) + ". Varlume aborting.");
+                     intToString(listenPort) + ". Varlume aborting.");
     std::exit(1);
   }
 

@@ -32,8 +32,9 @@ class VLServer {
   // the destructor clears it). The second argument plays no part: the
   // notification listeners take their ports from the start-up settings.
   platform::Socket serve(int listenPort, int internalPort);
-  // The listening socket on 127.0.0.1:port; false on any failure (the caller
-  // logs the failure and ends the process).
+  // The listening socket on 127.0.0.1:port, which serve then keeps for that
+  // port; false on any failure (the caller logs the failure and ends the
+  // process).
   bool openListener(int port);
   // One accepted connection, blocking; kInvalidSocket when none was taken.
   platform::Socket acceptConnection(platform::Socket listener);

@@ -1,5 +1,7 @@
 #include "varlume/startup_log.h"
 
+#include <cstdio>
+
 #include "platform/files.h"
 
 namespace {
@@ -21,6 +23,12 @@ void writeEntry(platform::File& file, const std::string& entry) {
   // One write per entry: the descriptor is unbuffered, so every line is out
   // at once.
   file.write(entry + "\n");
+}
+
+void writeStandardError(const std::string& entry) {
+  std::string line = entry + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }
 
 }  // namespace
@@ -47,4 +55,14 @@ void appendStartupLog(const std::string& entry) {
   closeStartupLog();
   platform::File file;
   if (file.open(logPath(), platform::File::Append)) writeEntry(file, entry);
+}
+
+void writeStartupFailure(const std::string& entry) {
+  writeStartupLog(entry);
+  writeStandardError(entry);
+}
+
+void appendStartupFailure(const std::string& entry) {
+  appendStartupLog(entry);
+  writeStandardError(entry);
 }

@@ -13,8 +13,13 @@ void openStartupLog(const std::string& path);
 // Writes `entry` and a line end; does nothing while the log is not open.
 void writeStartupLog(const std::string& entry);
 void closeStartupLog();
+// An entry that ends start-up: written to the log as writeStartupLog does,
+// and to standard error, so the terminal that started the program says why.
+void writeStartupFailure(const std::string& entry);
 
 // For a failure after start-up was logged as complete (the listener that
 // cannot be opened): opens the closed log again for appending, writes one
 // entry with its line end and closes it. Does nothing when no log was opened.
 void appendStartupLog(const std::string& entry);
+// The same for an entry that ends start-up: also written to standard error.
+void appendStartupFailure(const std::string& entry);

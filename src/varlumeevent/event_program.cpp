@@ -12,6 +12,7 @@
 #include "foundation/decimal.h"
 #include "foundation/options.h"
 #include "foundation/query_string.h"
+#include "foundation/strings.h"
 #include "foundation/varlume_folder.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -71,7 +72,8 @@ int VLApp::main(int argc, char** argv) {
     platform::socketsCleanup();
     std::exit(0);
   }
-  int listenPort = servicePort(readDecimal(queryValue("varlumeservices", configuration)));
+  const int base = readDecimal(queryValue("varlumeservices", configuration));
+  int listenPort = servicePort(base);
 
   storageRoot = wellKnownFolder(platform::ShellFolder::Documents);
   writeDiagnosticLine(storageRoot);
@@ -81,13 +83,26 @@ int VLApp::main(int argc, char** argv) {
   formatText(usage, kUsageFormat, programName.c_str(), getAppVersion().c_str(), programName.c_str(),
              kShownDefaultPort);
 
+  bool portFromOption = false;
   for (int letter; (letter = getServiceOption(argc, argv, "lh?p:")) != -1;) {
     if (letter == 'l') continue;
     if (letter == 'p') {
       listenPort = listenablePort(readDecimal(optionValue));
+      portFromOption = true;
       continue;
     }
     writeDiagnosticLine(usage);
+    return 1;
+  }
+
+  // A base that is no port (a missing key reads as 0) gives a port nobody
+  // would look for: end as on a port that cannot be used. An option's port
+  // is refused by the listener.
+  if (!portFromOption && !isUsableServicePort(base)) {
+    writeDiagnosticLine("varlumeevent: " + configurationPath + " names varlumeservices=" +
+                        trim(queryValue("varlumeservices", configuration), true) + ", which gives the base port " +
+                        std::to_string(base) + "; a port must be 1 to 65535.");
+    platform::socketsCleanup();
     return 1;
   }
 

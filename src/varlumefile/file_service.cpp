@@ -1,6 +1,7 @@
 // VLApp::main of the file service: the user's configuration, the folders,
 // the options and the server on 127.0.0.1 at varlumeservices + 0.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "foundation/app.h"
@@ -64,20 +65,27 @@ int VLApp::main(int argc, char** argv) {
   formatText(usage, kUsageFormat, program.c_str(), getAppVersion().c_str(), program.c_str(),
              kDefaultPortShown, documents.c_str());
 
+  std::optional<std::string> portOption;
   for (int letter = getServiceOption(argc, argv, "lh?p:d:"); letter != -1;
        letter = getServiceOption(argc, argv, "lh?p:d:")) {
     if (letter == 'd') {
       storageRoot = optionValue;
     } else if (letter == 'p') {
       listenPort = readDecimal(optionValue);
+      portOption = std::string(optionValue);
     } else if (letter != 'l') {
       std::fputs(usage, stdout);
       return endQuietly(1);
     }
   }
-  if (listenPort <= 0) {
-    writeDiagnosticLine("varlumefile: " + configurationPath +
-                        " names no varlumeservices port; listening on a port the proxy does not know.");
+  if (!isUsableServicePort(listenPort)) {
+    // A port nobody would look for: end as on a port that cannot be used.
+    const std::string origin = portOption ? "the option p " + *portOption
+                                          : configurationPath + " names varlumeservices=" +
+                                                trim(queryValue("varlumeservices", text), true);
+    writeDiagnosticLine("varlumefile: " + origin + ", which gives the port " + intToString(listenPort) +
+                        "; a port must be 1 to 65535.");
+    return endQuietly(1);
   }
   std::fflush(stdout);
 
