@@ -23,34 +23,11 @@ bool changes(const std::string& service, const std::string& upperPath) {
   return false;
 }
 
-// A host without its default port, lower-cased.
-std::string comparableHost(std::string host) {
-  host = toLower(trim(host, true));
-  if (host.size() > 3 && host.compare(host.size() - 3, 3, ":80") == 0) host.erase(host.size() - 3);
-  return host;
-}
-
 }  // namespace
 
 bool isChangingCommand(const std::string& service, const std::string& path) {
   const std::string keyword = toUpper(trim(service, true));
   return changes(keyword, toUpper(path)) || changes(keyword, toUpper(normalisedPath(path)));
-}
-
-std::string refererHost(const std::string& value) {
-  const std::string text = trim(value, true);
-  const std::size_t scheme = text.find("://");
-  if (scheme == std::string::npos) return std::string();
-  std::string host = text.substr(scheme + 3);
-  host = host.substr(0, host.find_first_of("/?#"));
-  const std::size_t at = host.rfind('@');
-  if (at != std::string::npos) host.erase(0, at + 1);
-  host = comparableHost(host);
-  const std::string lowerScheme = toLower(text.substr(0, scheme));
-  if (lowerScheme == "https" && host.size() > 4 && host.compare(host.size() - 4, 4, ":443") == 0) {
-    host.erase(host.size() - 4);
-  }
-  return host;
 }
 
 bool serviceCommandPermitted(const std::string& service, const std::string& requestLine,
@@ -59,16 +36,11 @@ bool serviceCommandPermitted(const std::string& service, const std::string& requ
 }
 
 bool namesItsOwnPage(const std::vector<std::string>& lines, const std::string& pageHost) {
-  // A page host with a path ("site.example/docs") is its host's page.
-  const std::string own = comparableHost(pageHost.substr(0, pageHost.find('/')));
-  if (own.empty()) return false;
+  std::vector<std::string> values;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const std::string upper = toUpper(lines[i]);
-    std::size_t colon = std::string::npos;
-    if (beginsWith(upper, "REFERER:")) colon = 7;
-    if (beginsWith(upper, "ORIGIN:")) colon = 6;
-    if (colon == std::string::npos) continue;
-    if (refererHost(lines[i].substr(colon + 1)) == own) return true;
+    if (beginsWith(upper, "REFERER:")) values.push_back(lines[i].substr(8));
+    if (beginsWith(upper, "ORIGIN:")) values.push_back(lines[i].substr(7));
   }
-  return false;
+  return namesOwnPageHost(values, pageHost);
 }

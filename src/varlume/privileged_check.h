@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/own_page.h"
+
 // Whether the service request may go on. `service` is its Host value (a
 // service keyword), `requestLine` line 0 in origin form, `lines` the whole
 // head as the browser sent it. Commands that change nothing always pass.
@@ -21,7 +23,3 @@ bool namesItsOwnPage(const std::vector<std::string>& lines, const std::string& p
 // service's commands that make, save, rename or remove, list the cache, or
 // set the proxy.
 bool isChangingCommand(const std::string& service, const std::string& path);
-
-// The host a Referer or Origin value names, lower-cased, without a default
-// port; empty when it names none ("null", a relative value).
-std::string refererHost(const std::string& value);

@@ -6,11 +6,13 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "foundation/directory.h"
 #include "platform/files.h"
 #include "serviceframework/generic_server.h"
 #include "varlumefile/names.h"
+#include "varlumefile/page_values.h"
 
 class VLFileHandler : public VLGenericHandler {
  public:
@@ -122,7 +124,12 @@ class VLFileHandler : public VLGenericHandler {
   void storeUpload(const std::string& source, const std::string& target, const std::string& encoding,
                    SaveState& state);
   void sendErrorPage();
-  bool sendReplaced(platform::File& file, const std::string& contentType);
+  // The replacement pairs this request may apply to the file it names: for
+  // the privileged host only the portal's two marked words; for any other
+  // site only when the request comes from the site's own page; else none.
+  std::vector<VLReplacement> permittedReplacements() const;
+  bool sendReplaced(platform::File& file, const std::string& contentType,
+                    const std::vector<VLReplacement>& pairs);
   bool proxyRequestFromOtherSite() const;
 
   VLDirectory directory;

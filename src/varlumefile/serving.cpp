@@ -1,10 +1,15 @@
 // Serving a file of the site's home: as it is, Base64-encoded, or with marked
-// words replaced by request values; the content type from its extension.
+// words replaced by request values (only those a request may change, each
+// escaped for where it stands); the content type from its extension.
 #include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "foundation/decimal.h"
+#include "foundation/own_page.h"
+#include "foundation/privileged_host.h"
 #include "foundation/strings.h"
 #include "platform/files.h"
 #include "varlumefile/content_types.h"
@@ -21,21 +26,9 @@ constexpr std::size_t kMaxReplacedBytes = 64u * 1024u * 1024u;
 // Each key that occurs is replaced through the whole text: many such keys
 // over a large text are refused once this much text would be worked through.
 constexpr std::uint64_t kMaxSearchedBytes = 128ull * 1024u * 1024u;
-
-std::string htmlEscape(const std::string& value) {
-  std::string out;
-  out.reserve(value.size());
-  for (char c : value) {
-    switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+// The portal page's marked words: the failed site and the failed request.
+constexpr char kPortalHostWord[] = "VARLUMEREPLACEHOSTNAMESTRING";
+constexpr char kPortalQueryWord[] = "VARLUMEREPLACEQUERYSTRING";
 
 // The indices i (1..count) for which "<prefix>i=" occurs in `parameters`:
 // only those can name a key, so a huge count costs nothing.
@@ -92,7 +85,27 @@ std::int64_t VLFileHandler::sendFileStream(platform::File& file) {
   return sent;
 }
 
-bool VLFileHandler::sendReplaced(platform::File& file, const std::string& contentType) {
+std::vector<VLReplacement> VLFileHandler::permittedReplacements() const {
+  std::vector<VLReplacement> pairs;
+  const bool privileged = getHost() == kPrivilegedHost;
+  if (!privileged) {
+    std::vector<std::string> pages = getReferers();
+    pages.insert(pages.end(), getOrigins().begin(), getOrigins().end());
+    if (!namesOwnPageHost(pages, getHost())) return pairs;
+  }
+  const long count = readDecimal(getParameter("VLReplaceCount"));
+  for (long i : presentIndices(parameters, "VLReplaceKey", count)) {
+    VLReplacement pair{getParameter("VLReplaceKey" + std::to_string(i)),
+                       getParameter("VLReplaceValue" + std::to_string(i))};
+    if (pair.key.empty()) continue;
+    if (privileged && pair.key != kPortalHostWord && pair.key != kPortalQueryWord) continue;
+    pairs.push_back(std::move(pair));
+  }
+  return pairs;
+}
+
+bool VLFileHandler::sendReplaced(platform::File& file, const std::string& contentType,
+                                 const std::vector<VLReplacement>& pairs) {
   const std::int64_t size = file.size();
   if (size < 0 || static_cast<std::uint64_t>(size) > kMaxReplacedBytes || !file.seek(0)) return false;
   std::string text(static_cast<std::size_t>(size), '\0');
@@ -106,21 +119,11 @@ bool VLFileHandler::sendReplaced(platform::File& file, const std::string& conten
   text.resize(done);
   text.resize(std::min(text.size(), text.find('\0')));
 
-  const long count = readDecimal(getParameter("VLReplaceCount"));
-  const bool html = contentType == "text/html";
-  std::uint64_t searched = 0;
-  for (long i : presentIndices(parameters, "VLReplaceKey", count)) {
-    const std::string key = getParameter("VLReplaceKey" + std::to_string(i));
-    if (key.empty() || text.find(key) == std::string::npos) continue;
-    searched += text.size();
-    if (searched > kMaxSearchedBytes) return false;
-    std::string value = getParameter("VLReplaceValue" + std::to_string(i));
-    if (html) value = htmlEscape(value);
-    // Every replacement adds at least one byte of budget use; a result over
-    // the bound (a hostile pair, say) is an error, not a huge reply.
-    const std::size_t maxReplacements = kMaxReplacedBytes / std::max<std::size_t>(value.size(), 1);
-    if (!replaceAllWithin(key, value, text, maxReplacements, kMaxReplacedBytes)) return false;
-  }
+  // The privileged host's portal may hold its words in script strings too.
+  const VLFillForm form = contentType != "text/html"       ? VLFillForm::PlainText
+                          : getHost() == kPrivilegedHost ? VLFillForm::PageWithScriptStrings
+                                                         : VLFillForm::Page;
+  if (!fillText(text, pairs, form, VLFillBounds{kMaxReplacedBytes, kMaxSearchedBytes})) return false;
   sendResponse(text);
   return true;
 }
@@ -150,8 +153,11 @@ void VLFileHandler::serveFile(const std::string& path, const std::string& encodi
   responseHeader(200, "Success", contentType);
   const long count = readDecimal(getParameter("VLReplaceCount"));
   if (count > 0 && file.isOpen() && (contentType == "text/html" || contentType == "text/plain")) {
-    if (!sendReplaced(file, contentType)) sendErrorPage();
-    return;
+    const std::vector<VLReplacement> pairs = permittedReplacements();
+    if (!pairs.empty()) {
+      if (!sendReplaced(file, contentType, pairs)) sendErrorPage();
+      return;
+    }
   }
   sendFileStream(file);
 }

@@ -4,9 +4,11 @@
 // file and event services that varlume started from its program folder.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -107,6 +109,44 @@ run().catch(error => done('failed: ' + error))
      .finally(() => fetch('/report', {method: 'POST', body: log.join(' | ')}));
 </script></body></html>)";
 
+// Every byte but letters and digits %-encoded, as encodeURIComponent would.
+std::string percentEncoded(const std::string& text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+// The portal page with its two words filled by `host` and `query` (sent as
+// they are), as the portal redirect names it, or as any page may frame it.
+std::string portalUrl(const std::string& host, const std::string& query, const std::string& more = "") {
+  return "http://varlume.internal/varlume/file/varlumeportal.html?VLReplaceCount=3"
+         "&VLReplaceKey1=VARLUMEREPLACEHOSTNAMESTRING&VLReplaceValue1=" + host +
+         "&VLReplaceKey2=VARLUMEREPLACEQUERYSTRING&VLReplaceValue2=" + query + more;
+}
+
+// A page of another site that frames the portal with pairs of its own: a
+// key that would turn the portal's textContent into innerHTML, and markup
+// in the query whose handler would use the privileged host's commands
+// (its fetches carry the portal's Referer).
+std::string attackPage() {
+  const std::string markup =
+      "<img src=x onerror=\"fetch('/varlume/file/SETPROXY?Host=127.0.0.77&Port=3128');"
+      "fetch('/varlume/event/ADDCROSSSITEUSER?Domain=evil.example&CrossDomain=bank.example&Permission=3')\">";
+  return "<!DOCTYPE html><html><body><iframe id=\"portal\" src=\"" +
+         portalUrl("bank.example", percentEncoded(markup),
+                   "&VLReplaceKey3=textContent&VLReplaceValue3=innerHTML") +
+         "\"></iframe></body></html>";
+}
+
 // The text between the element's start tag (id="<id>") and its end.
 std::string elementText(const std::string& dom, const std::string& id) {
   const std::size_t at = dom.find("id=\"" + id + "\"");
@@ -165,6 +205,7 @@ class ScriptedOrigin {
         {"http://b.example/varlume.txt", {"text/plain", "domain=b.example\ndeny\npath=/private*\n"}},
         {"http://b.example/public.txt", {"text/plain", "public text of b"}},
         {"http://b.example/private/secret.txt", {"text/plain", "secret text of b"}},
+        {"http://evil.example/attack.html", {"text/html", attackPage()}},
     };
     const auto found = pages.find(url);
     if (found == pages.end()) {
@@ -287,6 +328,10 @@ TEST_F(BrowserWithoutUpstream, AnUnreachableSiteEndsOnThePortalPage) {
   const std::string page = dom("http://" + site + "/");
   EXPECT_NE(page.find("<title>Varlume Portal</title>"), std::string::npos) << page;
   EXPECT_NE(page.find("data-host=\"" + site + "\""), std::string::npos) << page;
+  // The failed request is shown, and is a link to try it again.
+  EXPECT_EQ(elementText(page, "host"), site) << page;
+  EXPECT_EQ(elementText(page, "query"), "http://" + site + "/") << page;
+  EXPECT_NE(page.find("href=\"http://" + site + "/\""), std::string::npos) << page;
 
   // A blank page of the same size compresses to a small picture; the
   // portal's text and images make it several times larger.
@@ -298,6 +343,52 @@ TEST_F(BrowserWithoutUpstream, AnUnreachableSiteEndsOnThePortalPage) {
   const std::string blankBytes = sandbox::readFile(blank).value_or("");
   ASSERT_TRUE(isPng(portalBytes) && isPng(blankBytes));
   EXPECT_GT(portalBytes.size(), 4 * blankBytes.size()) << portalBytes.size() << " against " << blankBytes.size();
+}
+
+TEST_F(BrowserThroughSystem, AFramedPortalWithHostilePairsRunsNoScriptAndChangesNoSetting) {
+  const std::string config = box.user(0).localAppData + "/Varlume/varlume.config";
+  const std::string privileged = box.user(0).documents + "/Varlume/varlume.internal/EventDatabase.db";
+  const std::optional<std::string> configBefore = sandbox::readFile(config);
+  const std::optional<std::string> databaseBefore = sandbox::readFile(privileged);
+  ASSERT_TRUE(configBefore.has_value());
+  const std::string page = dom("http://evil.example/attack.html");
+  EXPECT_NE(page.find("id=\"portal\""), std::string::npos) << page;
+  EXPECT_EQ(sandbox::readFile(config), configBefore);
+  EXPECT_TRUE(sandbox::readFile(privileged) == databaseBefore) << "the privileged database changed";
+  EXPECT_EQ(eventtest::rowsOf(privileged, "SELECT * FROM CrossSiteUser"), eventtest::Rows{});
+  // Framed or not, the portal shows the hostile query as text.
+  const std::string framed = dom(portalUrl("bank.example", percentEncoded("<img src=x onerror=alert(1)>"),
+                                           "&VLReplaceKey3=textContent&VLReplaceValue3=innerHTML"));
+  EXPECT_EQ(elementText(framed, "host"), "bank.example") << framed;
+  EXPECT_EQ(elementText(framed, "query"), "&lt;img src=x onerror=alert(1)&gt;") << framed;
+  EXPECT_EQ(framed.find("<img src=\"x\""), std::string::npos) << framed;
+}
+
+TEST_F(BrowserThroughSystem, ThePortalLinksOnlyAnHttpAddressOfTheFailedRequest) {
+  struct LinkCase {
+    std::string query;
+    std::string href;  // empty: no link
+  };
+  const LinkCase cases[] = {
+      {percentEncoded("http://a.example/x?y=1"), "http://a.example/x?y=1"},
+      {percentEncoded("/docs/x"), "http://a.example/docs/x"},
+      {percentEncoded("javascript:alert(1)"), ""},
+      {percentEncoded("data:text/html,<script>alert(1)</script>"), ""},
+      {percentEncoded("https://a.example/"), ""},
+      {percentEncoded("http://a.example/\" onclick=\"alert(1)"), ""},
+  };
+  for (const LinkCase& c : cases) {
+    const std::string page = dom(portalUrl("a.example", c.query));
+    const std::size_t at = page.find("id=\"query\"");
+    ASSERT_NE(at, std::string::npos) << page;
+    const std::string tag = page.substr(at, page.find('>', at) - at);
+    EXPECT_EQ(tag.find(" onclick="), std::string::npos) << tag;
+    if (c.href.empty()) {
+      EXPECT_EQ(tag.find("href="), std::string::npos) << c.query << ": " << tag;
+    } else {
+      EXPECT_NE(tag.find("href=\"" + c.href + "\""), std::string::npos) << c.query << ": " << tag;
+    }
+  }
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // Serving files over real sockets: content types, GET, POST, HEAD and the
-// fallback, 1090, the 500 page, text replacement (escaped values, hostile
-// pairs answered in bounded time), Base64 downloads.
+// fallback, 1090, the 500 page, text replacement (only for the site's own
+// page or the portal's words, escaped values, hostile keys and values that
+// never change what a page does, hostile pairs answered in bounded time),
+// Base64 downloads.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include "support/file_service_fixture.h"
@@ -17,7 +22,14 @@ namespace fs = std::filesystem;
 using filetest::errorXml;
 using filetest::FileServiceTest;
 
-class FileServing : public FileServiceTest {};
+class FileServing : public FileServiceTest {
+ protected:
+  // A request of the site's own page, which may have its pages filled.
+  testsupport::HttpResponse ownPage(const std::string& target, const std::string& method = "GET") {
+    return request(method, target, "site.example", kOwnReferer);
+  }
+  static constexpr char kOwnReferer[] = "Referer: http://site.example/start.html\r\n";
+};
 
 std::string contentType(const testsupport::HttpResponse& response) {
   const std::size_t at = response.head.find("\r\nContent-Type: ");
@@ -98,17 +110,18 @@ TEST_F(FileServing, TextReplacement) {
       {"/page.html?VLReplaceCount=1&VLReplaceKey1=&VLReplaceValue1=x", "Hello NAME, NAME! aabb"},
       {"/page.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=<script>'x'\"</script>",
        "Hello &lt;script&gt;&#39;x&#39;&quot;&lt;/script&gt;, &lt;script&gt;&#39;x&#39;&quot;&lt;/script&gt;! aabb"},
+      {"/page.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=%26lt;b>", "Hello %26lt;b&gt;, %26lt;b&gt;! aabb"},
       {"/page.txt?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=<b>", "<b> and"},
       {"/pic.png?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=Ann", "NAME in a picture"},
       {"/page.html?VLReplaceCount=2000000000&VLReplaceKey7=NAME&VLReplaceValue7=Bo", "Hello Bo, Bo! aabb"},
   };
   for (const auto& c : cases) {
-    const testsupport::HttpResponse response = get(c[0]);
+    const testsupport::HttpResponse response = ownPage(c[0]);
     EXPECT_EQ(response.body, c[1]) << c[0];
     EXPECT_EQ(response.contentLength, static_cast<long>(std::string(c[1]).size())) << c[0];
   }
   const testsupport::HttpResponse head =
-      request("HEAD", "/page.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=Ann");
+      ownPage("/page.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=Ann", "HEAD");
   EXPECT_EQ(head.contentLength, 20);
 }
 
@@ -120,7 +133,7 @@ TEST_F(FileServing, HostilePairsAreAnsweredInBoundedTime) {
   // slower, and what it guards against is a run without end.
   constexpr int kLooseMs = 60000;
   auto loose = [&](const std::string& target) {
-    return request("GET", target, "site.example", "", "", kLooseMs);
+    return request("GET", target, "site.example", kOwnReferer, "", kLooseMs);
   };
   // Each "a" would become 4,000 bytes: 4 GB of reply. The bound turns it into the 500 page.
   const testsupport::HttpResponse grown =
@@ -137,8 +150,177 @@ TEST_F(FileServing, HostilePairsAreAnsweredInBoundedTime) {
     const char* turn = i % 2 == 1 ? "=b&VLReplaceValue" : "=c&VLReplaceValue";
     pairs += "&VLReplaceKey" + std::to_string(i) + turn + std::to_string(i) + (i % 2 == 1 ? "=c" : "=b");
   }
-  EXPECT_EQ(request("POST", "/large.txt", "site.example", "", pairs, 100000).head.rfind("HTTP/1.1 500 ", 0), 0u);
+  EXPECT_EQ(request("POST", "/large.txt", "site.example", kOwnReferer, pairs, 100000).head.rfind("HTTP/1.1 500 ", 0),
+            0u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
+}
+
+// What a page does, as far as a request's values must never change it: its
+// tags and attribute names in order, every attribute value that a browser
+// obeys (all but data-*, aria-*, title and alt), and the text of every
+// script and style element. Text between tags and data values may change.
+std::string pageSkeleton(const std::string& page) {
+  static const std::regex tag("<(/?[A-Za-z][A-Za-z0-9]*)((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>");
+  static const std::regex attribute("([^\\s=/>]+)(?:\\s*=\\s*(\"[^\"]*\"|'[^']*'|[^\\s>]+))?");
+  static const std::regex body("<(script|style)[^>]*>([\\s\\S]*?)</\\1", std::regex::icase);
+  std::string skeleton = std::to_string(std::count(page.begin(), page.end(), '<')) + " <\n";
+  for (std::sregex_iterator t(page.begin(), page.end(), tag), end; t != end; ++t) {
+    skeleton += (*t)[1].str();
+    const std::string attributes = (*t)[2].str();
+    for (std::sregex_iterator a(attributes.begin(), attributes.end(), attribute); a != end; ++a) {
+      const std::string name = (*a)[1].str();
+      const bool data = name.rfind("data-", 0) == 0 || name.rfind("aria-", 0) == 0 || name == "title" || name == "alt";
+      skeleton += " " + name + (data ? std::string() : "=" + (*a)[2].str());
+    }
+    skeleton += "\n";
+  }
+  for (std::sregex_iterator b(page.begin(), page.end(), body), end; b != end; ++b) skeleton += (*b)[2].str() + "\n";
+  return skeleton;
+}
+
+// A value as a page's script sends it in a URL: every byte but letters and
+// digits %-encoded.
+std::string percentEncoded(const std::string& text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+TEST_F(FileServing, OnlyTheSitesOwnPageHasItsPagesFilled) {
+  sandbox::writeFile(home() + "/page.html", "Hello NAME");
+  struct OwnPageCase {
+    const char* name;
+    const char* head;
+    const char* body;
+  };
+  const OwnPageCase cases[] = {
+      {"neither line", "", "Hello NAME"},
+      {"another site's page", "Referer: http://evil.test/frame.html\r\n", "Hello NAME"},
+      {"another site's origin", "Origin: http://evil.test\r\n", "Hello NAME"},
+      {"a look-alike host", "Referer: http://site.example.evil.test/\r\n", "Hello NAME"},
+      {"a look-alike in the user part", "Referer: http://site.example@evil.test/\r\n", "Hello NAME"},
+      {"an opaque origin", "Origin: null\r\n", "Hello NAME"},
+      {"a relative referer", "Referer: /site.example/\r\n", "Hello NAME"},
+      {"the site's own page", "Referer: http://site.example/start.html\r\n", "Hello Ann"},
+      {"the site's own origin", "Origin: http://site.example\r\n", "Hello Ann"},
+      {"the default port, any letter case", "Referer: http://SITE.example:80/x\r\n", "Hello Ann"},
+  };
+  for (const OwnPageCase& c : cases) {
+    const testsupport::HttpResponse response =
+        request("GET", "/page.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=Ann", "site.example", c.head);
+    EXPECT_EQ(response.body, c.body) << c.name;
+    EXPECT_EQ(response.contentLength, static_cast<long>(std::string(c.body).size())) << c.name;
+  }
+  // The privileged host's portal is filled for any page, but only in its
+  // own two words.
+  sandbox::writeFile(dataRoot() + "/varlume.internal/varlumeportal.html",
+                     "<p>VARLUMEREPLACEHOSTNAMESTRING VARLUMEREPLACEQUERYSTRING NAME</p>");
+  EXPECT_EQ(get("/varlumeportal.html?VLReplaceCount=3&VLReplaceKey1=VARLUMEREPLACEHOSTNAMESTRING&VLReplaceValue1=a"
+                "&VLReplaceKey2=VARLUMEREPLACEQUERYSTRING&VLReplaceValue2=b&VLReplaceKey3=NAME&VLReplaceValue3=c",
+                "varlume.internal")
+                .body,
+            "<p>a b NAME</p>");
+}
+
+// Hostile pairs, as another site's page would send them to the portal, or
+// a site's own page to its own page: none puts markup or script into the
+// page or changes what the page does.
+struct HostilePair {
+  const char* name;
+  std::string key;
+  std::string value;
+};
+
+const HostilePair kHostilePairs[] = {
+    {"KeyTurnsTextIntoMarkup", "textContent", "innerHTML"},
+    {"EncodedMarkupInTheQuery", "VARLUMEREPLACEQUERYSTRING", percentEncoded("<img src=x onerror=alert(1)>")},
+    {"MarkupInTheQuery", "VARLUMEREPLACEQUERYSTRING", "\"><img src=x onerror=alert(1)><script>alert(2)</script>"},
+    {"QuotesEndTheAttribute", "VARLUMEREPLACEHOSTNAMESTRING", "x' onmouseover='alert(1)' \" onfocus=\"alert(2)"},
+    {"EncodedEntityForm", "VARLUMEREPLACEHOSTNAMESTRING", percentEncoded("&lt;script&gt;alert(1)&lt;/script&gt;")},
+    {"EntityNameAsKey", "quot;", "\" onclick=\"alert(1)"},
+    {"AttributeNameAsKey", "data-host", "onclick"},
+    {"HandlerValueAsKey", "go(", "alert(1);go("},
+    {"TagNameAsKey", "strong", "script"},
+    {"ScriptWordAsKey", "getAttribute", "eval"},
+    {"ScriptStringAsKey", "\"query\"", "\"x\");alert(1);(\""},
+    {"LinkAsKey", "images/sqlite.gif", "javascript:alert(1)"},
+    {"StyleAsKey", "sans-serif", "x}</style><script>alert(1)</script>"},
+    {"KeyAcrossATag", "</strong>", "<script>alert(1)</script>"},
+    {"KeyClosesTheScript", "})();", "</script><script>alert(1)</script>"},
+    {"TextBeforeTheKeyOpensATag", "5", "img src=x onerror=alert(1)"},
+    {"EncodedKey", "%3Cstrong", "<img"},
+};
+
+class HostilePairs : public FileServing, public ::testing::WithParamInterface<HostilePair> {};
+
+TEST_P(HostilePairs, NeverPutMarkupOrScriptIntoThePage) {
+  const std::string portal = sandbox::readFile(VARLUME_SOURCE_DIR "/data/varlumeportal.html").value_or("");
+  ASSERT_FALSE(portal.empty());
+  // A page of a site with the usual places for a value, and a text "<" that
+  // a value must not join to a tag.
+  const std::string own =
+      "<!DOCTYPE html><html><head><title>VARLUMEREPLACEHOSTNAMESTRING</title>"
+      "<style>p { font-family: sans-serif; }</style></head><body>"
+      "<p class=\"x\" title=\"VARLUMEREPLACEHOSTNAMESTRING\" data-host='VARLUMEREPLACEHOSTNAMESTRING' "
+      "onclick=\"go('VARLUMEREPLACEQUERYSTRING')\">3 <5 VARLUMEREPLACEQUERYSTRING &quot;</p>"
+      "<strong id=\"query\">VARLUMEREPLACEQUERYSTRING</strong><img src=\"images/sqlite.gif\" alt=\"\">"
+      "<a href=\"http://site.example/VARLUMEREPLACEQUERYSTRING\">go</a>"
+      "<script>var q = \"query\"; var s = 'VARLUMEREPLACEQUERYSTRING'; q.textContent = s; (function(){})();"
+      "</script><!-- VARLUMEREPLACEQUERYSTRING --></body></html>";
+  sandbox::writeFile(dataRoot() + "/varlume.internal/varlumeportal.html", portal);
+  sandbox::writeFile(home() + "/own.html", own);
+  const HostilePair& pair = GetParam();
+  // Each hostile pair, after a well-formed pair of the other marked word.
+  const std::string pairs = "VLReplaceCount=2&VLReplaceKey1=VARLUMEREPLACEHOSTNAMESTRING&VLReplaceValue1=a.example"
+                            "&VLReplaceKey2=" + pair.key + "&VLReplaceValue2=" + pair.value;
+  struct Served {
+    const char* who;
+    std::string host;
+    std::string head;
+    std::string target;
+    std::string original;
+  };
+  const Served served[] = {
+      {"portal, from another site's frame", "varlume.internal", "Referer: http://evil.test/\r\n",
+       "/varlumeportal.html", portal},
+      {"own page, from the site itself", "site.example", "Referer: http://site.example/\r\n", "/own.html", own},
+  };
+  for (const Served& s : served) {
+    for (const std::string& target : {s.target + "?" + pairs, s.target}) {
+      const bool inQuery = target.find('?') != std::string::npos;
+      const testsupport::HttpResponse response =
+          request(inQuery ? "GET" : "POST", target, s.host, s.head, inQuery ? "" : pairs);
+      EXPECT_EQ(response.head.rfind("HTTP/1.1 200 ", 0), 0u) << s.who;
+      EXPECT_EQ(pageSkeleton(response.body), pageSkeleton(s.original)) << s.who << "\n" << response.body;
+      // The well-formed pair still lands as text.
+      EXPECT_NE(response.body.find(">a.example<"), std::string::npos) << s.who << "\n" << response.body;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostilePairs, ::testing::ValuesIn(kHostilePairs),
+                         [](const ::testing::TestParamInfo<HostilePair>& info) { return std::string(info.param.name); });
+
+TEST_F(FileServing, APortalWordInAScriptStringBecomesAnEscapedString) {
+  sandbox::writeFile(dataRoot() + "/varlume.internal/week.html",
+                     "<script>var host = \"VARLUMEREPLACEHOSTNAMESTRING\", code = VARLUMEREPLACEHOSTNAMESTRING;"
+                     "</script><p title='VARLUMEREPLACEHOSTNAMESTRING'>VARLUMEREPLACEHOSTNAMESTRING</p>");
+  const testsupport::HttpResponse response =
+      request("POST", "/week.html", "varlume.internal", "",
+              "VLReplaceCount=1&VLReplaceKey1=VARLUMEREPLACEHOSTNAMESTRING&VLReplaceValue1=\";alert('1')</script>\xC3\xA9");
+  EXPECT_EQ(response.body,
+            "<script>var host = \"\\x22\\x3Balert\\x28\\x271\\x27\\x29\\x3C\\x2Fscript\\x3E\\u00E9\", "
+            "code = VARLUMEREPLACEHOSTNAMESTRING;</script><p title='&quot;;alert(&#39;1&#39;)&lt;/script&gt;\xC3\xA9'>"
+            "&quot;;alert(&#39;1&#39;)&lt;/script&gt;\xC3\xA9</p>");
 }
 
 TEST_F(FileServing, Base64Downloads) {

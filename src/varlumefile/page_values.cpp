@@ -1,0 +1,161 @@
+#include "varlumefile/page_values.h"
+
+#include <algorithm>
+
+#include "foundation/strings.h"
+#include "varlumefile/page_regions.h"
+
+namespace {
+
+const char kHex[] = "0123456789ABCDEF";
+
+void appendHex(std::string& out, const char* prefix, unsigned value, int digits) {
+  out += prefix;
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
+}
+
+// The code point of the UTF-8 sequence at `at` and its length; length 0
+// when the bytes there are no valid sequence.
+std::size_t decodeUtf8(const std::string& text, std::size_t at, unsigned& point) {
+  const unsigned char first = static_cast<unsigned char>(text[at]);
+  std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC2 ? 2 : 0;
+  if (first >= 0xF5 || length == 0 || at + length > text.size()) return 0;
+  point = first & (0x3F >> (length - 1));
+  for (std::size_t k = 1; k < length; ++k) {
+    const unsigned char c = static_cast<unsigned char>(text[at + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    point = (point << 6) | (c & 0x3F);
+  }
+  const unsigned least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return 0;
+  return length;
+}
+
+bool keepsInScript(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' ||
+         c == '.' || c == ',' || c == '_' || c == '-';
+}
+
+// Every quoted script string that is exactly the key, in either quote.
+std::string replaceScriptStrings(const std::string& script, const std::string& key, const std::string& escaped) {
+  std::string out;
+  std::size_t from = 0;
+  std::size_t at = 0;
+  while ((at = script.find(key, at)) != std::string::npos) {
+    const std::size_t after = at + key.size();
+    const bool quoted = at > 0 && after < script.size() && (script[at - 1] == '"' || script[at - 1] == '\'') &&
+                        script[after] == script[at - 1];
+    if (!quoted) {
+      ++at;
+      continue;
+    }
+    out.append(script, from, at - from);
+    out += escaped;
+    from = after;
+    at = after + 1;  // past the closing quote, which no further string opens
+  }
+  out.append(script, from, std::string::npos);
+  return out;
+}
+
+struct Segment {
+  VLRegionKind kind;
+  std::string text;
+};
+
+bool fillPage(std::string& page, const std::vector<VLReplacement>& pairs, bool scriptStrings,
+              const VLFillBounds& bounds) {
+  std::vector<Segment> segments;
+  for (const VLPageRegion& region : pageRegions(page)) {
+    segments.push_back({region.kind, page.substr(region.begin, region.end - region.begin)});
+  }
+  std::size_t total = page.size();
+  std::uint64_t searched = 0;
+  for (const VLReplacement& pair : pairs) {
+    if (pair.key.empty() || page.find(pair.key) == std::string::npos) continue;
+    searched += total;
+    if (searched > bounds.maxSearched) return false;
+    const std::string markup = escapeForMarkup(pair.value);
+    const std::string script = scriptStrings ? escapeForScriptString(pair.value) : std::string();
+    const std::size_t maxReplacements = bounds.maxBytes / std::max<std::size_t>(markup.size(), 1);
+    for (Segment& segment : segments) {
+      if (segment.text.find(pair.key) == std::string::npos) continue;
+      std::string filled = segment.text;
+      if (segment.kind == VLRegionKind::Text || segment.kind == VLRegionKind::Value) {
+        if (!replaceAllWithin(pair.key, markup, filled, maxReplacements, bounds.maxBytes)) return false;
+        // A "<" of the text that the value would join to a tag keeps the old text.
+        if (segment.kind == VLRegionKind::Text && opensMarkup(filled)) continue;
+      } else if (segment.kind == VLRegionKind::Script && scriptStrings) {
+        filled = replaceScriptStrings(filled, pair.key, script);
+      } else {
+        continue;
+      }
+      total = total - segment.text.size() + filled.size();
+      if (total > bounds.maxBytes) return false;
+      segment.text.swap(filled);
+    }
+    page.clear();
+    for (const Segment& segment : segments) page += segment.text;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string escapeForMarkup(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string escapeForScriptString(const std::string& value) {
+  std::string out;
+  for (std::size_t at = 0; at < value.size();) {
+    const char c = value[at];
+    if (keepsInScript(c)) {
+      out += c;
+      ++at;
+      continue;
+    }
+    unsigned point = 0;
+    const std::size_t length = static_cast<unsigned char>(c) >= 0x80 ? decodeUtf8(value, at, point) : 0;
+    if (length == 0) {
+      appendHex(out, "\\x", static_cast<unsigned char>(c), 2);
+      ++at;
+      continue;
+    }
+    if (point >= 0x10000) {
+      point -= 0x10000;
+      appendHex(out, "\\u", 0xD800 + (point >> 10), 4);
+      appendHex(out, "\\u", 0xDC00 + (point & 0x3FF), 4);
+    } else {
+      appendHex(out, "\\u", point, 4);
+    }
+    at += length;
+  }
+  return out;
+}
+
+bool fillText(std::string& text, const std::vector<VLReplacement>& pairs, VLFillForm form,
+              const VLFillBounds& bounds) {
+  if (form != VLFillForm::PlainText) return fillPage(text, pairs, form == VLFillForm::PageWithScriptStrings, bounds);
+  std::uint64_t searched = 0;
+  for (const VLReplacement& pair : pairs) {
+    if (pair.key.empty() || text.find(pair.key) == std::string::npos) continue;
+    searched += text.size();
+    if (searched > bounds.maxSearched) return false;
+    const std::size_t maxReplacements = bounds.maxBytes / std::max<std::size_t>(pair.value.size(), 1);
+    if (!replaceAllWithin(pair.key, pair.value, text, maxReplacements, bounds.maxBytes)) return false;
+  }
+  return true;
+}
