@@ -4,12 +4,14 @@
 #include "foundation/strings.h"
 #include "platform/files.h"
 #include "serviceframework/reply_envelope.h"
+#include "varlumefile/event_database_names.h"
 #include "varlumefile/file_server.h"
 
 void VLFileHandler::makeDirectory(const std::string& name) {
   std::string home;
   ResolvedName resolved;
   if (!homeRoot(home) || !nameUnderRoot(home, name, VLNameRule::Clean, resolved)) return;
+  if (refusesEventDatabase(resolved)) return;
   std::string message;
   if (directory.makePathUndecoded(resolved.path, 0777, message)) {
     replySuccess();
@@ -82,11 +84,15 @@ void VLFileHandler::scanUnder(const std::string& root, const std::string& name, 
   replySuccess(payload);
 }
 
-void VLFileHandler::removeUnder(const std::string& root, const std::string& name, bool folder) {
+void VLFileHandler::removeUnder(const std::string& root, const std::string& name, bool folder, bool home) {
   ResolvedName resolved;
   if (!nameUnderRoot(root, name, VLNameRule::Clean, resolved)) return;
+  if (home && refusesEventDatabase(resolved)) return;
   std::string message;
-  if (folder) {
+  if (folder && home && holdsEventDatabase(resolved.path)) {
+    // Nothing of such a folder is removed: the database would go with it.
+    replyError(kCannotRemoveFolder, holdsEventDatabaseText(resolved.path, "delete"));
+  } else if (folder) {
     if (directory.removeTreeUndecoded(resolved.path, message)) {
       replySuccess();
     } else {
@@ -101,17 +107,17 @@ void VLFileHandler::removeUnder(const std::string& root, const std::string& name
 
 void VLFileHandler::removeDirectory(const std::string& name) {
   std::string home;
-  if (homeRoot(home)) removeUnder(home, name, true);
+  if (homeRoot(home)) removeUnder(home, name, true, true);
 }
 
 void VLFileHandler::removeFile(const std::string& name) {
   std::string home;
-  if (homeRoot(home)) removeUnder(home, name, false);
+  if (homeRoot(home)) removeUnder(home, name, false, true);
 }
 
-void VLFileHandler::removeCacheDirectory(const std::string& name) { removeUnder(cacheDirectory(), name, true); }
+void VLFileHandler::removeCacheDirectory(const std::string& name) { removeUnder(cacheDirectory(), name, true, false); }
 
-void VLFileHandler::removeCacheFile(const std::string& name) { removeUnder(cacheDirectory(), name, false); }
+void VLFileHandler::removeCacheFile(const std::string& name) { removeUnder(cacheDirectory(), name, false, false); }
 
 void VLFileHandler::renameFile(const std::string& name, const std::string& newName) {
   std::string home;
@@ -150,6 +156,11 @@ void VLFileHandler::renameFile(const std::string& name, const std::string& newNa
   }
   if (to.cleaned.empty() || to.cleaned == "/") {
     replyError(kCannotRename, oldPath + " cannot be renamed to " + newShown);
+    return;
+  }
+  if (refusesEventDatabase(from) || refusesEventDatabase(to)) return;
+  if (directory.directoryExistsUndecoded(from.path) && holdsEventDatabase(from.path)) {
+    replyError(kRenameFailed, holdsEventDatabaseText(from.path, "rename"));
     return;
   }
   if (directory.renamePathUndecoded(from.path, to.path, message)) {

@@ -105,13 +105,17 @@ class VLFileHandler : public VLGenericHandler {
   // On a refused name replies 1000 and returns false.
   bool nameUnderRoot(const std::string& root, const std::string& name, VLNameRule rule,
                      ResolvedName& resolved);
+  // True, after replying 1000, when a name that a command would create,
+  // change or remove in the home names the event service's database.
+  bool refusesEventDatabase(const ResolvedName& resolved);
   // The name checks without a reply: false with the refusal text in `message`.
   bool resolveName(const std::string& root, const std::string& name, VLNameRule rule,
                    ResolvedName& resolved, std::string& message);
 
  private:
   void scanUnder(const std::string& root, const std::string& name, const std::string& filter);
-  void removeUnder(const std::string& root, const std::string& name, bool folder);
+  // `home`: the root is the site's home, whose event database stays.
+  void removeUnder(const std::string& root, const std::string& name, bool folder, bool home);
   // What a save command met: files not saved, whether anything failed or a
   // decoder warned, and the texts the operations appended.
   struct SaveState {

@@ -4,6 +4,7 @@
 #include "foundation/url_escape.h"
 #include "foundation/folder_names.h"
 #include "serviceframework/service_settings.h"
+#include "varlumefile/event_database_names.h"
 #include "varlumefile/file_server.h"
 
 std::string VLFileHandler::cacheDirectory() {
@@ -70,4 +71,10 @@ bool VLFileHandler::nameUnderRoot(const std::string& root, const std::string& na
   if (resolveName(root, name, rule, resolved, message)) return true;
   replyError(kNameRefused, message);
   return false;
+}
+
+bool VLFileHandler::refusesEventDatabase(const ResolvedName& resolved) {
+  if (!namesEventDatabase(resolved.cleaned)) return false;
+  replyError(kNameRefused, refusedNameText(resolved.shown));
+  return true;
 }

@@ -6,6 +6,7 @@
 
 #include "foundation/strings.h"
 #include "platform/files.h"
+#include "varlumefile/event_database_names.h"
 #include "varlumefile/file_server.h"
 
 int VLFileHandler::uploadedFileCount() const { return static_cast<int>(getUploadedFiles().size()); }
@@ -54,6 +55,7 @@ void VLFileHandler::saveFiles(const std::string& path, const std::string& encodi
   std::string home;
   ResolvedName folder;
   if (!homeRoot(home) || !nameUnderRoot(home, path, VLNameRule::Clean, folder)) return;
+  if (refusesEventDatabase(folder)) return;
   SaveState state;
   if (!directory.makePathUndecoded(folder.path, 0777, state.message)) {
     replyError(kCannotCreate, state.message);
@@ -75,7 +77,13 @@ void VLFileHandler::saveFiles(const std::string& path, const std::string& encodi
     std::string refusal;
     // A part that did not reach its temporary file whole, or whose name is
     // refused, is not saved; its bytes are dropped.
-    if (!upload.complete || !resolveName(target, clientName, VLNameRule::Sanitize, name, refusal)) {
+    // The event service's database is never stored.
+    bool refused = !upload.complete || !resolveName(target, clientName, VLNameRule::Sanitize, name, refusal);
+    if (!refused && namesEventDatabase(name.cleaned)) {
+      refusal = refusedNameText(name.shown);
+      refused = true;
+    }
+    if (refused) {
       platform::removeFile(upload.tempPath);
       state.message += refusal;
       ++state.count;
@@ -109,6 +117,7 @@ void VLFileHandler::saveStringFile(const std::string& path, const std::string& n
     replyError(kNameRefused, message);
     return;
   }
+  if (refusesEventDatabase(folder) || refusesEventDatabase(leaf)) return;
   SaveState state;
   if (!directory.makePathUndecoded(folder.path, 0777, state.message)) {
     replyError(kCannotCreate, state.message);

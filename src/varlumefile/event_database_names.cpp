@@ -1,0 +1,47 @@
+#include "varlumefile/event_database_names.h"
+
+#include "foundation/directory.h"
+#include "foundation/strings.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr char kEventDatabase[] = "EVENTDATABASE.DB";
+
+bool isEventDatabasePart(const std::string& part) { return toUpper(part) == kEventDatabase; }
+
+}  // namespace
+
+bool namesEventDatabase(const std::string& name) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = name.find_first_of("/\\", start);
+    if (isEventDatabasePart(name.substr(start, end == std::string::npos ? std::string::npos : end - start))) {
+      return true;
+    }
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
+bool holdsEventDatabase(const std::string& folder) {
+  VLDirectory level;
+  level.listDirectory(folder);
+  std::string base = folder;
+  while (base.size() > 1 && base.back() == '\\') base.pop_back();
+  for (int i = 0; i < level.entryCount(); ++i) {
+    const VLDirEntry& entry = level.entryAt(i);
+    if (isEventDatabasePart(entry.name())) return true;
+    const std::string path = base + "\\" + entry.name();
+    platform::FileStatus status;
+    // Listings never follow links; what a link names is no part of this folder.
+    if (entry.isDir() && platform::linkStatusOf(path, status) && status.isDirectory && holdsEventDatabase(path)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string holdsEventDatabaseText(const std::string& folder, const std::string& verb) {
+  return folder + " holds an event database. Cannot " + verb + " it.";
+}
