@@ -93,18 +93,39 @@ std::string VLCrossSiteRecord::allowAt(int index) const {
   return allowPaths_[static_cast<std::size_t>(index)];
 }
 
-std::size_t VLCrossSiteRecord::patternBytes() const {
-  std::size_t bytes = 0;
-  for (const std::string& pattern : denyPaths_) bytes += pattern.size();
-  for (const std::string& pattern : allowPaths_) bytes += pattern.size();
+namespace {
+
+// What an allocation of `bytes` takes from the heap: rounded up to 16 bytes
+// with 16 more for the allocator's own bookkeeping.
+std::size_t heapBytes(std::size_t bytes) {
+  if (bytes == 0) return 0;
+  return (bytes + 15) / 16 * 16 + 16;
+}
+
+std::size_t listBytes(const std::vector<std::string>& list) {
+  static const std::size_t kInlineCapacity = std::string().capacity();
+  std::size_t bytes = heapBytes(list.capacity() * sizeof(std::string));
+  for (const std::string& pattern : list) {
+    // A short pattern lives inside its string object; a longer one has an
+    // allocation of its own, with room for the terminating zero.
+    if (pattern.capacity() > kInlineCapacity) bytes += heapBytes(pattern.capacity() + 1);
+  }
   return bytes;
 }
+
+}  // namespace
+
+std::size_t VLCrossSiteRecord::patternBytes() const { return listBytes(denyPaths_) + listBytes(allowPaths_); }
 
 void VLCrossSiteRecord::assign(const VLCrossSiteRecord& other) {
   if (&other == this) return;
   reset();
   pageHost_ = other.pageHost_;
   declaredDomain_ = other.declaredDomain_;
+  denyPaths_.shrink_to_fit();
+  allowPaths_.shrink_to_fit();
+  denyPaths_.reserve(other.denyPaths_.size());
+  allowPaths_.reserve(other.allowPaths_.size());
   for (const std::string& pattern : other.denyPaths_) addDeny(pattern);
   for (const std::string& pattern : other.allowPaths_) addAllow(pattern);
   expiry_ = other.expiry_;

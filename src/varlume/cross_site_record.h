@@ -44,11 +44,13 @@ class VLCrossSiteRecord {
   int allowCount() const { return static_cast<int>(allowPaths_.size()); }
   std::string denyAt(int index) const;
   std::string allowAt(int index) const;
-  // Bytes held by the patterns of both lists.
+  // Memory the patterns of both lists hold: the lists' storage and each
+  // pattern's own allocation, each rounded and with an allocator's
+  // overhead, so that many short patterns cost what they really take.
   std::size_t patternBytes() const;
 
   // reset, then the names, the non-empty patterns, the expiry and the
-  // answer mark of `other`.
+  // answer mark of `other`; the lists hold no room beyond their patterns.
   void assign(const VLCrossSiteRecord& other);
 
   // Reads a declaration for this record's page host and site (both set

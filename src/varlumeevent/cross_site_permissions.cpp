@@ -37,26 +37,30 @@ int VLEventHandler::lookupCrossSitePermission(const std::string& requestHost, co
            "CrossSiteSite.CrossDomain";
   };
   std::string permission;  // the first non-empty level text read
-  // Walks the rows until one covers the path; -1 when none does, 0 when the
-  // level text read is "0". The columns come from the row callback, so a
-  // PathWild that holds "&Permission=" cannot pose as the level.
-  auto walk = [&]() {
-    for (const std::vector<std::string>& row : mRowValues) {
+  // Reads the rows until one covers the path; -1 when none does, 0 when the
+  // level text read is "0". The values come in their columns, so a PathWild
+  // that holds "&Permission=" cannot pose as the level; the rows after the
+  // deciding one are never read.
+  auto walk = [&](const char* kind) {
+    int outcome = -1;
+    visitRows(privilegedDatabase, query(kind), [&](const std::vector<std::string>& row, const std::string&) {
       const std::string pathWild = row.size() > 0 ? trim(row[0], true) : std::string();
       if (permission.empty() && row.size() > 1) permission = trim(row[1], true);
-      if (permission == "0") return 0;
-      if (pathWildMatches(pathWild, path)) return 1;
-    }
-    return -1;
+      if (permission == "0") {
+        outcome = 0;
+      } else if (pathWildMatches(pathWild, path)) {
+        outcome = 1;
+      }
+      return outcome < 0;
+    });
+    return outcome;
   };
 
-  executeStatements(privilegedDatabase, {query("DENY")});
-  const int denied = walk();
+  const int denied = walk("DENY");
   if (denied == 0) return 0;
   if (denied < 0) return 1;
 
-  executeStatements(privilegedDatabase, {query("ALLOW")});
-  const int allowed = walk();
+  const int allowed = walk("ALLOW");
   if (allowed == 0) return 0;
   if (allowed < 0) return 0;
   return permission.empty() ? 1 : readDecimal(permission);

@@ -26,14 +26,18 @@ int splitEventRow(const std::string& line, VLEventRow& row, std::vector<std::str
   return 0;
 }
 
-int chooseEventRow(const std::vector<VLEventRow>& rows) {
-  int chosen = -1;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (chosen < 0 || rows[i].path.size() > rows[static_cast<std::size_t>(chosen)].path.size()) {
-      chosen = static_cast<int>(i);
-    }
+VLEventChoice::VLEventChoice(const std::string& requestedPath) {
+  std::size_t length = requestedPath.size();
+  while (length > 0 && requestedPath[length - 1] == '*') --length;
+  longestPossible_ = length;
+}
+
+bool VLEventChoice::offer(const VLEventRow& row) {
+  if (!found_ || row.path.size() > chosen_.path.size()) {
+    chosen_ = row;
+    found_ = true;
   }
-  return chosen;
+  return chosen_.path.size() < longestPossible_;
 }
 
 std::string eventTarget(const std::string& action, const std::string& requestedPath) {

@@ -17,8 +17,25 @@ struct VLEventRow {
 // found before that one.
 int splitEventRow(const std::string& line, VLEventRow& row, std::vector<std::string>& found);
 
-// The index of the row with the longest path (the first on a tie); -1 for none.
-int chooseEventRow(const std::vector<VLEventRow>& rows);
+// The choice among the rows of one look-up, made while they are read: the
+// row with the longest path, the first on a tie. Every row a look-up for P
+// matches has the path P, "*" or P followed by "*", so none is longer than
+// P without its trailing "*": the first row of that length ends the choice,
+// and no row after it needs reading.
+class VLEventChoice {
+ public:
+  explicit VLEventChoice(const std::string& requestedPath);
+  // Takes the next row in the order read; false once no later row can
+  // change the choice.
+  bool offer(const VLEventRow& row);
+  bool found() const { return found_; }
+  const VLEventRow& chosen() const { return chosen_; }
+
+ private:
+  std::size_t longestPossible_;
+  bool found_ = false;
+  VLEventRow chosen_;
+};
 
 // The action, or, when it ends in "*", the action without its trailing "*"
 // and then one trailing "/", followed by the requested path.

@@ -8,7 +8,7 @@
 #include "foundation/url_escape.h"
 #include "platform/files.h"
 #include "serviceframework/service_settings.h"
-#include "varlumeevent/event_schema.h"
+#include "varlumeevent/schema_check.h"
 
 namespace {
 
@@ -39,7 +39,6 @@ void VLEventHandler::serviceRequest() {
   rowXml.clear();
   rowCount = 0;
   mLineResults.clear();
-  mRowValues.clear();
 
   if (refused) {
     // Nothing of a refused Host or home may reach the disk.
@@ -59,7 +58,6 @@ void VLEventHandler::serviceRequest() {
   domainDatabase.close();
   privilegedDatabase.close();
   mLineResults.clear();
-  mRowValues.clear();
   reset();
 }
 
@@ -86,14 +84,28 @@ bool VLEventHandler::openDatabases(const std::string& command) {
   if (!privilegedDatabase.open(privilegedDatabasePath)) {
     return cannotOpen("Cannot open varlume database " + privilegedDatabasePath);
   }
-  // /GETEVENT only reads the site's table. For every other command the
-  // objects are made again whenever one is missing: the file service can
-  // delete the privileged file, a creation at start can fail, and a site's
-  // file can be new, empty or lack a table (a creation that failed, a page
-  // that replaced it).
-  if (lookUp) return true;
-  if (!privilegedDatabase.holdsObjects(kPrivilegedObjects, 5)) createPrivilegedTables();
-  if (newDomainDatabase || !domainDatabase.holdsObjects(kDomainObjects, 10)) createDomainTables();
+  // What a file holds is checked before any command uses it: a page can
+  // put any file in its site's place (and the file service can delete the
+  // privileged one). /GETEVENT only reads the site's ServerEvent, through
+  // its unique index, and makes nothing. Every other command gets the
+  // objects made again whenever one is missing (a creation at start can
+  // fail, and a site's file can be new, empty or lack a table), unless the
+  // file holds what is not the service's own or lacks an index over rows
+  // already stored.
+  if (lookUp) {
+    const VLSchemaCheck site = checkSchema(domainDatabase, domainObjects());
+    if (site.readable && (site.foreign || !site.holds("ServerEventIndex"))) {
+      answerNoEvent();
+      return false;
+    }
+    return true;
+  }
+  const VLSchemaCheck privileged = checkSchema(privilegedDatabase, privilegedObjects());
+  if (!privileged.usable()) return cannotOpen("Cannot open varlume database " + privilegedDatabasePath);
+  if (!privileged.readable || !privileged.missing.empty()) createPrivilegedTables();
+  const VLSchemaCheck site = checkSchema(domainDatabase, domainObjects());
+  if (!site.usable()) return cannotOpen("Cannot open domain database " + domainDatabasePath);
+  if (newDomainDatabase || !site.readable || !site.missing.empty()) createDomainTables();
   return true;
 }
 

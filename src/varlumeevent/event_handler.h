@@ -4,6 +4,7 @@
 // drop actions, cross-site permissions), answers with the XML envelope (or
 // the plain-text /GETEVENT answer) and closes both databases again.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ class VLEventHandler : public VLGenericHandler {
   std::string executeStatements(VLEventConnection& connection, const std::vector<std::string>& statements,
                                 int* failure = nullptr);
   int rowCallback(int argc, char** values, char** names);
+  // A look-up's reading: runs one query and hands each result row (its
+  // values in column order and its row line) to `visit`, in the order the
+  // database returns them, until `visit` returns false. Only the row at
+  // hand is held. The query and any failure are echoed as by
+  // executeStatements. Returns the rows handed over.
+  using RowVisitor = std::function<bool(const std::vector<std::string>& values, const std::string& line)>;
+  int visitRows(VLEventConnection& connection, const std::string& query, const RowVisitor& visit);
   // The value after the first "name=" in a row line, up to the next "&".
   static std::string rowField(const std::string& name, const std::string& line);
   const std::vector<std::string>& lineResults() const { return mLineResults; }
@@ -70,7 +78,8 @@ class VLEventHandler : public VLGenericHandler {
   void addCrossSiteSite();
   void deleteCrossSiteSite();
 
-  // Opens both databases and makes their objects; false after it replied.
+  // Opens both databases, checks what they hold and makes their missing
+  // objects; false after it replied.
   bool openDatabases(const std::string& command);
   void dispatch(const std::string& command);
   void answerNoEvent();
@@ -86,7 +95,6 @@ class VLEventHandler : public VLGenericHandler {
   int rowCount = 0;
   std::string rowXml;
   std::vector<std::string> mLineResults;
-  std::vector<std::vector<std::string>> mRowValues;  // the columns of each row line
   int slotIndex = 0;
   VLEventConnection domainDatabase;
   VLEventConnection privilegedDatabase;

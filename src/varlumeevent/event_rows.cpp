@@ -59,7 +59,6 @@ std::string VLEventHandler::executeStatements(VLEventConnection& connection,
   rowXml.clear();
   if (statements.empty()) return std::string();
   mLineResults.clear();
-  mRowValues.clear();
   std::string result;
   for (const std::string& statement : statements) {
     rowCount = 0;
@@ -84,21 +83,57 @@ std::string VLEventHandler::executeStatements(VLEventConnection& connection,
 int VLEventHandler::rowCallback(int argc, char** values, char** names) {
   std::string xml = "<Row>";
   std::string line;
-  std::vector<std::string> columns;
   for (int i = 0; i < argc; ++i) {
     const std::string name = names != nullptr && names[i] != nullptr ? names[i] : "";
     const std::string value = values != nullptr && values[i] != nullptr ? values[i] : "";
     xml += "<Column Name=" + name + ">" + encodedColumn(value) + "</Column>";
     if (i > 0) line += '&';
     line += name + "=" + value;
-    columns.push_back(value);
   }
   mLineResults.push_back(line);
-  mRowValues.push_back(std::move(columns));
   xml += "</Row>";
   rowXml += xml;
   ++rowCount;
   return 0;
+}
+
+int VLEventHandler::visitRows(VLEventConnection& connection, const std::string& query, const RowVisitor& visit) {
+  writeDiagnosticLine(query);
+  if (query.empty()) return 0;
+  auto report = [](int code, const char* text) {
+    writeDiagnosticLine(std::to_string(code) + " " + (text != nullptr ? text : sqlite3_errstr(code)));
+  };
+  if (!connection.isOpen()) {
+    report(SQLITE_MISUSE, nullptr);
+    return 0;
+  }
+  sqlite3_stmt* raw = nullptr;
+  if (const int code = sqlite3_prepare_v2(connection.handle(), query.c_str(), -1, &raw, nullptr); code != SQLITE_OK) {
+    report(code, sqlite3_errmsg(connection.handle()));
+    sqlite3_finalize(raw);
+    return 0;
+  }
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+  int rows = 0;
+  std::vector<std::string> values;
+  std::string line;
+  int step = SQLITE_ROW;
+  while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+    values.clear();
+    line.clear();
+    const int columns = sqlite3_column_count(statement.get());
+    for (int i = 0; i < columns; ++i) {
+      const char* name = sqlite3_column_name(statement.get(), i);
+      const unsigned char* text = sqlite3_column_text(statement.get(), i);
+      values.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+      if (i > 0) line += '&';
+      line += (name != nullptr ? name : "") + std::string("=") + values.back();
+    }
+    ++rows;
+    if (!visit(values, line)) return rows;
+  }
+  if (step != SQLITE_DONE) report(step, sqlite3_errmsg(connection.handle()));
+  return rows;
 }
 
 std::string VLEventHandler::rowField(const std::string& name, const std::string& line) {

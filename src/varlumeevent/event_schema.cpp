@@ -1,13 +1,26 @@
 #include "varlumeevent/event_schema.h"
 
-const char* const kDomainObjects[10] = {
-    "WebDrive",      "WebDriveIndex",            "DragDropWeb",         "DragDropWebInclude", "WebDriveShare",
-    "WebDriveFiles", "WebDriveFilesUniqueIndex", "WebDriveFilesIndex", "ServerEvent",        "ServerEventIndex",
-};
+#include <utility>
 
-const char* const kPrivilegedObjects[5] = {
-    "CrossSiteUser", "CrossSiteUserUniqueIndex", "CrossSiteUserIndex", "CrossSiteSite", "CrossSiteSiteIndex",
-};
+namespace {
+
+// The objects the statements make, with the statements' "IF NOT EXISTS "
+// left out as the catalogue keeps them; `names` pairs each statement's
+// object with its table.
+std::vector<VLSchemaObject> objectsOf(const std::vector<std::string>& statements,
+                                      const std::vector<std::pair<const char*, const char*>>& names) {
+  static const std::string kIfNotExists = "IF NOT EXISTS ";
+  std::vector<VLSchemaObject> objects;
+  for (std::size_t i = 0; i < statements.size() && i < names.size(); ++i) {
+    std::string sql = statements[i];
+    const std::size_t at = sql.find(kIfNotExists);
+    if (at != std::string::npos) sql.erase(at, kIfNotExists.size());
+    objects.push_back({names[i].first, names[i].second, sql});
+  }
+  return objects;
+}
+
+}  // namespace
 
 const std::vector<std::string>& domainStatements() {
   static const std::vector<std::string> statements = {
@@ -38,4 +51,29 @@ const std::vector<std::string>& privilegedStatements() {
       "'PathWild')",
   };
   return statements;
+}
+
+const std::vector<VLSchemaObject>& domainObjects() {
+  static const std::vector<VLSchemaObject> objects =
+      objectsOf(domainStatements(), {{"WebDrive", "WebDrive"},
+                                     {"WebDriveIndex", "WebDrive"},
+                                     {"DragDropWeb", "DragDropWeb"},
+                                     {"DragDropWebInclude", "DragDropWebInclude"},
+                                     {"WebDriveShare", "WebDriveShare"},
+                                     {"WebDriveFiles", "WebDriveFiles"},
+                                     {"WebDriveFilesUniqueIndex", "WebDriveFiles"},
+                                     {"WebDriveFilesIndex", "WebDriveFiles"},
+                                     {"ServerEvent", "ServerEvent"},
+                                     {"ServerEventIndex", "ServerEvent"}});
+  return objects;
+}
+
+const std::vector<VLSchemaObject>& privilegedObjects() {
+  static const std::vector<VLSchemaObject> objects =
+      objectsOf(privilegedStatements(), {{"CrossSiteUser", "CrossSiteUser"},
+                                         {"CrossSiteUserUniqueIndex", "CrossSiteUser"},
+                                         {"CrossSiteUserIndex", "CrossSiteUser"},
+                                         {"CrossSiteSite", "CrossSiteSite"},
+                                         {"CrossSiteSiteIndex", "CrossSiteSite"}});
+  return objects;
 }

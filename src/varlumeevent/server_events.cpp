@@ -11,34 +11,35 @@
 void VLEventHandler::getEvent() {
   const std::string requestedPath = getParameter("Path");
   const std::string event = getParameter("Event");
-  executeStatements(domainDatabase,
-                    {"SELECT Path, Action, ActionParams FROM ServerEvent WHERE (Path = " + sqlLiteral(requestedPath) +
-                     " OR Path = '*' OR Path = " + sqlLiteral(requestedPath + "*") +
-                     ") AND Event = " + sqlLiteral(event)});
-  writeDiagnosticLine("mLineResults.size() is " + std::to_string(mLineResults.size()));
-
-  std::vector<VLEventRow> rows;
+  // The rows are read one at a time and only until the choice is made, so
+  // a table of any size costs one row's memory.
+  VLEventChoice choice(requestedPath);
+  int missing = 0;
   std::vector<std::string> pieces;
-  for (const std::string& line : mLineResults) {
-    writeDiagnosticLine("lLine is " + line);
-    VLEventRow row;
-    const int missing = splitEventRow(line, row, pieces);
-    for (const std::string& piece : pieces) writeDiagnosticLine("lTemp is " + piece);
-    if (missing != 0) {
-      writeDiagnosticLine("CP" + std::to_string(missing));
-      answerNoEvent();
-      return;
-    }
-    rows.push_back(row);
+  const int rows = visitRows(
+      domainDatabase,
+      "SELECT Path, Action, ActionParams FROM ServerEvent WHERE (Path = " + sqlLiteral(requestedPath) +
+          " OR Path = '*' OR Path = " + sqlLiteral(requestedPath + "*") + ") AND Event = " + sqlLiteral(event),
+      [&](const std::vector<std::string>&, const std::string& line) {
+        writeDiagnosticLine("lLine is " + line);
+        VLEventRow row;
+        missing = splitEventRow(line, row, pieces);
+        for (const std::string& piece : pieces) writeDiagnosticLine("lTemp is " + piece);
+        return missing == 0 && choice.offer(row);
+      });
+  writeDiagnosticLine("mLineResults.size() is " + std::to_string(rows));
+  if (missing != 0) {
+    writeDiagnosticLine("CP" + std::to_string(missing));
+    answerNoEvent();
+    return;
   }
-  const int chosen = chooseEventRow(rows);
-  if (chosen < 0) {
+  if (!choice.found()) {
     writeDiagnosticLine("CP4");
     answerNoEvent();
     writeDiagnosticLine("CP5");
     return;
   }
-  const std::string body = eventAnswerBody(rows[static_cast<std::size_t>(chosen)], requestedPath);
+  const std::string body = eventAnswerBody(choice.chosen(), requestedPath);
   responseHeader(200, "Success", "text/plain");
   sendResponse(body);
   writeDiagnosticLine("lResult is " + body);

@@ -1,9 +1,11 @@
 // What a hostile page or a damaged file can do to the event service: values
 // that try to end their SQL literal, Host and home values that try to leave
-// the data root, database files emptied, stripped or replaced, and fifty
-// writers at once.
+// the data root, database files emptied, stripped or replaced (by garbage,
+// huge tables, tables without their unique index, views and triggers), and
+// fifty writers at once.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -250,6 +252,140 @@ TEST_F(EventHostile, FiftyWritersAtOnceAllStore) {
             }),
             kWriters);
   EXPECT_EQ(table(privilegedDatabase(), "CrossSiteUser").size(), static_cast<std::size_t>(kWriters));
+}
+
+// Rows made in the database itself: `count` rows of `select` (which may use
+// the running number i) inserted into `table`.
+std::string manyRows(const char* table, int count, const std::string& select) {
+  return "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n LIMIT " + std::to_string(count) +
+         ") INSERT INTO " + table + " " + select + " FROM n;\n";
+}
+
+// A site's database file put in place on disk, as a page could through the
+// file service: that site's commands answer as usual or are refused (code
+// 14, and the look-up's 500) without running what the file holds and
+// without growing with its size, while another site is answered as usual.
+TEST_F(EventHostile, HostileDatabaseFilesStayTheirSitesOwnProblem) {
+  const struct {
+    const char* name;
+    std::string sql;  // empty: the file is `garbage` bytes
+    bool refused;     // false: the file is one the service keeps, answered as usual
+  } cases[] = {
+      {"huge", eventtest::domainSchemaSql() + "INSERT INTO ServerEvent VALUES ('*', 'NOWEB', '/star', '');\n" +
+                   manyRows("ServerEvent", 300000, "SELECT '/p' || i, 'NOWEB', '/t' || i, 'n=' || i"),
+       false},
+      {"unindexed", eventtest::domainSchemaSql({"ServerEventIndex"}) +
+                        manyRows("ServerEvent", 100000, "SELECT '*', 'NOWEB', '/t', ''"),
+       true},
+      {"weak index", eventtest::domainSchemaSql({"ServerEventIndex"}) +
+                         "CREATE INDEX ServerEventIndex ON ServerEvent ('Path', 'Event');\n" +
+                         manyRows("ServerEvent", 100000, "SELECT '/p7', 'NOWEB', '/t', ''"),
+       true},
+      {"view", eventtest::domainSchemaSql({"ServerEvent", "ServerEventIndex"}) +
+                   "CREATE VIEW ServerEvent AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n LIMIT "
+                   "100000) SELECT '*' AS Path, 'NOWEB' AS Event, '/v' AS Action, '' AS ActionParams FROM n;\n",
+       true},
+      {"trigger", eventtest::domainSchemaSql() +
+                      "CREATE TRIGGER Spread AFTER INSERT ON ServerEvent BEGIN "
+                      "INSERT INTO DragDropWeb VALUES ('t', 't', 't', 't'); END;\n"
+                      "INSERT INTO ServerEvent VALUES ('/p7', 'NOWEB', '/t', '');\n",
+       true},
+      {"garbage", "", true},
+  };
+  const std::string garbage(65536, 'x');
+  const std::string site = "hostile.example";
+  const std::string database = siteDatabase(site);
+  const std::string openRefused =
+      errorBody(14, "Cannot open domain database " + dataRootAsShown() + site + "\\EventDatabase.db");
+  const std::string writeRefused =
+      errorBody(14, "Cannot write domain database " + dataRootAsShown() + site + "\\EventDatabase.db");
+  auto request = [](const std::string& target, const std::string& host) {
+    return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+  };
+
+  const std::string version = get("/GETVERSION").body;
+  ASSERT_EQ(version.size(), 138u);
+
+  // Another site, answered as usual the whole time.
+  std::atomic<bool> hostileDone{false};
+  std::atomic<int> otherAnswered{0};
+  std::atomic<int> otherWrong{0};
+  std::thread other([&] {
+    for (int i = 0; !hostileDone || i < 4; ++i) {
+      HttpResponse stored;
+      HttpResponse found;
+      const std::string path = "/o" + std::to_string(i);
+      const bool ok =
+          eventtest::exchange(port, request("/ADDSERVEREVENT?Path=" + path + "&Event=NOWEB&Action=/a" + path,
+                                            "other.example"),
+                              stored) &&
+          eventtest::exchange(port, request("/GETEVENT?Path=" + path + "&Event=NOWEB", "other.example"), found) &&
+          stored.body == kOk && found.body == "/a" + path + "?";
+      (ok ? otherAnswered : otherWrong)++;
+    }
+  });
+  struct Stop {
+    std::atomic<bool>& done;
+    std::thread& thread;
+    ~Stop() {
+      done = true;
+      if (thread.joinable()) thread.join();
+    }
+  } stopOther{hostileDone, other};
+
+  const long peakBefore = eventtest::peakResidentKb(service.pid());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::create_directories(dataRoot() + "/" + site);
+    if (c.sql.empty()) {
+      ASSERT_TRUE(sandbox::writeFile(database, garbage));
+    } else {
+      ASSERT_TRUE(eventtest::writeDatabase(database, c.sql));
+    }
+    const std::string before = sandbox::readFile(database).value_or("");
+    const std::string refusal = c.sql.empty() ? writeRefused : openRefused;
+    // Three pages of the site at once, each sending its commands in turn.
+    std::vector<std::vector<HttpResponse>> answers(3);
+    std::vector<std::thread> pages;
+    for (auto& mine : answers) {
+      pages.emplace_back([&, &mine = mine] {
+        for (const char* target : {"/GETEVENT?Path=/p7&Event=NOWEB", "/GETEVENT?Path=/none&Event=NOWEB",
+                                   "/ADDSERVEREVENT?Path=/new&Event=NOWEB&Action=/n", "/DELETEDRAGDROPWEB?Path=/q",
+                                   "/GETVERSION"}) {
+          HttpResponse response;
+          EXPECT_TRUE(eventtest::exchange(port, request(target, site), response)) << target;
+          mine.push_back(response);
+        }
+      });
+    }
+    for (std::thread& page : pages) page.join();
+    for (const auto& mine : answers) {
+      ASSERT_EQ(mine.size(), 5u);
+      if (c.refused) {
+        EXPECT_EQ(mine[0].head.compare(0, 36, eventtest::kNoEventHead), 0) << mine[0].head << mine[0].body;
+        EXPECT_EQ(mine[1].head.compare(0, 36, eventtest::kNoEventHead), 0) << mine[1].head << mine[1].body;
+        EXPECT_EQ(mine[2].body, refusal);
+        EXPECT_EQ(mine[3].body, refusal);
+        EXPECT_EQ(mine[4].body, c.sql.empty() ? version : openRefused);
+      } else {
+        EXPECT_EQ(mine[0].body, "/t7?n=7");
+        EXPECT_EQ(mine[1].body, "/star?");
+        EXPECT_EQ(mine[2].body, kOk);
+        EXPECT_EQ(mine[3].body, kOk);
+        EXPECT_EQ(mine[4].body, version);
+      }
+    }
+    // What the file holds never ran, and a refused file is left as it was.
+    if (c.refused) {
+      EXPECT_TRUE(sandbox::readFile(database).value_or("") == before);
+    }
+  }
+  // No look-up held what the files hold: the peak stays far below their rows.
+  EXPECT_LT(eventtest::peakResidentKb(service.pid()) - peakBefore, 64 * 1024);
+  hostileDone = true;
+  other.join();
+  EXPECT_EQ(otherWrong, 0);
+  EXPECT_GE(otherAnswered, 4);
 }
 
 TEST(EventDataRoot, ADocumentsFolderWithAPercentWorks) {

@@ -182,7 +182,13 @@ TEST(CrossSiteTable, OneRecordPerPairIgnoringCaseAndBlanks) {
 }
 
 TEST(CrossSiteTable, BoundedByRecordsAndPatternBytesEarliestExpiryFirst) {
-  VLCrossSiteTable table(3, 20);
+  const VLCrossSiteRecord big = recordFor("p", "big", 500, {"/123456789abcde"});
+  const VLCrossSiteRecord more = recordFor("p", "more", 600, {"/123456789"});
+  const VLCrossSiteRecord huge = recordFor("p", "huge", 700, {"/" + std::string(300, 'x')});
+  // Room for either record of patterns alone, not for both; none for the huge one.
+  const std::size_t bound = big.patternBytes() + more.patternBytes() - 1;
+  ASSERT_GT(huge.patternBytes(), bound);
+  VLCrossSiteTable table(3, bound);
   table.store(recordFor("p", "s1", 300));
   table.store(recordFor("p", "s2", 100));
   table.store(recordFor("p", "s3", 200));
@@ -191,17 +197,51 @@ TEST(CrossSiteTable, BoundedByRecordsAndPatternBytesEarliestExpiryFirst) {
   VLCrossSiteRecord out;
   EXPECT_FALSE(table.find(out, "p", "s2"));
   EXPECT_TRUE(table.find(out, "p", "s4"));
-  // Bytes: 15 pattern bytes, then 10 more push out the earliest expiry.
-  table.store(recordFor("p", "big", 500, {"/123456789abcde"}));
-  table.store(recordFor("p", "more", 600, {"/123456789"}));
-  EXPECT_LE(table.patternBytes(), 20u);
+  // Bytes: one record of patterns, then one more that does not fit beside
+  // it push out the earliest expiry.
+  table.store(big);
+  table.store(more);
+  EXPECT_LE(table.patternBytes(), bound);
   EXPECT_FALSE(table.find(out, "p", "big"));
   EXPECT_TRUE(table.find(out, "p", "more"));
   // Larger than the whole bound: not kept, and nothing else is lost for it.
   const std::size_t before = table.size();
-  table.store(recordFor("p", "huge", 700, {"/" + std::string(30, 'x')}));
+  table.store(huge);
   EXPECT_FALSE(table.find(out, "p", "huge"));
   EXPECT_EQ(table.size(), before);
+}
+
+// The bound counts memory, not characters: a pattern costs at least its
+// string object, and a long one its own allocation besides.
+TEST(CrossSiteTable, PatternsCostAtLeastTheirMemory) {
+  const struct {
+    std::size_t count;
+    std::size_t length;
+  } shapes[] = {{100000, 2}, {1000, 100}, {1, 4096}};
+  for (const auto& shape : shapes) {
+    VLCrossSiteRecord record = recordFor("p", "s", 100, {});
+    for (std::size_t i = 0; i < shape.count; ++i) record.addDeny(std::string(shape.length, 'a'));
+    VLCrossSiteRecord copy;
+    copy.assign(record);
+    const std::size_t own = shape.length > std::string().capacity() ? shape.length + 1 : 0;
+    EXPECT_GE(copy.patternBytes(), shape.count * (sizeof(std::string) + own)) << shape.count << " x " << shape.length;
+    EXPECT_GE(record.patternBytes(), copy.patternBytes());
+  }
+
+  // Records of many two-character patterns: the table keeps no more of
+  // them than their memory allows.
+  constexpr std::size_t kBound = 4u * 1024u * 1024u;
+  constexpr std::size_t kPatterns = 16384;
+  VLCrossSiteTable table(10000, kBound);
+  VLCrossSiteRecord many = recordFor("p", "s", 100, {});
+  for (std::size_t i = 0; i < kPatterns; ++i) many.addDeny("ab");
+  for (int i = 0; i < 64; ++i) {
+    many.setDomain("s" + std::to_string(i));
+    table.store(many);
+  }
+  EXPECT_GE(table.size(), 1u);
+  EXPECT_LE(table.size() * kPatterns * sizeof(std::string), kBound);
+  EXPECT_LE(table.patternBytes(), kBound);
 }
 
 TEST(CrossSiteTable, AnExpiredRecordIsFoundAsACopyForTheCaller) {

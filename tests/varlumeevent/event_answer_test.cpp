@@ -29,10 +29,26 @@ TEST(EventAnswer, SplitsRowLinesByPosition) {
 }
 
 TEST(EventAnswer, LongestPathWinsAndTheFirstOnATie) {
-  std::vector<VLEventRow> rows = {{"", "star", ""}, {"/a", "first", ""}, {"/a", "second", ""}};
-  EXPECT_EQ(chooseEventRow(rows), 1);
-  EXPECT_EQ(chooseEventRow({{"", "star", ""}}), 0);
-  EXPECT_EQ(chooseEventRow({}), -1);
+  VLEventChoice choice("/a");
+  EXPECT_FALSE(choice.found());
+  EXPECT_TRUE(choice.offer({"", "star", ""}));
+  EXPECT_EQ(choice.chosen().action, "star");
+  // A row of the requested path itself ends the choice: nothing after it is read.
+  EXPECT_FALSE(choice.offer({"/a", "first", ""}));
+  EXPECT_FALSE(choice.offer({"/a", "second", ""}));
+  EXPECT_EQ(choice.chosen().action, "first");
+
+  VLEventChoice starOnly("/a");
+  EXPECT_TRUE(starOnly.offer({"", "star", ""}));
+  EXPECT_TRUE(starOnly.found());
+  EXPECT_EQ(starOnly.chosen().action, "star");
+
+  // The requested path's own stars do not count: "/a*" and "/a**" both strip to "/a".
+  VLEventChoice starred("/a*");
+  EXPECT_FALSE(starred.offer({"/a", "stripped", ""}));
+  // An empty path is as long as any match can be.
+  EXPECT_FALSE(VLEventChoice("").offer({"", "star", ""}));
+  EXPECT_FALSE(VLEventChoice("*").offer({"", "star", ""}));
 }
 
 TEST(EventAnswer, TargetOfTheAction) {

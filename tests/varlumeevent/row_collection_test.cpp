@@ -84,6 +84,32 @@ TEST_F(RowCollection, ConnectionsAttachNothingAndWaitForLocks) {
   EXPECT_EQ(handler.lineResults(), std::vector<std::string>{"timeout=5000"});
 }
 
+TEST_F(RowCollection, AVisitReadsOnlyTheRowsItAsksFor) {
+  // An endless query: the reading stops where the visitor does.
+  std::vector<std::string> lines;
+  const int rows = handler.visitRows(
+      connection, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT i, 'x&y' AS v, NULL AS w FROM n",
+      [&](const std::vector<std::string>& values, const std::string& line) {
+        EXPECT_EQ(values.size(), 3u);
+        lines.push_back(line);
+        return lines.size() < 3;
+      });
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(lines, (std::vector<std::string>{"i=1&v=x&y&w=", "i=2&v=x&y&w=", "i=3&v=x&y&w="}));
+  // A failing query hands over nothing; nothing is kept in the handler.
+  EXPECT_EQ(handler.visitRows(connection, "SELECT * FROM nothing", [](const auto&, const auto&) { return true; }), 0);
+  EXPECT_TRUE(handler.lineResults().empty());
+}
+
+TEST_F(RowCollection, ConnectionsKeepTheirOwnCacheSize) {
+  // A file whose header suggests a cache of a million pages.
+  handler.executeStatements(connection, {"PRAGMA default_cache_size = 1000000", "CREATE TABLE t (v)"});
+  connection.close();
+  ASSERT_TRUE(connection.open(platform::fromSystemPath((folder / "EventDatabase.db").string())));
+  handler.executeStatements(connection, {"PRAGMA cache_size"});
+  EXPECT_EQ(handler.lineResults(), std::vector<std::string>{"cache_size=-2000"});
+}
+
 TEST(EventConnection, AFolderThatCannotHoldTheFileIsNoDatabase) {
   VLEventConnection connection;
   EXPECT_FALSE(connection.open("\\nonexistent-folder-of-varlume\\x\\EventDatabase.db"));

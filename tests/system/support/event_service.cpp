@@ -2,6 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include "support/proxy_process.h"
 
 namespace eventtest {
@@ -64,6 +69,31 @@ bool executeSql(const std::string& path, const std::string& sql) {
   return ok;
 }
 
+bool writeDatabase(const std::string& path, const std::string& sql) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return false;
+  }
+  char* message = nullptr;
+  const bool ok = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK;
+  if (!ok) ADD_FAILURE() << path << ": " << (message ? message : "") << "\n" << sql;
+  sqlite3_free(message);
+  sqlite3_close(db);
+  return ok;
+}
+
+long peakResidentKb(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return 0;
+}
+
 Rows rowsOf(const std::string& path, const std::string& sql) {
   Rows rows;
   EXPECT_TRUE(readRows(path, sql, rows)) << path << ": " << sql;
@@ -91,6 +121,15 @@ Rows domainSchema() {
       {"ServerEvent", "CREATE TABLE ServerEvent ('Path', 'Event', 'Action', 'ActionParams')"},
       {"ServerEventIndex", "CREATE UNIQUE INDEX ServerEventIndex ON ServerEvent ('Path', 'Event')"},
   });
+}
+
+std::string domainSchemaSql(const std::vector<std::string>& leftOut) {
+  std::string sql;
+  for (const auto& object : domainSchema()) {
+    if (std::find(leftOut.begin(), leftOut.end(), object[0]) != leftOut.end()) continue;
+    sql += object[1] + ";\n";
+  }
+  return sql;
 }
 
 Rows privilegedSchema() {

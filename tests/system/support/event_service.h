@@ -34,11 +34,20 @@ Rows rowsOf(const std::string& path, const std::string& sql);
 bool executeSql(const std::string& path, const std::string& sql);
 // name and sql of every object in sqlite_master, in creation order.
 Rows schemaOf(const std::string& path);
+// A new database file at `path` (system form; any file there is replaced)
+// made by running `sql` on it.
+bool writeDatabase(const std::string& path, const std::string& sql);
+// The most memory the process has had resident so far, in KB (0 when it
+// cannot be read).
+long peakResidentKb(int pid);
 
 // The statements the schema keeps, in creation order: the created texts
 // without "IF NOT EXISTS".
 Rows domainSchema();
 Rows privilegedSchema();
+// The statements that make the site schema, joined into one SQL text,
+// without the objects named in `left out`.
+std::string domainSchemaSql(const std::vector<std::string>& leftOut = {});
 
 // A request of raw bytes on a new connection; false when no answer came.
 bool exchange(int port, const std::string& request, HttpResponse& response);
