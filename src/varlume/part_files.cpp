@@ -24,8 +24,6 @@ std::string messageFilePath(const std::string& folder, int id) {
   return inFolder(folder, "vl" + std::to_string(id) + "_msg.tmp");
 }
 
-#include "platform/clock.h"
-
 bool VLPartWriter::open(const std::string& folder, int id) {
   file_.close();
   folder_ = folder;
@@ -36,14 +34,12 @@ bool VLPartWriter::open(const std::string& folder, int id) {
 
 bool VLPartWriter::openPart() {
   bytes_ = 0;
-  firstByteAt_ = -1;
   return file_.open(partFilePath(folder_, id_, part_), platform::File::Write);
 }
 
 bool VLPartWriter::write(const char* data, std::size_t length) {
   if (length == 0) return file_.isOpen();
   if (!file_.write(data, length)) return false;
-  if (bytes_ == 0) firstByteAt_ = platform::monotonicMilliseconds();
   bytes_ += length;
   return true;
 }

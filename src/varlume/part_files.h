@@ -33,8 +33,6 @@ class VLPartWriter {
   bool isOpen() const { return file_.isOpen(); }
   int part() const { return part_; }
   std::size_t bytes() const { return bytes_; }
-  // Monotonic milliseconds of the first byte written into this part; -1.
-  std::int64_t firstByteAt() const { return firstByteAt_; }
 
  private:
   bool openPart();
@@ -44,5 +42,4 @@ class VLPartWriter {
   int id_ = 0;
   int part_ = 0;
   std::size_t bytes_ = 0;
-  std::int64_t firstByteAt_ = -1;
 };

@@ -297,6 +297,36 @@ void VLResponder::streamHead(std::vector<Delivery>& out) {
                    Delivery::kSendFile, nullptr, true});
   }
   head.setPartsSent(head.getPartsWritten());
+  publishTakenLocked(head);
+}
+
+void VLResponder::publishTakenLocked(const VLRequestRecord& head) {
+  headTaken_ = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(head.getId())) << 32) |
+               static_cast<std::uint32_t>(head.getPartsSent());
+}
+
+void VLResponder::noteHeadLocked() {
+  headId_ = pending_ > 0 ? queue_[head_].getId() : 0;
+  if (pending_ <= 0) return;
+  const VLRequestRecord& head = queue_[head_];
+  if (head.isFree() || head.getMirror() || head.getFromCache() || head.getNoResponse()) return;
+  if (partsTaken(head.getId()) < 0) publishTakenLocked(head);
+}
+
+int VLResponder::partsTaken(int id) const {
+  const std::uint64_t taken = headTaken_.load();
+  if (static_cast<std::uint32_t>(taken >> 32) != static_cast<std::uint32_t>(id)) return -1;
+  return static_cast<int>(static_cast<std::uint32_t>(taken));
+}
+
+void VLResponder::stillArriving(int id) {
+  VLAppLock lock(kQueueMutex);
+  for (int i = 0; i < pending_; ++i) {
+    VLRequestRecord& record = queue_[head_ + i];
+    if (record.getId() != id) continue;
+    if (!record.getReady()) record.touch();
+    return;
+  }
 }
 
 void VLResponder::handleNotice(int id, char kind, std::vector<Delivery>& out) {

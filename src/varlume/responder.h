@@ -75,6 +75,14 @@ class VLResponder : public VLObject {
   // Waits at most `ms` for room for request `id`.
   void waitForRoom(int id, int ms);
 
+  // The parts of answer `id` that the delivery has taken to send while it
+  // is the head of the order; -1 while it is not the head (read by the
+  // relays without a named mutex).
+  int partsTaken(int id) const;
+  // The relay of `id` is still receiving its answer without announcing a
+  // part: its no-answer wait starts again (mutex 2).
+  void stillArriving(int id);
+
   // Starts the delivery thread unless it runs; the decision is taken under
   // mutex 2 together with the thread's own decision to end, so a record
   // enqueued while the thread ends is never left behind.
@@ -148,7 +156,9 @@ class VLResponder : public VLObject {
   bool takeEndsConnection(int id);
   void releaseBytes(std::int64_t bytes);
   // The head's id, read by the relays without a named mutex (mutex 2 held).
-  void noteHeadLocked() { headId_ = pending_ > 0 ? queue_[head_].getId() : 0; }
+  // A new head that streams starts with no part taken.
+  void noteHeadLocked();
+  void publishTakenLocked(const VLRequestRecord& head);
   void enqueueRecord(const VLRequestRecord& record, const std::string* message);
   void send(const std::vector<Delivery>& items);
   // A cache hit: a file that cannot be opened gets the 500 page "No response
@@ -174,6 +184,7 @@ class VLResponder : public VLObject {
   std::atomic<int> pendingSeen_{0};          // pending_, written under mutex 2
   std::atomic<std::int64_t> waitingBytes_{0};
   std::atomic<int> headId_{0};
+  std::atomic<std::uint64_t> headTaken_{0};  // head id << 32 | its parts taken
   std::condition_variable room_;             // hintMutex_
   std::mutex hintMutex_;
   std::set<int> endsConnection_;             // hintMutex_

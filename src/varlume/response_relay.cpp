@@ -309,23 +309,37 @@ int VLClient::relayOnce(VLPartWriter& part) {
     noticeComplete();
     return 1;
   };
+  // Record-clock seconds of the last notice or sign of life the delivery
+  // side had of this answer: its no-answer wait runs from then.
+  std::int64_t lastHeardOf = queuedAt_;
   // A relay whose connection ends announces nothing more: the end of the
   // connection sweeps what was announced, and this part goes with it.
   auto roll = [&]() {
     if (getState() == kStopRequested) return false;
     part.close();
     noticePart();
+    lastHeardOf = vlRecordClock();
     return part.next();
   };
-  auto rollIfDue = [&]() {
-    bool full = part.bytes() >= (part.part() == 0 ? kPartBytes : kLaterPartBytes);
-    bool waited = part.bytes() > 0 && part.firstByteAt() >= 0 &&
-                  platform::monotonicMilliseconds() - part.firstByteAt() >= kPartWaitMs;
-    // The first bytes of a late answer are announced at once.
-    waited = waited || (part.bytes() > 0 && part.part() == 0 &&
-                        vlRecordClock() - queuedAt_ >= kFirstAnnounceSeconds);
-    if (!full && !waited) return true;
+  auto rollIfFull = [&]() {
+    if (part.bytes() < (part.part() == 0 ? kPartBytes : kLaterPartBytes)) return true;
     return roll();
+  };
+  // The delivery side takes this answer's parts as they come: it is the head
+  // of the order and has taken every part announced so far. Only then is a
+  // part that is not full announced, so an answer has few such parts at a time.
+  auto takenAll = [&]() { return responder_ == nullptr || responder_->partsTaken(currentId_) >= part.part(); };
+  // The server has nothing more ready: no byte received waits for bytes that
+  // have not arrived. A part that cannot be announced yet grows instead, and
+  // the delivery side hears that the answer is still coming.
+  auto nothingReady = [&]() {
+    if (part.bytes() == 0) return true;
+    if (takenAll()) return roll();
+    if (vlRecordClock() - lastHeardOf >= kPartWaitMs / 1000) {
+      responder_->stillArriving(currentId_);
+      lastHeardOf = vlRecordClock();
+    }
+    return true;
   };
 
   std::int64_t deadline = platform::monotonicMilliseconds() + kRelayWaitMs;
@@ -348,23 +362,30 @@ int VLClient::relayOnce(VLPartWriter& part) {
       if (socket_.load() != s) return failOrResend();
       std::int64_t now = platform::monotonicMilliseconds();
       if (waitedForRoom) deadline = now + kRelayWaitMs;
-      std::int64_t wait = deadline - now;
-      if (part.bytes() > 0 && part.firstByteAt() >= 0) {
-        wait = std::min(wait, part.firstByteAt() + kPartWaitMs - now);
-        if (part.part() == 0) wait = std::min<std::int64_t>(wait, 1000);
-      }
-      if (wait < 0) wait = 0;
       platform::PollEntry entry{s, platform::kPollReadable, 0};
-      int ready = platform::pollSockets(&entry, 1, static_cast<int>(wait));
+      int ready = 0;
+      if (part.bytes() > 0) {
+        ready = platform::pollSockets(&entry, 1, 0);
+        if (ready == 0 && !nothingReady()) return fail();
+      }
+      if (ready == 0) {
+        std::int64_t wait = deadline - now;
+        if (part.bytes() > 0) {
+          // Held bytes go out as soon as the delivery side takes them: look
+          // again soon (the head sooner than an answer behind it).
+          wait = std::min<std::int64_t>(wait, responder_ != nullptr && responder_->partsTaken(currentId_) < 0 ? kBehindRecheckMs
+                                                                                     : kHeadRecheckMs);
+        }
+        if (wait < 0) wait = 0;
+        entry.ready = 0;
+        ready = platform::pollSockets(&entry, 1, static_cast<int>(wait));
+      }
       if (ready < 0) {
         if (platform::lastSocketError() == platform::kErrInterrupted) continue;
         return failOrResend();
       }
       if (ready == 0) {
-        if (platform::monotonicMilliseconds() < deadline) {
-          if (!rollIfDue()) return fail();
-          continue;
-        }
+        if (platform::monotonicMilliseconds() < deadline) continue;
         if (framing_.headSeen() && framing_.streamEnded() == VLRelayFraming::Result::Complete) {
           return complete();
         }
@@ -406,6 +427,6 @@ int VLClient::relayOnce(VLPartWriter& part) {
       if (r == VLRelayFraming::Result::Failed) return fail();
       break;
     }
-    if (!rollIfDue()) return fail();
+    if (!rollIfFull()) return fail();
   }
 }

@@ -5,20 +5,25 @@
 // on the client's notification connection: "+" for each finished part that
 // another follows, "0" when the response is complete, "1" for a request that
 // ends without one. A part is closed and announced once it holds 65,536
-// bytes (the later parts kLaterPartBytes), or once its first byte has waited kPartWaitMs, so slow and long
-// bodies stream. A part that is never announced (the response failed) is
-// deleted by the relay itself. Results of relayResponse: 1 complete, -1 failure (every
-// waiting request got "1"), -100 nothing queued, -2 no byte within the wait,
-// otherwise the bytes read.
+// bytes (the later parts kLaterPartBytes), or, while the answer is the head
+// of its connection's delivery order and every part announced before was
+// taken, as soon as the server has nothing more ready: so no byte received
+// waits for bytes that have not arrived. An answer behind another only grows
+// its part (few files whatever the server's pace) and tells the delivery
+// side every kPartWaitMs that it is still arriving. A part that is never
+// announced (the response failed) is deleted by the relay itself. Results
+// of relayResponse: 1 complete, -1 failure (every waiting request got "1"),
+// -100 nothing queued, -2 no byte within the wait, otherwise the bytes read.
 #pragma once
 #include "varlume/client.h"
 
 constexpr int kRelayWaitMs = 45000;
 constexpr int kPartWaitMs = 15000;
-// A response whose first bytes come this late after its request announces
-// them at once, so the delivery side hears of it before its no-answer wait
-// ends.
-constexpr int kFirstAnnounceSeconds = 30;
+// How soon a relay holding bytes it could not announce yet looks again: the
+// head of the order waiting for its last part to be taken, an answer behind
+// the head waiting to become it.
+constexpr int kHeadRecheckMs = 5;
+constexpr int kBehindRecheckMs = 100;
 // How long an idle relay waits for its connection's next request.
 constexpr int kRelayLingerMs = 2000;
 // relayOnce: the request is to be sent again on a new connection.

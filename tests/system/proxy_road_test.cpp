@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -643,6 +644,61 @@ TEST_F(ProxyRoad, AnAnswerWhoseFramingReadsTwoWaysNeverFramesTheNextOne) {
     EXPECT_TRUE(sameBytes(got.substr(std::min(got.size(), failurePage.size())), victim));
     const std::string clean = VLReply::withLength("clean " + path).steps[0].bytes;
     EXPECT_TRUE(sameBytes(exchange(proxy.port(), hostileRequest, clean.size(), kAnswerMs), clean));
+  }
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+// Answers whose server sends a megabyte and then holds the connection until
+// the test lets it go on: everything sent reaches the browser while the
+// server still holds, also for an answer that waited behind another.
+struct HeldAnswer {
+  const char* name;
+  std::vector<std::string> beforeHold;  // sent one write at a time
+  std::string afterHold;
+  bool closes;  // the server ends the answer by closing
+  bool behind;  // asked behind a slower answer of another server
+};
+
+std::vector<HeldAnswer> heldAnswers() {
+  const std::string megabyte = patternBytes(1000000, 7);
+  const std::string withLength = "HTTP/1.1 200 OK\r\nContent-Length: 1000010\r\n\r\n" + megabyte;
+  std::vector<std::string> chunks = {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"};
+  for (std::size_t at = 0; at < megabyte.size(); at += 100000) {
+    chunks.push_back(hexSize(100000) + "\r\n" + megabyte.substr(at, 100000) + "\r\n");
+  }
+  return {
+      {"a length-framed answer", {withLength}, "0123456789", false, false},
+      {"an HTTP/1.0 answer without a length", {"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + megabyte},
+       "the end", true, false},
+      {"a chunked answer whose chunks come one at a time", chunks, "0\r\n\r\n", false, false},
+      {"a length-framed answer behind a slower one", {withLength}, "0123456789", false, true},
+  };
+}
+
+TEST_F(ProxyRoad, WhatTheServerSentReachesTheBrowserWhileTheServerHolds) {
+  for (const HeldAnswer& c : heldAnswers()) {
+    SCOPED_TRACE(c.name);
+    auto letGo = std::make_shared<std::atomic<bool>>(false);
+    VLOriginServer held([&c, letGo](const VLReceived&) {
+      VLReply reply;
+      for (const std::string& bytes : c.beforeHold) reply.steps.push_back({bytes, 20});
+      reply.steps.push_back({c.afterHold, 0, letGo});
+      reply.after = c.closes ? VLReply::After::Close : VLReply::After::Keep;
+      return reply;
+    });
+    ASSERT_TRUE(held.listening());
+    const std::string authority = "127.0.0.1:" + std::to_string(held.port());
+    const int socket = proxytest::connectLoopback(proxy.port());
+    ASSERT_GE(socket, 0);
+    std::string before = c.behind ? originBytes("/slow") : "";
+    for (const std::string& bytes : c.beforeHold) before += bytes;
+    ASSERT_TRUE(proxytest::sendText(socket, (c.behind ? webRequest("GET", "/slow") : "") + "GET http://" +
+                                                authority + "/held HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"));
+    // A liveness bound, far below any wait for bytes still to come.
+    EXPECT_TRUE(sameBytes(proxytest::receiveUpTo(socket, before.size(), 10000), before));
+    letGo->store(true);
+    EXPECT_EQ(proxytest::receiveUpTo(socket, c.afterHold.size(), kAnswerMs), c.afterHold);
+    proxytest::closeConnection(socket);
   }
   EXPECT_TRUE(noPartFilesLeft());
 }

@@ -205,7 +205,7 @@ TEST(ResponseRelay, APartFileThatCannotBeMadeFailsTheRequests) {
 TEST(ResponseRelay, TheFirstBytesOfALateAnswerAreAnnouncedAtOnce) {
   Relay relay;
   relay.client.queueRequest(21, "GET");
-  vlAdvanceRecordClock(kFirstAnnounceSeconds + 5);  // the request is old now
+  vlAdvanceRecordClock(35);  // the request is old now
   ASSERT_TRUE(relay.client.startRelay());
   sendText(relay.serverSide, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234");
   EXPECT_EQ(receiveUpTo(relay.noticeSide, kNoticeLength, 3000), notice(21, '+'));
@@ -222,7 +222,9 @@ TEST(ResponseRelay, AStoppedRelayAnnouncesNoMorePartsAndLeavesNone) {
   Relay relay;
   relay.client.queueRequest(23, "GET");
   ASSERT_TRUE(relay.client.startRelay());
-  sendText(relay.serverSide, "HTTP/1.1 200 OK\r\nContent-Length: 10000000\r\n\r\n" + body(70000));
+  // Exactly one full part: nothing is held in the next one before the stop.
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10000000\r\n\r\n";
+  sendText(relay.serverSide, head + body(kPartBytes - head.size()));
   ASSERT_EQ(receiveUpTo(relay.noticeSide, kNoticeLength), notice(23, '+'));
   VLObject::sleepFor(0, 100000);
   relay.client.stop();

@@ -182,6 +182,9 @@ void VLOriginServer::serveConnection(int socket) {
       for (int waited = 0; waited < step.pauseMsBefore && !stopping_; waited += 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
+      while (step.heldUntil != nullptr && !step.heldUntil->load() && !stopping_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
       if (!step.bytes.empty() &&
           !platform::sendAll(socket, step.bytes.data(), step.bytes.size(), 20000)) {
         sent = false;

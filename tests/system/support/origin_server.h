@@ -28,6 +28,9 @@ struct VLReply {
   struct Step {
     std::string bytes;
     int pauseMsBefore = 0;
+    // When set, the step waits (after its pause) until the flag is true or
+    // the server stops: the test decides when the server goes on.
+    std::shared_ptr<std::atomic<bool>> heldUntil = nullptr;
   };
   std::vector<Step> steps;
   // Bytes of 'x' sent after the steps, in pieces, without holding them.
