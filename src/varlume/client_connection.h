@@ -138,7 +138,8 @@ class VLClientConnection : public VLObject {
   // The proxy's own requests (own_request_waits.cpp): take every notice
   // connection waiting now; wait up to `milliseconds` for one and take it;
   // whether the client still holds request `id` unanswered; read (at most
-  // maxBytes in all) and remove every part file of `id`, returning part 0.
+  // maxBytes in all) and remove every part file of `id`, returning part 0;
+  // the removed parts leave the responder's count of waiting bytes.
   void takePendingNotices();
   void waitTakingNotices(int milliseconds);
   bool holdsRecord(VLClient& client, int id);

@@ -1,6 +1,7 @@
 // The waits of the proxy's own requests (declaration fetches and event
 // queries): they run on the connection thread, which keeps taking notice
-// connections meanwhile, and they read and remove the answer's part files.
+// connections meanwhile, and they read and remove the answer's part files,
+// giving their bytes back to the limit of bytes waiting for the browser.
 #include <string>
 #include <vector>
 
@@ -46,7 +47,13 @@ std::string VLClientConnection::takeParts(int id, std::size_t maxBytes, std::vec
     std::string text;
     if (total < maxBytes) platform::readFile(path, text, maxBytes - total);
     total += text.size();
-    platform::removeFile(path);
+    // The relay counted the part against the connection's limit of bytes
+    // waiting for the browser; it never goes there, so it leaves the count.
+    platform::FileStatus status;
+    const bool sized = platform::statPath(path, status);
+    if (platform::removeFile(path) && sized) {
+      responder_.releaseWaitingBytes(static_cast<std::int64_t>(status.size));
+    }
     if (parts != nullptr) parts->push_back(text);
     if (k == 0) first = text;
   }

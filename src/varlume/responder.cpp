@@ -143,7 +143,9 @@ void VLResponder::addWaitingBytes(std::int64_t bytes) { waitingBytes_ += bytes; 
 
 void VLResponder::releaseBytes(std::int64_t bytes) {
   if (bytes <= 0) return;
-  waitingBytes_ -= bytes;
+  std::int64_t waiting = waitingBytes_.load();
+  while (!waitingBytes_.compare_exchange_weak(waiting, std::max<std::int64_t>(waiting - bytes, 0))) {
+  }
   std::lock_guard<std::mutex> guard(hintMutex_);
   room_.notify_all();
 }

@@ -71,6 +71,10 @@ class VLResponder : public VLObject {
   // from its server) until the browser took more.
   static constexpr std::int64_t kWaitingBytesLimit = 8 * 1024 * 1024;
   void addWaitingBytes(std::int64_t bytes);
+  // Gives back the bytes of part files deleted without going to the browser:
+  // the answers to the proxy's own requests, which the connection thread
+  // reads itself. Wakes the relays that wait for room.
+  void releaseWaitingBytes(std::int64_t bytes) { releaseBytes(bytes); }
   bool hasRoomFor(int id) const;
   // Waits at most `ms` for room for request `id`.
   void waitForRoom(int id, int ms);
@@ -154,6 +158,7 @@ class VLResponder : public VLObject {
   void deliveryWalk(std::vector<Delivery>& out);
   void compactLocked();
   bool takeEndsConnection(int id);
+  // Never below zero: a reset of the queue may have dropped the bytes already.
   void releaseBytes(std::int64_t bytes);
   // The head's id, read by the relays without a named mutex (mutex 2 held).
   // A new head that streams starts with no part taken.
