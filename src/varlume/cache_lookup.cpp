@@ -44,11 +44,12 @@ void renewPostMarker(const std::string& requestLine, const std::string& hostValu
   if (!postMarkerPath(folder, marker)) return;
   // Only a host that has a folder has copies to make stale; none is made.
   if (!platform::isDirectory(cacheRootPath() + folder)) return;
-  // Made when missing, its time set to now: there is never a moment
-  // without a marker that would let an older copy count as fresh.
+  // Created or truncated in place, empty, its time set to now: there is
+  // never a moment without a marker that would let an older copy count as
+  // fresh.
   {
     platform::File file;
-    if (!file.open(marker, platform::File::Append)) return;
+    if (!file.open(marker, platform::File::Write)) return;
   }
   platform::touchFile(marker);
 }

@@ -96,6 +96,10 @@ class ProxyCache : public ::testing::Test {
     return read(method == "HEAD");
   }
   std::string get(const std::string& url) { return fetch("GET", url); }
+  // A GET made by a page of the URL's own site (as a mirror must be).
+  std::string getFromOwnPage(const std::string& url, const std::string& method = "GET") {
+    return fetch(method, url, "Referer: http://" + hostOf(url) + "/page.html\r\n");
+  }
   // A GET whose copy is to be kept: its answer, once the copy is on disk
   // (the answer may reach the browser before the store ends).
   std::string getStored(const std::string& url, const std::string& relative) {
@@ -226,37 +230,65 @@ TEST_F(ProxyCache, TheShippedRuleFilesAreInstalledAndRead) {
   EXPECT_EQ(seen("http://a.test/f.woff2"), 1);
 }
 
+// The shipped rule files keep their CR LF line ends byte for byte.
+TEST_F(ProxyCache, TheShippedRuleFilesEndEveryLineWithCrLf) {
+  for (const char* name : {"CacheTypes.txt", "CacheDomains.txt"}) {
+    const std::string text = sandbox::readFile(std::string(VARLUME_SOURCE_DIR "/data/") + name).value_or("");
+    ASSERT_FALSE(text.empty()) << name;
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << name;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\n') {
+        ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << name << ": a bare LF at byte " << i;
+      } else if (text[i] == '\r') {
+        ASSERT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << name << ": a bare CR at byte " << i;
+      }
+    }
+  }
+}
+
+// A POST renews the marker as an empty file, whatever the old one held.
+TEST_F(ProxyCache, APostLeavesTheMarkerEmptyAndNew) {
+  startProxy();
+  getStored("http://a.test/x.gif", "a.test/x.gif");
+  const std::string marker = cacheFile("a.test/catchall.varlumepost");
+  ASSERT_TRUE(sandbox::writeFile(marker, "left over"));
+  ASSERT_TRUE(sandbox::shiftModificationTime(marker, -3600));
+  fetch("POST", "http://a.test/form", "Content-Length: 3\r\n\r\nx=1");
+  EXPECT_EQ(sandbox::readFile(marker).value_or("(gone)"), "");
+  EXPECT_GE(sandbox::modificationTime(marker), static_cast<long long>(std::time(nullptr)) - 60);
+}
+
 TEST_F(ProxyCache, AMirrorSavesTheBodyUnderThePageHost) {
   startProxy();
   const std::string success = "HTTP/1.1 200 Success\r\n";
-  std::string answer = get("http://site.test/varlume/mirror/site.test/dir/page.html");
+  std::string answer = getFromOwnPage("http://site.test/varlume/mirror/site.test/dir/page.html");
   EXPECT_EQ(answer.substr(0, success.size()), success) << answer;
   EXPECT_EQ(sandbox::readFile(dataRoot() + "site.test/dir/page.html").value_or(""),
             "body of http://site.test/dir/page.html #" + std::to_string(served.load()));
-  answer = get("http://site.test/varlume/mirror/site.test/");
+  answer = getFromOwnPage("http://site.test/varlume/mirror/site.test/");
   EXPECT_EQ(answer.substr(0, success.size()), success) << answer;
   EXPECT_TRUE(sandbox::isFile(dataRoot() + "site.test/index.html"));
   // MIRRORAS= names the file in its own case; a second mirror replaces it.
   for (int round = 0; round < 2; ++round) {
-    answer = get("http://site.test/varlume/mirror/site.test/p.html?x=1&MIRRORAS=Copy.htm&y=2");
+    answer = getFromOwnPage("http://site.test/varlume/mirror/site.test/p.html?x=1&MIRRORAS=Copy.htm&y=2");
     EXPECT_EQ(answer.substr(0, success.size()), success) << answer;
     EXPECT_EQ(sandbox::readFile(dataRoot() + "site.test/Copy.htm").value_or(""),
               "body of http://site.test/p.html?x=1&MIRRORAS=Copy.htm&y=2 #" + std::to_string(served.load()));
   }
   // A HEAD has no body to save and replaces nothing.
-  answer = fetch("HEAD", "http://site.test/varlume/mirror/site.test/p.html?MIRRORAS=Copy.htm");
+  answer = getFromOwnPage("http://site.test/varlume/mirror/site.test/p.html?MIRRORAS=Copy.htm", "HEAD");
   EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK") << answer;
   EXPECT_NE(sandbox::readFile(dataRoot() + "site.test/Copy.htm").value_or(""), "");
   // A fresh copy in the cache is no answer to a mirror request.
   getStored("http://site.test/i/logo.gif", "site.test/i/logo.gif");
-  answer = get("http://site.test/varlume/mirror/site.test/i/logo.gif");
+  answer = getFromOwnPage("http://site.test/varlume/mirror/site.test/i/logo.gif");
   EXPECT_EQ(answer.substr(0, success.size()), success) << answer;
   EXPECT_EQ(seen("http://site.test/i/logo.gif"), 2);
   // A 404 saves nothing; a blocked folder says why.
-  answer = get("http://site.test/varlume/mirror/site.test/missing.html");
+  answer = getFromOwnPage("http://site.test/varlume/mirror/site.test/missing.html");
   EXPECT_NE(answer.find("500 " + kNotAvailable), std::string::npos) << answer;
   EXPECT_FALSE(sandbox::isFile(dataRoot() + "site.test/missing.html"));
-  answer = get("http://site.test/varlume/mirror/site.test/Copy.htm/inner.html");
+  answer = getFromOwnPage("http://site.test/varlume/mirror/site.test/Copy.htm/inner.html");
   EXPECT_NE(answer.find("already exists"), std::string::npos) << answer;
   EXPECT_TRUE(noPartFilesLeft());
 }
@@ -276,11 +308,11 @@ TEST_F(ProxyCache, HostileKeysHostsAndMirrorNamesStayInsideTheirFolders) {
       "GET http://a.test/..%5Csentinel.gif HTTP/1.1\r\nHost: a.test\r\n\r\n",
       "GET /x.gif HTTP/1.1\r\nHost: .\r\n\r\n",
       "GET http://evil.test/varlume/mirror/evil.test/%2E%2E%2F%2E%2E%2Fsentinel.html HTTP/1.1\r\n"
-      "Host: evil.test\r\n\r\n",
+      "Host: evil.test\r\nReferer: http://evil.test/\r\n\r\n",
       "GET http://evil.test/varlume/mirror/evil.test/..%5C..%5Csentinel.html HTTP/1.1\r\n"
-      "Host: evil.test\r\n\r\n",
+      "Host: evil.test\r\nReferer: http://evil.test/\r\n\r\n",
       "GET http://evil.test/varlume/mirror/evil.test/p.html?MIRRORAS=../sentinel.html HTTP/1.1\r\n"
-      "Host: evil.test\r\n\r\n",
+      "Host: evil.test\r\nReferer: http://evil.test/\r\n\r\n",
       "POST http://a.test/?varlume/web/../x HTTP/1.1\r\nHost: a.test\r\nContent-Length: 1\r\n\r\nx",
   };
   for (const std::string& text : raw) {
@@ -334,7 +366,8 @@ TEST_F(ProxyCache, ABrowserThatLeavesEarlyLeavesNoPartFiles) {
     LoopbackClient leaving(proxy.port());
     ASSERT_TRUE(leaving.send(request("GET", "http://a.test/slow" + std::to_string(i) + ".gif") +
                              request("GET", "http://m.test/varlume/mirror/m.test/slow" +
-                                                std::to_string(i) + ".html")));
+                                                std::to_string(i) + ".html",
+                                     "Referer: http://m.test/\r\n")));
     std::this_thread::sleep_for(std::chrono::milliseconds(1700));
     leaving.close();
   }
