@@ -93,6 +93,8 @@ TEST(EventStart, APortNoCallerCouldReachEndsWithStatusOne) {
     std::vector<std::string> arguments;
   } cases[] = {
       {"2147483647", {}}, {"99999999999", {}}, {"65533", {}}, {"-3", {}}, {"-10", {}},
+      // No base (a value without digits reads as 0): not port 3.
+      {"0", {}}, {"none", {}},
       {"45000", {"p", "0"}}, {"45000", {"p", "abc"}}, {"45000", {"p", "65536"}}, {"45000", {"p", "4294967299"}},
   };
   for (const auto& c : cases) {

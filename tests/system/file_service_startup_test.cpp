@@ -1,5 +1,6 @@
 // varlumefile's start: without a configuration it ends quietly, a bad option
-// shows the usage text, and "p N d DIR/" listens on N with homes under DIR/.
+// shows the usage text, "p N d DIR/" listens on N with homes under DIR/, and
+// a port outside 1 to 65535 ends it with one line and status 1.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -71,17 +72,33 @@ TEST(FileServiceStart, PortAndDataRootOptionsWithoutDashes) {
 
 namespace {
 
-TEST(FileServiceStart, AConfigurationWithoutTheServicesPortIsReported) {
-  sandbox::VLSandbox box;
-  const std::string config = box.user(0).localAppData + "/Varlume/varlume.config";
-  ASSERT_TRUE(sandbox::writeFile(config, "varlume=8080&proxyport=0&proxyhost=\r\n"));
-  servicetest::VLServiceProcess service;
-  ASSERT_TRUE(service.start(box, "varlumefile", 0, 0, {}, false));
-  EXPECT_TRUE(sandbox::waitUntil([&] { return service.output().find("varlumeservices") != std::string::npos; },
-                                 kExitLimitMs))
-      << service.output();
-  const std::string output = service.output();
-  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+TEST(FileServiceStart, APortOutsideOneTo65535IsReportedAndEndsWithOne) {
+  const struct {
+    const char* what;
+    std::string configuration;
+    std::vector<std::string> arguments;
+    std::string origin;  // where the line says the port came from
+  } cases[] = {
+      {"no services key", "varlume=8080&proxyport=0&proxyhost=\r\n", {}, "names varlumeservices="},
+      {"a base without digits", "varlumeservices=none&range=500", {}, "names varlumeservices=none,"},
+      {"a base beyond the last port", "varlumeservices=65536&range=500", {}, "names varlumeservices=65536,"},
+      {"the option p 0", "varlumeservices=45000&range=500", {"p", "0"}, "the option p 0,"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sandbox::VLSandbox box;
+    const std::string config = box.user(0).localAppData + "/Varlume/varlume.config";
+    ASSERT_TRUE(sandbox::writeFile(config, c.configuration));
+    servicetest::VLServiceProcess service;
+    ASSERT_TRUE(service.start(box, "varlumefile", 0, 0, c.arguments, false));
+    int status = -1;
+    ASSERT_TRUE(service.waitForExit(kExitLimitMs, &status)) << service.output();
+    EXPECT_EQ(status, 1);
+    const std::string output = service.output();
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_NE(output.find(c.origin), std::string::npos) << output;
+    EXPECT_NE(output.find("; a port must be 1 to 65535.\n"), std::string::npos) << output;
+  }
 }
 
 }  // namespace

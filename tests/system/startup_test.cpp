@@ -1,7 +1,9 @@
 // The real varlume started in a sandbox of folders: the start-up log byte for
 // byte, varlume.config of successive users, options and upstream-proxy checks,
 // default files, the temporary folder, the per-user lock, the service
-// programs and a key that cannot be decoded.
+// programs and a key that cannot be decoded; bad ports, failure statuses and
+// standard error, a second start of a running user, a start that cannot
+// listen, and the warnings of a start that lacks what it needs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,7 +13,11 @@
 
 #include "platform/files.h"
 #include "platform/sockets.h"
+#include "support/proxy_process.h"
 #include "support/sandbox.h"
+#include "support/service_copies.h"
+#include "support/service_process.h"
+#include "support/startup_log_text.h"
 
 namespace {
 
@@ -56,7 +62,9 @@ struct Configuration {
 struct StartResult {
   bool ended = false;  // the program ended by itself (else it serves)
   int status = -1;
-  std::string log;
+  std::string log;       // without its warning lines
+  std::string warnings;  // the warning lines
+  std::string output;    // standard output and error
 };
 
 class Startup : public ::testing::Test {
@@ -89,7 +97,10 @@ class Startup : public ::testing::Test {
     }, kStartLimitMs);
     result.ended = child.waitForExit(0, &result.status);
     if (!result.ended) child.stop();
-    result.log = sandbox::readFile(path).value_or("<no log>");
+    const std::string log = sandbox::readFile(path).value_or("<no log>");
+    result.log = startuplog::withoutWarnings(log);
+    result.warnings = startuplog::warnings(log);
+    result.output = sandbox::readFile(box.root() + "/output.txt").value_or("");
     return result;
   }
 
@@ -348,6 +359,166 @@ TEST_F(Startup, AKeyThatCannotBeDecodedEndsWithOne) {
   EXPECT_EQ(result.log,
             kLogStart + "Failed to load the mandatory cryptography strings. Varlume aborting.\n");
   EXPECT_FALSE(sandbox::isFolder(userFolder()));  // the configuration was never reached
+}
+
+// A user configuration with every key; the listening port given.
+std::string configurationText(int listening, int services, int internal, int range = 500) {
+  return "varlume=" + std::to_string(listening) + "&proxyport=0&proxyhost=&varlumeservices=" +
+         std::to_string(services) + "&varlumeinternal=" + std::to_string(internal) +
+         "&range=" + std::to_string(range) + "\r\n";
+}
+
+TEST_F(Startup, PortsOutsideOneTo65535EndStartUpWithALineNamingTheSetting) {
+  const std::string file = "[" + sandbox::programsForm(userFolder()) + "varlume.config]";
+  const std::string p = std::to_string(freePort());
+  const std::string listening = " gives the listening port 0; it must be 1 to 65535. Varlume aborting.";
+  struct Case {
+    const char* what;
+    std::string userFile;
+    std::vector<std::string> arguments;
+    std::string line;
+  } cases[] = {
+      {"an empty file", "", {}, "The setting varlume (missing) in " + file + listening},
+      {"garbage", "garbage\r\n", {}, "The setting varlume (missing) in " + file + listening},
+      {"a value without digits", "varlume=abc&varlumeservices=45000&varlumeinternal=50000&range=500", {},
+       "The setting varlume=abc in " + file + listening},
+      {"-p without digits", configurationText(8080, 45000, 50000), {"-p", "abc"},
+       "The option -p abc on the command line" + listening},
+      {"-p beyond the last port", configurationText(8080, 45000, 50000), {"-p", "65536"},
+       "The option -p 65536 on the command line gives the listening port 65536; it must be 1 to 65535. "
+       "Varlume aborting."},
+      {"no services base", "varlume=8080&varlumeinternal=50000&range=500", {"-p", p},
+       "The setting varlumeservices (missing) in " + file +
+           " gives the service ports 0 to 5; they must be 1 to 65535. Varlume aborting."},
+      {"services above the last port", configurationText(8080, 65531, 50000), {"-p", p},
+       "The setting varlumeservices=65531 in " + file +
+           " gives the service ports 65531 to 65536; they must be 1 to 65535. Varlume aborting."},
+      {"no range", "varlume=8080&varlumeservices=45000&varlumeinternal=50000", {"-p", p},
+       "The setting range (missing) in " + file + " gives 0 notification ports; it must be 1 or more. "
+       "Varlume aborting."},
+      {"notification ports beyond the last port", configurationText(8080, 45000, 65100), {"-p", p},
+       "The setting varlumeinternal=65100 in " + file +
+           " gives, with range 500, the notification ports 65100 to 65599; they must be 1 to 65535. "
+           "Varlume aborting."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sandbox::writeFile(userFolder() + "varlume.config", c.userFile);
+    StartResult result = run(c.arguments);
+    EXPECT_TRUE(result.ended);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.log, kLogStart + c.line + "\n");
+    EXPECT_NE(result.output.find(c.line + "\n"), std::string::npos) << result.output;
+    EXPECT_EQ(result.warnings, "");  // it ended before looking for what it needs
+  }
+}
+
+TEST_F(Startup, EveryFailureThatEndsStartUpEndsNonZeroAndSaysWhyOnStandardError) {
+  // A file where the user folder should be: it cannot be made.
+  sandbox::writeFile(user().localAppData + "/Varlume", "not a folder");
+  StartResult noFolder = run({});
+  const std::string line =
+      "Failed to create directory [" + sandbox::programsForm(userFolder()) + "]. Varlume aborting.";
+  EXPECT_TRUE(noFolder.ended);
+  EXPECT_EQ(noFolder.status, 1);
+  EXPECT_EQ(noFolder.log, kLogStart + line + "\n");
+  EXPECT_NE(noFolder.output.find(line + "\n"), std::string::npos) << noFolder.output;
+
+  std::filesystem::remove(user().localAppData + "/Varlume");
+  StartResult help = run({"-h"});
+  EXPECT_EQ(help.status, 1);
+  EXPECT_NE(help.output.find(kUsage), std::string::npos) << help.output;
+
+  StartResult upstream = run({"-y", "3128"});
+  EXPECT_EQ(upstream.status, 1);
+  EXPECT_NE(upstream.output.find(kUsage + "Proxy not specified but proxy port specified. Varlume aborting.\n"),
+            std::string::npos)
+      << upstream.output;
+}
+
+TEST_F(Startup, ASecondStartOfTheUserLeavesTheRunningInstanceAlone) {
+  const int port = freePort();
+  sandbox::writeFile(userFolder() + "varlume.config", kFirstSet);
+  VLChildProgram running;
+  ASSERT_TRUE(running.start(kProgram, {"-p", std::to_string(port)}, work, box.environment(0)));
+  ASSERT_TRUE(sandbox::waitUntil([&] {
+    auto log = sandbox::readFile(logPath());
+    return log && log->find("\n  Temp Path:") != std::string::npos && log->back() == '\n';
+  }, kStartLimitMs));
+  const std::string runningLog = sandbox::readFile(logPath()).value_or("");
+
+  VLChildProgram second;
+  const std::string output = box.root() + "/second.txt";
+  ASSERT_TRUE(second.start(kProgram, {"-p", std::to_string(freePort())}, work, box.environment(0), output));
+  int status = -1;
+  ASSERT_TRUE(second.waitForExit(kStartLimitMs, &status));
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(sandbox::readFile(output),
+            "Varlume is already running for this user, listening on 127.0.0.1 port " + std::to_string(port) +
+                ". This start ends; the running instance is left as it is.\n");
+  EXPECT_EQ(sandbox::readFile(logPath()), runningLog);
+  EXPECT_TRUE(running.running());
+  const int client = proxytest::connectLoopback(port);
+  EXPECT_GE(client, 0);
+  proxytest::closeConnection(client);
+}
+
+TEST_F(Startup, AStartThatCannotListenStopsTheServicesItBegan) {
+  servicetest::VLServiceCopies services;
+  ASSERT_TRUE(services.copy(box, {"varlumefile", "varlumeevent"}));
+  const platform::Socket taken = platform::tcpSocket();
+  ASSERT_TRUE(platform::bindSocket(taken, platform::kLoopbackAddress, 0));
+  ASSERT_TRUE(platform::listenSocket(taken, 1));
+  const int port = platform::localPort(taken);
+  const int base = proxytest::freeServicesBase({0, 3});
+  sandbox::writeFile(userFolder() + "varlume.config", configurationText(port, base, freePort()));
+
+  StartResult result = run({});
+  EXPECT_TRUE(result.ended);
+  EXPECT_EQ(result.status, 1);
+  const std::string line =
+      "Could not listen for browser connections on 127.0.0.1 port " + std::to_string(port) + ". Varlume aborting.";
+  EXPECT_EQ(result.log, kLogStart + line + "\n");
+  EXPECT_NE(result.output.find(line), std::string::npos) << result.output;
+  // The services it began are gone, and their ports are free again.
+  EXPECT_TRUE(sandbox::waitUntil([&] { return !services.anyRunning(); }, 10000));
+  EXPECT_FALSE(servicetest::isListening(base));
+  EXPECT_FALSE(servicetest::isListening(base + 3));
+  platform::closeSocket(taken);
+}
+
+TEST_F(Startup, AStartWarnsOfEachFileAndServiceItLacksAndGoesOn) {
+  const int port = freePort();
+  const std::string local = sandbox::programsForm(userFolder());
+  const std::string common = sandbox::programsForm(allUsersFolder());
+  const std::string programs = sandbox::programsForm(box.programFiles()) + "\\Varlume\\";
+  const std::string portal =
+      sandbox::programsForm(user().documents) + "\\Varlume\\varlume.internal\\varlumeportal.html";
+  StartResult bare = run({"-p", std::to_string(port)});
+  EXPECT_FALSE(bare.ended);
+  EXPECT_EQ(bare.log, completeLog(0, {port}));
+  EXPECT_EQ(bare.warnings,
+            "Warning: the portal page [" + portal +
+                "] is missing: a site that cannot be reached gets no portal page. Start-up goes on.\n"
+                "Warning: the service program varlumefile is missing from [" + programs +
+                "]: pages get no answer from its service. Start-up goes on.\n"
+                "Warning: the service program varlumeevent is missing from [" + programs +
+                "]: pages get no answer from its service. Start-up goes on.\n"
+                "Warning: the cache rule file CacheTypes.txt is missing from [" + local + "] and [" + common +
+                "]: the built-in cache rules apply. Start-up goes on.\n"
+                "Warning: the cache rule file CacheDomains.txt is missing from [" + local + "] and [" + common +
+                "]: the built-in cache rules apply. Start-up goes on.\n");
+
+  // Installed as shipped: the data files beside the program, the services in
+  // the program folder.
+  servicetest::VLServiceCopies services;
+  ASSERT_TRUE(services.copy(box, {"varlumefile", "varlumeevent"}));
+  for (const char* name : {"varlumeportal.html", "CacheTypes.txt", "CacheDomains.txt"}) {
+    std::filesystem::copy_file(std::string(VARLUME_SOURCE_DIR "/data/") + name, work + "/" + name);
+  }
+  StartResult installed = run({"-p", std::to_string(port)});
+  EXPECT_EQ(installed.log, completeLog(0, {port}));
+  EXPECT_EQ(installed.warnings, "");
 }
 
 }  // namespace

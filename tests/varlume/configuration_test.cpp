@@ -9,6 +9,7 @@
 
 #include "startup_scratch.h"
 #include "varlume/configuration.h"
+#include "varlume/port_check.h"
 #include "varlume/settings.h"
 
 using namespace std::string_literals;
@@ -175,6 +176,54 @@ TEST(ConfigurationLog, ActiveConfigurationLines) {
       "  Base Services Port: 45000", "  Proxy Host:         up\r\n", "  Proxy Port:         -1",
       "  Base Path:          \\d\\Varlume\\", "  Temp Path:          \\l\\Varlume\\Temp\\"};
   EXPECT_EQ(activeConfigurationLines(), expected);
+}
+
+}  // namespace
+
+namespace {
+
+// The port check after the options: which settings pass, by the Part's
+// reading of numbers (digits followed by other text count as the digits).
+TEST(ConfigurationPorts, OnlyPortsOfOneTo65535Pass) {
+  struct Case {
+    const char* what;
+    const char* text;
+    const char* option;  // the -p value, or null
+    bool passes;
+  } cases[] = {
+      {"the first set", "varlume=8080&varlumeservices=45000&varlumeinternal=50000&range=500", nullptr, true},
+      {"digits then text", "varlume=80x80&varlumeservices=45000&varlumeinternal=50000&range=500", nullptr, true},
+      {"the highest ports", "varlume=65535&varlumeservices=65530&varlumeinternal=65036&range=500", nullptr, true},
+      {"the lowest ports", "varlume=1&varlumeservices=1&varlumeinternal=1&range=1", nullptr, true},
+      {"listening 0", "varlume=0&varlumeservices=45000&varlumeinternal=50000&range=500", nullptr, false},
+      {"listening negative", "varlume=-8080&varlumeservices=45000&varlumeinternal=50000&range=500", nullptr, false},
+      {"services + 5 beyond", "varlume=8080&varlumeservices=65531&varlumeinternal=50000&range=500", nullptr, false},
+      {"notification range beyond", "varlume=8080&varlumeservices=45000&varlumeinternal=65037&range=500", nullptr,
+       false},
+      {"no range", "varlume=8080&varlumeservices=45000&varlumeinternal=50000", nullptr, false},
+      {"a good -p over a bad key", "varlume=x&varlumeservices=45000&varlumeinternal=50000&range=500", "9000", true},
+      {"a bad -p over a good key", "varlume=8080&varlumeservices=45000&varlumeinternal=50000&range=500", "0", false},
+      {"values beyond int", "varlume=8080&varlumeservices=45000&varlumeinternal=2147483647&range=2147483647",
+       nullptr, false},
+  };
+  for (const Case& c : cases) {
+    VLStartupScratch scratch;
+    parseConfiguration(c.text);
+    VLPortSources sources;
+    sources.configurationFile = "C:\\u\\varlume.config";
+    sources.configurationText = c.text;
+    if (c.option != nullptr) {
+      listeningPort = readDecimal(c.option);
+      sources.listeningOption = std::string(c.option);
+    }
+    const std::string problem = portSettingsProblem(sources);
+    EXPECT_EQ(problem.empty(), c.passes) << c.what << ": " << problem;
+    if (!c.passes) {
+      EXPECT_EQ(problem.find("Varlume aborting."), problem.size() - 17) << c.what;
+      EXPECT_NE(problem.find(c.option != nullptr ? "-p " : "[C:\\u\\varlume.config]"), std::string::npos)
+          << c.what << ": " << problem;
+    }
+  }
 }
 
 }  // namespace

@@ -43,6 +43,13 @@ bool VLServiceCopies::copy(sandbox::VLSandbox& box, const std::vector<std::strin
   return true;
 }
 
+bool VLServiceCopies::anyRunning() const {
+  for (const std::string& path : paths_) {
+    if (!processesOf(path).empty()) return true;
+  }
+  return false;
+}
+
 VLServiceCopies::~VLServiceCopies() {
   for (const std::string& path : paths_) {
     for (pid_t pid : processesOf(path)) ::kill(pid, SIGKILL);

@@ -20,6 +20,8 @@ class VLServiceCopies {
   // programFiles/Varlume; false when one could not be copied.
   bool copy(sandbox::VLSandbox& box, const std::vector<std::string>& programs);
   const std::vector<std::string>& paths() const { return paths_; }
+  // True while some process runs one of the copies.
+  bool anyRunning() const;
 
  private:
   std::vector<std::string> paths_;
