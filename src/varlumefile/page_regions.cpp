@@ -121,7 +121,9 @@ class VLRegionCutter {
       }
     }
     add(VLRegionKind::Markup, markup, p);
-    if (name == "plaintext") {
+    // Inside SVG and MathML a script or style holds tags and the end tags
+    // nest differently: nothing from there on counts as text.
+    if (name == "plaintext" || name == "svg" || name == "math") {
       add(VLRegionKind::Markup, p, n);
       return n;
     }

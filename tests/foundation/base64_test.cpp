@@ -4,6 +4,7 @@
 
 #include <string>
 #include <vector>
+#include <ostream>
 
 namespace {
 
@@ -28,6 +29,11 @@ TEST_P(Base64DecodeTest, DecodesStrictly) {
     EXPECT_EQ(target[result], 0) << "zero byte behind the data";
   }
   for (std::size_t i = c.size; i < target.size(); ++i) ASSERT_EQ(target[i], 0xEE) << i;
+}
+
+// A failure names the case, not its bytes.
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+  *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(

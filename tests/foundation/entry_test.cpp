@@ -4,6 +4,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <ostream>
 
 #include "foundation/base_name.h"
 #include "foundation/command_line.h"
@@ -30,6 +31,11 @@ class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitCommandLineTest, CutsAtEveryBlank) {
   EXPECT_EQ(splitCommandLine(GetParam().commandLine), GetParam().expected);
+}
+
+// A failure names the case, not its bytes.
+void PrintTo(const SplitCase& c, std::ostream* os) {
+  *os << "\"" << c.commandLine << "\"";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <ostream>
 
 #include "platform/named_mutex.h"
 
@@ -31,6 +32,11 @@ TEST_P(VLMutexSetTest, CreatesNamedMutexesUpToEight) {
     EXPECT_EQ(set.unlock(index), 0) << index;
   }
   EXPECT_EQ(set.createMutexes(), c.expectedCount > 0 ? 1 : 0);
+}
+
+// A failure names the case, not its bytes.
+void PrintTo(const MutexSetCase& c, std::ostream* os) {
+  *os << c.requested << " requested";
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, VLMutexSetTest,

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <vector>
+#include <ostream>
 
 namespace {
 
@@ -47,6 +48,11 @@ std::vector<Step> scan(std::vector<std::string> words) {
 }
 
 TEST_P(GetOptionTest, Scans) { EXPECT_EQ(scan(GetParam().words), GetParam().steps); }
+
+// A failure names the case, not its bytes.
+void PrintTo(const ScanCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, GetOptionTest,

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <ostream>
 
 #include "foundation/base64.h"
 #include "foundation/object.h"
@@ -139,6 +140,11 @@ std::string largeData() {
   std::string text;
   for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i) + "\r\n";
   return text;
+}
+
+// A failure names the case, not its bytes.
+void PrintTo(const SignatureCase& c, std::ostream* os) {
+  *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(

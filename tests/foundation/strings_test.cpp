@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include <ostream>
 
 #include "support/case_name.h"
 
@@ -41,6 +42,11 @@ TEST_P(ReplaceAllTable, GivesTheRestartRuleResultInPlace) {
   std::string& result = replaceAll(c.from, c.to, text);
   EXPECT_EQ(&result, &text);
   EXPECT_EQ(text, c.expected);
+}
+
+// A failure names the case, not its bytes.
+void PrintTo(const ReplaceCase& c, std::ostream* os) {
+  *os << "\"" << c.from << "\" by \"" << c.to << "\" in \"" << c.text << "\"";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 
 #include "temp_folder.h"
 
@@ -47,6 +48,11 @@ TEST_P(RenameTest, NeverReplacesAnExistingTarget) {
       EXPECT_TRUE(fs::is_empty(temp.path("to")));
     }
   }
+}
+
+// A failure names the case, not its bytes.
+void PrintTo(const RenameCase& c, std::ostream* os) {
+  *os << c.label;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <ostream>
 
 #include "platform/registry.h"
 #include "support/build_signature.h"
@@ -229,6 +230,10 @@ std::string tamperName(const ::testing::TestParamInfo<Tamper>& info) {
   static const char* const names[] = {"OtherBytes", "ChangedByte", "NoSignature", "EmptySignature",
                                       "OtherKey",   "Folder",      "Fifo"};
   return names[static_cast<int>(info.param)];
+}
+
+void PrintTo(Tamper tamper, std::ostream* os) {
+  *os << tamperName(::testing::TestParamInfo<Tamper>(tamper, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TamperedScript,

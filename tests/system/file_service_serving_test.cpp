@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <ostream>
 
 #include "support/file_service_fixture.h"
 
@@ -305,6 +306,11 @@ TEST_P(HostilePairs, NeverPutMarkupOrScriptIntoThePage) {
       EXPECT_NE(response.body.find(">a.example<"), std::string::npos) << s.who << "\n" << response.body;
     }
   }
+}
+
+// A failure names the case, not its bytes.
+void PrintTo(const HostilePair& c, std::ostream* os) {
+  *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostilePairs, ::testing::ValuesIn(kHostilePairs),

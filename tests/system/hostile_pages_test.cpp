@@ -754,4 +754,34 @@ TEST_F(HostilePages, ForgedNoticesLeaveEveryAnswerIntact) {
   }
 }
 
+// Another site's page asks the browser for a victim's page with pairs of
+// its own: the victim's page comes unchanged, whatever the channel. Only the
+// victim's own page has its pages filled.
+TEST_F(HostilePages, AnotherSitesPageNeverFillsAVictimsPage) {
+  ASSERT_TRUE(sandbox::writeFile(data + "/" + kVictim + "/docs/page.html", "<p>NAME</p>"));
+  before = snapshot();
+  const std::string target = "/varlume/file/GET?Path=docs/page.html&VLReplaceCount=1&VLReplaceKey1=NAME"
+                             "&VLReplaceValue1=%3Cimg%20src%3Dx%20onerror%3Dalert(1)%3E";
+  struct Case {
+    const char* name;
+    Channel channel;
+    std::string extra;
+    bool ownPage;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"evil page's fetch", Channel::Fetch, "Referer: http://evil.example/page.html\r\n", false, "<p>NAME</p>"},
+      {"evil origin's form", Channel::Form, "Origin: http://evil.example\r\n", false, "<p>NAME</p>"},
+      {"image without a referer", Channel::Image, "", false, "<p>NAME</p>"},
+      {"followed redirect", Channel::Redirect, "", true, "<p>NAME</p>"},
+      {"another local process", Channel::Direct, "", false, "<p>NAME</p>"},
+      {"the victim's own page", Channel::Fetch, "", true, "<p>%3Cimg%20src%3Dx%20onerror%3Dalert(1)%3E</p>"},
+  };
+  for (const Case& c : cases) {
+    const Answer answer = attack(c.channel, kVictim, target, c.extra, c.ownPage);
+    ASSERT_TRUE(answer.answered) << c.name;
+    EXPECT_EQ(answer.response.body, c.body) << c.name << " (" << channelName(c.channel) << ")";
+  }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <vector>
+#include <ostream>
 
 #include "varlume/request_forwarding.h"
 #include "varlume/request_intake.h"
@@ -57,6 +58,12 @@ TEST_P(AcceptedHeads, LeaveTheProxyAsExpected) {
   EXPECT_EQ(a.target.mirror, c.mirror);
   EXPECT_EQ(a.service, c.service);
   EXPECT_EQ(a.texts.origin, c.origin);
+}
+
+// A failure names the case, not its bytes.
+void PrintTo(const RoadCase& c, std::ostream* os) {
+  const std::string head = c.head;
+  *os << head.substr(0, head.find_first_of("\r\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
