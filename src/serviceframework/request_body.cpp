@@ -1,6 +1,7 @@
 // The body of a request after it is on disk: an url-encoded form goes into
 // the parameters; a multipart body is split at its boundary into form fields
 // (into the parameters) and file parts (each into a temporary file of its own).
+// A value longer than one window stays in the body file (see parameter_text.h).
 #include <algorithm>
 #include <cstring>
 
