@@ -105,6 +105,8 @@ void VLGenericHandler::reset() {
   parameters.clear();
   uploadedFiles.clear();
   uploadRecordBytes = 0;
+  longValues.clear();
+  bodyReader.close();
   responseHead.clear();
   subdomainHome.clear();
   commonHome.clear();

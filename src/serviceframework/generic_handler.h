@@ -13,14 +13,12 @@
 #include <vector>
 
 #include "foundation/object.h"
+#include "platform/files.h"
 #include "platform/sockets.h"
+#include "serviceframework/parameter_text.h"
 #include "serviceframework/uploaded_file.h"
 
 class VLGenericServer;
-
-namespace platform {
-class File;
-}
 
 class VLGenericHandler : public VLObject {
  public:
@@ -33,8 +31,9 @@ class VLGenericHandler : public VLObject {
   static constexpr int kMaxHeaderLines = 100;             // request and empty line included
   static constexpr std::size_t kMaxHeaderLineBytes = 65534;  // before the line feed
   static constexpr std::size_t kMaxBoundaryBytes = 4093;
-  // Memory bound of the text a request puts into `parameters` (form body,
-  // multipart fields) together with its upload records.
+  // Bound of the text a request puts into its parameters (form body,
+  // multipart fields) together with its upload records; a form body beyond
+  // it is not taken. Values longer than kWindowBytes stay in the body file.
   static constexpr std::size_t kMaxParameterBytes = 64u * 1024u * 1024u;
   static constexpr int kMaxMultipartParts = 10000;
   static constexpr std::size_t kWindowBytes = 65536;  // body files are read and written in these
@@ -91,6 +90,9 @@ class VLGenericHandler : public VLObject {
   // The raw text after the first "name=" anywhere in the parameters, up to
   // the next "&"; empty when absent.
   std::string getParameter(const std::string& name) const;
+  // The same value, left where it is: a long one is read from the body
+  // file only when it is used (valid until reset).
+  VLParameterValue getParameterValue(const std::string& name) const;
   const std::vector<VLUploadedFile>& getUploadedFiles() const { return uploadedFiles; }
   const std::string& getBodyFile() const { return bodyFile; }
 
@@ -131,12 +133,19 @@ class VLGenericHandler : public VLObject {
   std::string commonHome;
   std::vector<std::string> origins;
   std::vector<std::string> referers;
+  // The values of the parameters that stayed in the body file, in order,
+  // and the body file opened for reading them.
+  std::vector<VLLongValue> longValues;
+  mutable platform::File bodyReader;
 
   platform::Socket socket = platform::kInvalidSocket;
   VLGenericServer* server = nullptr;
 
   // Closes the connection at once (a reset, since accepted sockets linger 0).
   void dropConnection();
+  // The whole parameter text, long values included, in memory (for
+  // diagnostics; commands look values up one by one).
+  std::string parameterText() const;
 
  private:
   // What the head of the current request said, beyond the fields.
@@ -172,6 +181,10 @@ class VLGenericHandler : public VLObject {
                             std::int64_t windowStart, std::int64_t start, std::int64_t length);
   bool withinParameterBound(std::size_t moreBytes) const;
   void appendParameter(const std::string& text);
+  // Appends "name=" and a field value of the body file, read into memory
+  // when it is short, else left there.
+  BodyResult appendFieldValue(platform::File& body, const std::string& name, std::int64_t start,
+                              std::int64_t length);
 
   void removeTempFiles();
   void closeGracefully();

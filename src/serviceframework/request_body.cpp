@@ -1,7 +1,9 @@
 // The body of a request after it is on disk: an url-encoded form goes into
 // the parameters; a multipart body is split at its boundary into form fields
 // (into the parameters) and file parts (each into a temporary file of its own).
+// A value longer than one window stays in the body file (see parameter_text.h).
 #include <algorithm>
+#include <cstring>
 
 #include "foundation/strings.h"
 #include "platform/files.h"
@@ -63,12 +65,76 @@ void VLGenericHandler::appendParameter(const std::string& text) {
 
 VLGenericHandler::BodyResult VLGenericHandler::appendFormBody() {
   if (bodyFile.empty()) return BodyResult::Stored;
-  std::string text;
-  if (!platform::readFile(bodyFile, text, kMaxParameterBytes + 1)) return BodyResult::Unreadable;
-  if (text.size() > kMaxParameterBytes) return BodyResult::Refused;
-  cutAtNul(text);
-  if (!withinParameterBound(text.size() + 1)) return BodyResult::Refused;
-  appendParameter(text);
+  platform::File body;
+  if (!body.open(bodyFile, platform::File::Read)) return BodyResult::Unreadable;
+  const std::int64_t size = body.size();
+  if (size < 0) return BodyResult::Unreadable;
+  if (size > static_cast<std::int64_t>(kMaxParameterBytes)) return BodyResult::Refused;
+  // The text is the body up to its first NUL, read in pieces: each pair goes
+  // into memory, except that a pair longer than a piece keeps only its key
+  // and "=" there and leaves its value in the body file.
+  std::string pair;
+  bool first = true;
+  bool spilling = false;
+  std::int64_t position = 0;  // of the next byte in the body file
+  std::int64_t spillStart = 0;
+  auto endPair = [&] {
+    if (spilling) {
+      longValues.push_back(VLLongValue{parameters.size(), spillStart, position - spillStart});
+      spilling = false;
+    } else {
+      parameters += pair;
+    }
+    pair.clear();
+  };
+  std::string piece(kWindowBytes, '\0');
+  bool ended = false;
+  while (!ended) {
+    const long got = body.read(piece.data(), piece.size());
+    if (got < 0) return BodyResult::Unreadable;
+    if (got == 0) break;
+    std::size_t length = static_cast<std::size_t>(got);
+    const void* nul = std::memchr(piece.data(), '\0', length);
+    if (nul != nullptr) {
+      length = static_cast<std::size_t>(static_cast<const char*>(nul) - piece.data());
+      ended = true;
+    }
+    if (first && length > 0) {
+      // An "&" stands only between non-empty parts.
+      if (!parameters.empty()) parameters += '&';
+      first = false;
+    }
+    for (std::size_t i = 0; i < length;) {
+      if (spilling) {
+        const void* amp = std::memchr(piece.data() + i, '&', length - i);
+        const std::size_t run = amp == nullptr ? length - i : static_cast<std::size_t>(static_cast<const char*>(amp) - (piece.data() + i));
+        i += run;
+        position += static_cast<std::int64_t>(run);
+        if (amp == nullptr) break;
+      }
+      const char c = piece[i++];
+      if (c == '&') {
+        endPair();  // the value ends before its "&"
+        parameters += '&';
+        ++position;
+        continue;
+      }
+      ++position;
+      pair += c;
+      if (pair.size() > kWindowBytes) {
+        const std::size_t equals = pair.find('=');
+        const std::size_t kept = equals == std::string::npos ? 0 : equals + 1;
+        parameters.append(pair, 0, kept);
+        spillStart = position - static_cast<std::int64_t>(pair.size() - kept);
+        spilling = true;
+        pair.clear();
+      }
+    }
+  }
+  endPair();
+  std::int64_t kept = 0;
+  for (const VLLongValue& value : longValues) kept += value.length;
+  if (!withinParameterBound(static_cast<std::size_t>(kept))) return BodyResult::Refused;
   return BodyResult::Stored;
 }
 
@@ -128,19 +194,46 @@ VLGenericHandler::BodyResult VLGenericHandler::storeFieldPart(platform::File& bo
   std::string value;
   if (length >= 1) {
     std::int64_t inWindow = start - windowStart;
-    if (inWindow >= 0 && inWindow + length <= static_cast<std::int64_t>(window.size())) {
-      value = window.substr(static_cast<std::size_t>(inWindow), static_cast<std::size_t>(length));
-    } else {
-      // A long value, or one past the window: read it from the body file.
-      if (!withinParameterBound(static_cast<std::uint64_t>(length))) return BodyResult::Refused;
-      if (!body.seek(start)) return BodyResult::Unreadable;
-      value.resize(static_cast<std::size_t>(length));
-      value.resize(readUpTo(body, value.data(), value.size()));
+    if (inWindow < 0 || inWindow + length > static_cast<std::int64_t>(window.size())) {
+      // A long value, or one past the window: from the body file.
+      return appendFieldValue(body, name, start, length);
     }
+    value = window.substr(static_cast<std::size_t>(inWindow), static_cast<std::size_t>(length));
     cutAtNul(value);
   }
   if (!withinParameterBound(name.size() + value.size() + 2)) return BodyResult::Refused;
   appendParameter(name + "=" + value);
+  return BodyResult::Stored;
+}
+
+VLGenericHandler::BodyResult VLGenericHandler::appendFieldValue(platform::File& body, const std::string& name,
+                                                                std::int64_t start, std::int64_t length) {
+  // The value ends at its first NUL.
+  if (!body.seek(start)) return BodyResult::Unreadable;
+  std::string piece(kWindowBytes, '\0');
+  std::int64_t end = start;
+  while (end < start + length) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(start + length - end, kWindowBytes));
+    const std::size_t got = readUpTo(body, piece.data(), want);
+    const void* nul = std::memchr(piece.data(), '\0', got);
+    if (nul != nullptr) {
+      end += static_cast<const char*>(nul) - piece.data();
+      break;
+    }
+    end += static_cast<std::int64_t>(got);
+    if (got < want) break;
+  }
+  if (!withinParameterBound(name.size() + 2)) return BodyResult::Refused;
+  if (end - start <= static_cast<std::int64_t>(kWindowBytes)) {
+    std::string value(static_cast<std::size_t>(end - start), '\0');
+    if (!body.seek(start)) return BodyResult::Unreadable;
+    value.resize(readUpTo(body, value.data(), value.size()));
+    if (!withinParameterBound(name.size() + value.size() + 2)) return BodyResult::Refused;
+    appendParameter(name + "=" + value);
+    return BodyResult::Stored;
+  }
+  appendParameter(name + "=");
+  longValues.push_back(VLLongValue{parameters.size(), start, end - start});
   return BodyResult::Stored;
 }
 

@@ -229,7 +229,7 @@ int VLGenericHandler::storeBody(const std::string& requestLine, const HeadNotes&
   std::string upper = toUpper(requestLine);
   if (!startsWith(upper, "POST") && !startsWith(upper, "PROPFIND")) return 1;
 
-  // A form body goes into memory whole; one beyond the bound is not taken.
+  // A form body beyond the bound is not taken.
   if (!notes.multipart && length > static_cast<std::int64_t>(kMaxParameterBytes)) return 0;
 
   bodyFile = makeTempFileName();
@@ -249,5 +249,8 @@ int VLGenericHandler::storeBody(const std::string& requestLine, const HeadNotes&
   if (length <= 0) return 1;
 
   BodyResult body = notes.multipart ? parseMultipart() : appendFormBody();
-  return body == BodyResult::Stored ? 1 : 0;
+  if (body != BodyResult::Stored) return 0;
+  // The long values are read from the body file while the request lives.
+  if (!longValues.empty() && !bodyReader.open(bodyFile, platform::File::Read)) return 0;
+  return 1;
 }

@@ -8,7 +8,18 @@
 #include "serviceframework/service_settings.h"
 
 std::string VLGenericHandler::getParameter(const std::string& name) const {
-  return queryValue(name, parameters);
+  if (longValues.empty()) return queryValue(name, parameters);
+  return getParameterValue(name).text();
+}
+
+std::string VLGenericHandler::parameterText() const {
+  if (longValues.empty()) return parameters;
+  return VLParameterText(parameters, longValues, &bodyReader).whole().text();
+}
+
+VLParameterValue VLGenericHandler::getParameterValue(const std::string& name) const {
+  if (longValues.empty()) return VLParameterValue(queryValue(name, parameters));
+  return VLParameterText(parameters, longValues, &bodyReader).valueOf(name);
 }
 
 bool VLGenericHandler::isSiteFolderRefused() const {

@@ -44,7 +44,7 @@ void VLFileHandler::serviceRequest() {
        [](VLFileHandler& h) { h.serveFile(h.getParameter("Path"), h.getParameter("Encoding")); }},
       {"/STRINGFILE", false, Gate::None,
        [](VLFileHandler& h) {
-         h.saveStringFile(h.getParameter("Path"), h.getParameter("Name"), h.getParameter("Data"),
+         h.saveStringFile(h.getParameter("Path"), h.getParameter("Name"), h.getParameterValue("Data"),
                           h.getParameter("Encoding"));
        }},
       // The proxy asks for the portal with HEAD when the browser's own request

@@ -64,7 +64,8 @@ class VLFileHandler : public VLGenericHandler {
   std::string uploadedFileFor(const std::string& name) const;
   std::string uploadedFileAt(int index, std::string& name, std::string& temp) const;
   void saveFiles(const std::string& path, const std::string& encoding);
-  void saveStringFile(const std::string& path, const std::string& name, const std::string& data,
+  // `data` is written to the file piece by piece: a long one never is in memory whole.
+  void saveStringFile(const std::string& path, const std::string& name, const VLParameterValue& data,
                       const std::string& encoding);
 
   // Serving.

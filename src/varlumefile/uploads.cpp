@@ -100,11 +100,11 @@ void VLFileHandler::saveFiles(const std::string& path, const std::string& encodi
 }
 
 void VLFileHandler::saveStringFile(const std::string& path, const std::string& name,
-                                   const std::string& data, const std::string& encoding) {
+                                   const VLParameterValue& data, const std::string& encoding) {
   const std::string source = makeTempFileName();
   platform::File file;
   bool written = file.open(source, platform::File::Write);
-  if (written && !data.empty()) written = file.write(data);
+  written = written && data.writeTo(file);
   written = file.close() && written;
 
   std::string home;

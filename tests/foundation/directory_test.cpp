@@ -351,6 +351,38 @@ TEST_F(DirectoryTest, DirectoryStackRestoresTheWorkingFolder) {
   EXPECT_FALSE(directory_.changeDirectory(at("missing")));
 }
 
+// A folder whose own name holds an escape, beside the twin its decoded name
+// names: the decoding forms reach the twin, the undecoded forms the folder.
+TEST_F(DirectoryTest, UndecodedFormsTakeAPathHoldingAnEscapeAsItIs) {
+  for (const std::string folder : {"x%41", "xA"}) {
+    fs::create_directories(sys(folder + "/made"));
+    write(folder + "/a.txt", folder);
+    write(folder + "/gone.txt", folder);
+  }
+  write("x%41/own.txt", "own");
+  VLDirectory directory;
+  std::string message;
+  EXPECT_FALSE(directory.fileExists(at("x%41\\own.txt")));
+  EXPECT_TRUE(directory.fileExistsUndecoded(at("x%41\\own.txt")));
+  EXPECT_TRUE(directory.directoryExistsUndecoded(at("x%41/made")));
+  EXPECT_FALSE(directory.fileExistsUndecoded(at("x%41\\made")));
+  EXPECT_TRUE(directory.deleteFileUndecoded(at("x%41\\gone.txt"), message));
+  EXPECT_FALSE(directory.deleteFileUndecoded(at("x%41\\made"), message));
+  EXPECT_EQ(message, at("x%41\\made") + " is a directory, not a file. Cannot delete it.");
+  message.clear();
+  EXPECT_TRUE(directory.renamePathUndecoded(at("x%41\\a.txt"), at("x%41\\b.txt"), message));
+  EXPECT_TRUE(directory.makePathUndecoded(at("x%41\\made\\deeper"), 0777, message));
+  EXPECT_TRUE(directory.makePathUndecoded(at("x%41\\made"), 0777, message));
+  EXPECT_EQ(message, "");
+  EXPECT_TRUE(fs::is_directory(sys("x%41/made/deeper")));
+  EXPECT_FALSE(fs::exists(sys("x%41/gone.txt")));
+  EXPECT_EQ(read("x%41/b.txt"), "x%41");
+  // The twin is as it was.
+  EXPECT_EQ(read("xA/a.txt") + read("xA/gone.txt"), "xAxA");
+  EXPECT_TRUE(fs::is_directory(sys("xA/made")));
+  EXPECT_FALSE(fs::exists(sys("xA/made/deeper")));
+}
+
 TEST(DirEntry, CopiesAreAlwaysValid) {
   VLDirEntry invalid;
   invalid.setName("n");

@@ -98,7 +98,7 @@ void EchoHandler::serviceRequest() {
   report += "method: " + getMethod() + "\n";
   report += "host: " + getHost() + "\n";
   report += "path: " + getPath() + "\n";
-  report += "params: " + parameters + "\n";
+  report += "params: " + parameterText() + "\n";
   report += "slot: " + std::to_string(getTempId()) + "\n";
   report += "body: " + getBodyFile() + "\n";
   report += "sub: " + getSubdomainHome() + "\n";
@@ -111,6 +111,19 @@ void EchoHandler::serviceRequest() {
   report += "referers: " + referers + "\n";
   report += std::string("refused: ") + (isSiteFolderRefused() ? "1" : "0") + "\n";
   report += "home: " + domainHomeDirectory() + "\n";
+  // "/look/a,b": the values of the parameters a and b, each looked up alone.
+  if (getPath().rfind("/look/", 0) == 0) {
+    const std::string keys = getPath().substr(6);
+    for (std::size_t start = 0; start <= keys.size();) {
+      std::size_t end = keys.find(',', start);
+      if (end == std::string::npos) end = keys.size();
+      const std::string key = keys.substr(start, end - start);
+      const std::string value = getParameter(key);
+      report += "value " + key + ": " + std::to_string(value.size()) + " " +
+                (getParameterValue(key).text() == value ? "same" : "differs") + "\n" + value + "\n";
+      start = end + 1;
+    }
+  }
   report += "uploads: " + std::to_string(getUploadedFiles().size()) + "\n";
   for (const VLUploadedFile& upload : getUploadedFiles()) {
     std::string content;
@@ -168,6 +181,14 @@ bool parseEcho(const std::string& body, EchoReport& report) {
       upload.content = body.substr(at, size);
       at += size + 1;
       report.uploads.push_back(upload);
+    } else if (key.rfind("value ", 0) == 0) {
+      const std::size_t blank = value.find(' ');
+      if (blank == std::string::npos) return false;
+      const std::size_t size = std::stoul(value.substr(0, blank));
+      if (at + size + 1 > body.size()) return false;
+      report.fields[key] = body.substr(at, size);
+      report.fields["looked up " + key.substr(6)] = value.substr(blank + 1);
+      at += size + 1;
     } else {
       report.fields[key] = value;
     }

@@ -34,7 +34,9 @@ class PageHandler : public VLGenericHandler {
   explicit PageHandler(int byteWaitMs) : VLGenericHandler(byteWaitMs) {}
 };
 
-// Answers every request with a report of what readRequest stored.
+// Answers every request with a report of what readRequest stored; for a
+// path "/look/a,b" also the values of the parameters a and b ("value a", and
+// "looked up a": "same" when both lookups agree).
 class EchoHandler : public VLGenericHandler {
  public:
   explicit EchoHandler(int byteWaitMs) : VLGenericHandler(byteWaitMs) {}

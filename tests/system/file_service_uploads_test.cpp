@@ -164,4 +164,55 @@ TEST_F(FileUploads, ThirtyUploadsAtOnceAllArriveIntact) {
   expectNoTempFilesLeft();
 }
 
+// Bytes a form's value may hold as they are (no "&", no NUL).
+std::string formBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (char& c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+    if (c == '&' || c == '\0') c = 'x';
+  }
+  return bytes;
+}
+
+TEST_F(FileUploads, LargeFormsAndUploadsAtOnceAreStoredByteForByte) {
+  struct Sent {
+    std::string stored;  // the bytes the file must hold
+    std::string body;
+    bool form;
+  };
+  std::vector<Sent> sent;
+  for (unsigned i = 0; i < 4; ++i) {
+    const std::string data = formBytes((3u << 20) + i, i);
+    sent.push_back({data, "Path=big&Name=form" + std::to_string(i) + ".bin&Data=" + data, true});
+  }
+  const std::string raw = binaryBytes() + formBytes(1u << 20, 9);
+  sent.push_back({raw, "Path=big&Name=escaped.bin&Encoding=ESCAPED&Data=" + escapedOf(raw), true});
+  sent.push_back({raw, "Encoding=BASE64&Data=" + base64Of(raw) + "&Name=base64.bin&Path=big", true});
+  for (unsigned i = 0; i < 4; ++i) sent.push_back({formBytes((8u << 20) + i, 20 + i) + binaryBytes(), "", false});
+
+  std::vector<std::string> replies(sent.size());
+  std::vector<std::thread> senders;
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    senders.emplace_back([this, i, &sent, &replies] {
+      if (sent[i].form) {
+        replies[i] = request("POST", "/STRINGFILE", "site.example",
+                             "Content-Type: application/x-www-form-urlencoded\r\n", sent[i].body, 60000)
+                         .body;
+      } else {
+        replies[i] = upload("/SAVEFILE?Path=big", {{"part" + std::to_string(i) + ".bin", sent[i].stored}}).body;
+      }
+    });
+  }
+  for (std::thread& sender : senders) sender.join();
+  const std::vector<std::string> names = {"form0.bin", "form1.bin", "form2.bin", "form3.bin", "escaped.bin",
+                                          "base64.bin", "part6.bin", "part7.bin", "part8.bin", "part9.bin"};
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    EXPECT_EQ(replies[i], successXml()) << names[i];
+    EXPECT_TRUE(stored("big/" + names[i]) == sent[i].stored) << names[i] << " differs";
+  }
+  expectNoTempFilesLeft();
+}
+
 }  // namespace

@@ -68,6 +68,28 @@ TEST(DirectoryExtensions, FilteredListingsKeepExactNamesOnly) {
   EXPECT_FALSE(helper.listFiltered(folder + "\\missing", ""));
 }
 
+// A folder whose own name holds an escape, beside the twin its decoded name
+// names: the undecoded forms list and remove in the folder itself.
+TEST(DirectoryExtensions, UndecodedFormsTakeAPathHoldingAnEscapeAsItIs) {
+  ScratchFolder scratch;
+  for (const std::string folder : {"x%41", "xA"}) {
+    ScratchFolder::write(scratch.path(folder + "/tree/t.txt"), folder);
+    ScratchFolder::write(scratch.path(folder + "/" + folder + ".txt"), folder);
+  }
+  VLDirectory helper;
+  const std::string folder = platform::fromSystemPath(scratch.path("x%41"));
+  EXPECT_TRUE(helper.listFilteredUndecoded(folder, "x%2541.txt/xA.txt"));  // the filter text is decoded
+  ASSERT_EQ(helper.entryCount(), 1);
+  EXPECT_EQ(helper.entryAt(0).name(), "x%41.txt");
+  std::string message;
+  EXPECT_TRUE(helper.removeTreeUndecoded(folder + "\\tree", message));
+  EXPECT_EQ(message, "");
+  EXPECT_FALSE(fs::exists(scratch.path("x%41/tree")));
+  EXPECT_EQ(ScratchFolder::read(scratch.path("xA/tree/t.txt")), "xA");
+  EXPECT_FALSE(helper.removeTreeUndecoded(folder + "\\x%41.txt", message));
+  EXPECT_EQ(message, folder + "\\x%41.txt is not a directory. Cannot delete it.");
+}
+
 TEST(DirectoryExtensions, TreesAreRemovedWithoutFollowingLinks) {
   ScratchFolder scratch;
   ScratchFolder::write(scratch.path("outside/keep.txt"), "keep");
