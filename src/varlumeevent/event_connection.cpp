@@ -17,9 +17,6 @@ bool VLEventConnection::open(const std::string& path) {
   sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
   sqlite3_busy_timeout(db_, kBusyMilliseconds);
-  // A file's header may suggest any cache size; each connection keeps the
-  // library's default (about 2 MB), however large the file.
-  sqlite3_exec(db_, "PRAGMA cache_size = -2000", nullptr, nullptr, nullptr);
   return true;
 }
 

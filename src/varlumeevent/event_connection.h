@@ -1,9 +1,8 @@
 // VLEventConnection: one SQLite connection of a handler, opened for one
 // request and closed by its destructor at the latest. Every connection is
 // opened hardened against a database file that a page may have replaced:
-// defensive mode, no trusted schema, no attached databases, no extensions,
-// its own page cache size whatever the file's header suggests; and it waits
-// up to kBusyMilliseconds for another handler's lock.
+// defensive mode, no trusted schema, no attached databases, no extensions;
+// and it waits up to kBusyMilliseconds for another handler's lock.
 #pragma once
 #include <sqlite3.h>
 

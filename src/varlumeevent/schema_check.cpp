@@ -51,6 +51,7 @@ VLSchemaCheck checkSchema(const VLEventConnection& connection, const std::vector
   VLSchemaCheck check;
   if (!connection.isOpen()) return check;
   sqlite3* db = connection.handle();
+  sqlite3_exec(db, "PRAGMA cache_size = -2000", nullptr, nullptr, nullptr);
   Statement catalogue = prepared(db, "SELECT type, name, sql FROM sqlite_master");
   if (catalogue == nullptr) return check;
   const std::size_t ownCount = domainObjects().size() + privilegedObjects().size();

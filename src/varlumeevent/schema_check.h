@@ -25,5 +25,8 @@ struct VLSchemaCheck {
   bool usable() const { return !foreign && !indexMissingOverRows; }
 };
 
-// Reads at most one row more than both schemas have objects.
+// Reads at most one row more than both schemas have objects. Reading the
+// catalogue gives the connection the page cache size the file's header
+// suggests, which may be any size: the connection is set back to the
+// library's default (about 2 MB) first.
 VLSchemaCheck checkSchema(const VLEventConnection& connection, const std::vector<VLSchemaObject>& schema);

@@ -101,15 +101,6 @@ TEST_F(RowCollection, AVisitReadsOnlyTheRowsItAsksFor) {
   EXPECT_TRUE(handler.lineResults().empty());
 }
 
-TEST_F(RowCollection, ConnectionsKeepTheirOwnCacheSize) {
-  // A file whose header suggests a cache of a million pages.
-  handler.executeStatements(connection, {"PRAGMA default_cache_size = 1000000", "CREATE TABLE t (v)"});
-  connection.close();
-  ASSERT_TRUE(connection.open(platform::fromSystemPath((folder / "EventDatabase.db").string())));
-  handler.executeStatements(connection, {"PRAGMA cache_size"});
-  EXPECT_EQ(handler.lineResults(), std::vector<std::string>{"cache_size=-2000"});
-}
-
 TEST(EventConnection, AFolderThatCannotHoldTheFileIsNoDatabase) {
   VLEventConnection connection;
   EXPECT_FALSE(connection.open("\\nonexistent-folder-of-varlume\\x\\EventDatabase.db"));

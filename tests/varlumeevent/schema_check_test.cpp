@@ -67,7 +67,7 @@ const Case kCases[] = {
     {"Garbage", "garbage", false, false, true, {}},
 };
 
-class SchemaCheck : public ::testing::TestWithParam<Case> {
+class SchemaFile : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device random;
@@ -81,6 +81,8 @@ class SchemaCheck : public ::testing::TestWithParam<Case> {
   fs::path folder;
   VLEventConnection connection;
 };
+
+class SchemaCheck : public SchemaFile, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(SchemaCheck, ClassifiesTheFile) {
   const Case& c = GetParam();
@@ -104,6 +106,20 @@ TEST_P(SchemaCheck, ClassifiesTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(Files, SchemaCheck, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST_F(SchemaFile, LeavesTheConnectionItsOwnCacheSize) {
+  // A file whose header suggests a cache of a million pages.
+  const std::string file = platform::fromSystemPath((folder / "EventDatabase.db").string());
+  ASSERT_TRUE(connection.open(file));
+  ASSERT_EQ(sqlite3_exec(connection.handle(), "PRAGMA default_cache_size = 1000000", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  connection.close();
+  ASSERT_TRUE(connection.open(file));
+  checkSchema(connection, domainObjects());
+  VLEventHandler handler;
+  handler.executeStatements(connection, {"PRAGMA cache_size"});
+  EXPECT_EQ(handler.lineResults(), std::vector<std::string>{"cache_size=-2000"});
+}
 
 TEST(SchemaObjects, AreTheStatementsAsTheCatalogueKeepsThem) {
   ASSERT_EQ(domainObjects().size(), domainStatements().size());
