@@ -38,12 +38,15 @@ void shutAndClose(Socket socket) {
 }  // namespace
 
 VLServer::VLServer(int mutexIndex) : mutexIndex_(mutexIndex) {
-  for (auto& entry : pool_) entry = std::make_unique<VLClientConnection>();
+  for (int i = 0; i < kPoolCapacity; ++i) pool_[i] = std::make_unique<VLClientConnection>();
+  poolSize_ = kPoolCapacity;
 }
 
 VLServer::~VLServer() {
   running_ = 0;
-  for (auto& entry : pool_) {
+  const int size = poolSize_.load();
+  for (int i = 0; i < size; ++i) {
+    VLClientConnection* entry = pool_[i].get();
     entry->stop();
     const Socket socket = entry->browserSocket();
     if (socket != kInvalidSocket) shutAndClose(socket);
@@ -53,8 +56,8 @@ VLServer::~VLServer() {
   // An entry is freed only once its connection thread has left: a stopped
   // connection ends its relays and responder within a few seconds.
   const std::int64_t deadline = platform::monotonicMilliseconds() + kConnectionsEndMs;
-  for (auto& entry : pool_) {
-    while (entry->bodyActive() > 0 && platform::monotonicMilliseconds() < deadline) waitFor(0, 250);
+  for (int i = 0; i < size; ++i) {
+    while (pool_[i]->bodyActive() > 0 && platform::monotonicMilliseconds() < deadline) waitFor(0, 250);
   }
   for (auto& entry : pool_) entry.reset();
 }
@@ -103,7 +106,8 @@ bool VLServer::isEntryFree(int index) const {
 }
 
 int VLServer::takeConnectionSlot(Socket socket) {
-  for (int i = 0; i < kPoolCapacity; ++i) {
+  const int size = poolSize_.load();
+  for (int i = 0; i < size; ++i) {
     if (!isEntryFree(i)) continue;
     VLClientConnection& entry = *pool_[i];
     // The listener is opened the first time the entry is taken and kept; an
@@ -120,6 +124,17 @@ int VLServer::takeConnectionSlot(Socket socket) {
     return i;
   }
   return -1;
+}
+
+bool VLServer::growPool() {
+  const int size = poolSize_.load();
+  if (size >= kPoolLimit) return false;
+  // Made outside the mutex, which every connection shares; only this thread
+  // adds entries, so the slot stays its own until it is published.
+  pool_[size] = std::make_unique<VLClientConnection>();
+  VLAppLock lock(mutexIndex_);
+  poolSize_ = size + 1;
+  return true;
 }
 
 int VLServer::nextSequence() {
@@ -162,11 +177,11 @@ Socket VLServer::serve(int listenPort, int /*internalPort*/) {
   }
 
   while (running_ != 0) {
-    // Accept only when an entry can take the connection.
-    bool anyFree = false;
+    // Accept only when an entry can take the connection, or one can be made.
+    bool anyFree = poolSize_.load() < kPoolLimit;
     {
       VLAppLock lock(mutexIndex_);
-      for (int i = 0; i < kPoolCapacity && !anyFree; ++i) anyFree = isEntryFree(i);
+      for (int i = 0; i < poolSize_.load() && !anyFree; ++i) anyFree = isEntryFree(i);
     }
     if (!anyFree) {
       // Woken when a connection ends; the entry is free a moment later, when
@@ -208,6 +223,11 @@ Socket VLServer::serve(int listenPort, int /*internalPort*/) {
 
     int index;
     {
+      VLAppLock lock(mutexIndex_);
+      index = takeConnectionSlot(socket);
+    }
+    // Every entry is busy: one more is made for this connection.
+    if (index < 0 && growPool()) {
       VLAppLock lock(mutexIndex_);
       index = takeConnectionSlot(socket);
     }
