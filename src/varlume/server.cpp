@@ -25,6 +25,9 @@ constexpr int kAcceptWaitMs = 10000;
 constexpr int kCrossSiteMutex = 0;
 // After an entry was freed: the look again for its thread to have left.
 constexpr int kFreedLookMicroseconds = 200;
+// After an entry could not be made (no notice port left): the pause before
+// the next attempt.
+constexpr int kGrowthRetryMs = 1000;
 // How long the destructor waits for the connection threads to leave: the
 // responder's and the relays' own bounds, with room.
 constexpr int kConnectionsEndMs = 6000;
@@ -131,7 +134,13 @@ bool VLServer::growPool() {
   if (size >= kPoolLimit) return false;
   // Made outside the mutex, which every connection shares; only this thread
   // adds entries, so the slot stays its own until it is published.
-  pool_[size] = std::make_unique<VLClientConnection>();
+  auto entry = std::make_unique<VLClientConnection>();
+  // An entry without a notification listener could serve no browser: when
+  // no port of the range is left, none is made and browsers wait instead.
+  entry->setNotificationPort(internalPort);
+  entry->openNotificationListener(internalPort, internalRange);
+  if (entry->notificationListener() == kInvalidSocket) return false;
+  pool_[size] = std::move(entry);
   VLAppLock lock(mutexIndex_);
   poolSize_ = size + 1;
   return true;
@@ -176,12 +185,22 @@ Socket VLServer::serve(int listenPort, int /*internalPort*/) {
     std::exit(1);
   }
 
+  std::int64_t nextGrowthMs = 0;
   while (running_ != 0) {
-    // Accept only when an entry can take the connection, or one can be made.
-    bool anyFree = poolSize_.load() < kPoolLimit;
+    // Accept only when an entry can take the connection.
+    bool anyFree = false;
     {
       VLAppLock lock(mutexIndex_);
       for (int i = 0; i < poolSize_.load() && !anyFree; ++i) anyFree = isEntryFree(i);
+    }
+    // Every entry is busy and a browser waits: one more entry is made for it
+    // (after a failure, not again for a while).
+    if (!anyFree && poolSize_.load() < kPoolLimit && platform::monotonicMilliseconds() >= nextGrowthMs) {
+      platform::PollEntry waiting{listenSocket_, platform::kPollReadable, 0};
+      if (platform::pollSockets(&waiting, 1, 0) > 0 && (waiting.ready & platform::kPollReadable) != 0) {
+        anyFree = growPool();
+        if (!anyFree) nextGrowthMs = platform::monotonicMilliseconds() + kGrowthRetryMs;
+      }
     }
     if (!anyFree) {
       // Woken when a connection ends; the entry is free a moment later, when
@@ -223,11 +242,6 @@ Socket VLServer::serve(int listenPort, int /*internalPort*/) {
 
     int index;
     {
-      VLAppLock lock(mutexIndex_);
-      index = takeConnectionSlot(socket);
-    }
-    // Every entry is busy: one more is made for this connection.
-    if (index < 0 && growPool()) {
       VLAppLock lock(mutexIndex_);
       index = takeConnectionSlot(socket);
     }

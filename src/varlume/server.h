@@ -45,9 +45,10 @@ class VLServer {
   // Binds an accepted socket to the first free entry and returns its index,
   // or -1 when no entry is free. The caller holds the mutex `mutexIndex`.
   int takeConnectionSlot(platform::Socket socket);
-  // Makes one more entry (kept for the server's life, like the first 20);
-  // false at kPoolLimit. Called by the accept thread only, without the
-  // mutex, which it takes to add the entry.
+  // Makes one more entry with its notification listener (kept for the
+  // server's life, like the first 20); false at kPoolLimit or when no port
+  // of the notice range is left. Called by the accept thread only, without
+  // the mutex, which it takes to add the entry.
   bool growPool();
   // The next request number (under the mutex).
   int nextSequence();

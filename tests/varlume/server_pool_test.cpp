@@ -95,6 +95,19 @@ TEST(ServerPool, EntriesAreMadeWhileAllAreBusyUpToTheLimit) {
   for (int i = 0; i < server->poolSize(); ++i) server->entry(i).setBrowserSocket(platform::kInvalidSocket);
 }
 
+TEST(ServerPool, NoEntryIsMadeWithoutANoticePort) {
+  // Ports for the 20 entries built with the server, and no more.
+  internalPort = freeRange(VLServer::kPoolCapacity);
+  ASSERT_GT(internalPort, 0);
+  internalRange = VLServer::kPoolCapacity - 1;
+  auto server = std::make_unique<VLServer>(0);
+  for (int i = 0; i < VLServer::kPoolCapacity; ++i) EXPECT_EQ(server->takeConnectionSlot(101 + i), i);
+  EXPECT_FALSE(server->growPool());
+  EXPECT_EQ(server->poolSize(), VLServer::kPoolCapacity);
+  EXPECT_EQ(server->takeConnectionSlot(200), -1);
+  for (int i = 0; i < server->poolSize(); ++i) server->entry(i).setBrowserSocket(platform::kInvalidSocket);
+}
+
 TEST(ServerPool, RequestNumbersAreSharedAndWrapToOne) {
   VLServer server(0);
   EXPECT_EQ(server.nextSequence(), 1);
