@@ -65,9 +65,10 @@ wait_port() {
 # start_varlume folder binary proxy_port services_base internal_base [service...]:
 # starts varlume in the background in its own folder (where its shipped files
 # lie, as the run command does), on a sandbox of folders under `folder` and
-# the given port set, with the named service programs of its folder copied
-# into the sandbox's program folder (varlume starts them). Its output goes to
-# folder.log, its process id to $varlume_pid.
+# the given port set (notice range VARLUME_NOTICE_RANGE, default 20), with
+# the named service programs of its folder copied into the sandbox's program
+# folder (varlume starts them). Its output goes to folder.log, its process id
+# to $varlume_pid.
 start_varlume() {
   local v=$1 binary=$2 proxy_port=$3 services_base=$4 internal_base=$5 d service
   shift 5
@@ -76,8 +77,8 @@ start_varlume() {
     mkdir -p "$v/programs/Varlume"
     cp "$(dirname "$binary")/$service" "$v/programs/Varlume/"
   done
-  printf 'varlume=%s&proxyport=0&proxyhost=&varlumeservices=%s&varlumeinternal=%s&range=20\r\n' \
-    "$proxy_port" "$services_base" "$internal_base" > "$v/local/Varlume/varlume.config"
+  printf 'varlume=%s&proxyport=0&proxyhost=&varlumeservices=%s&varlumeinternal=%s&range=%s\r\n' \
+    "$proxy_port" "$services_base" "$internal_base" "${VARLUME_NOTICE_RANGE:-20}" > "$v/local/Varlume/varlume.config"
   (
     cd "$(dirname "$binary")"
     exec env -u XDG_DOCUMENTS_DIR -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$v" \

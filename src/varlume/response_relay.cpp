@@ -15,6 +15,12 @@ namespace {
 
 constexpr int kRecordMutex = 0;
 constexpr int kNoticeSendMs = 10000;
+// The wait for the server (kRelayWaitMs) is renewed by an answer's first
+// bytes and then only by progress: this many bytes more since the last
+// renewal. An origin that trickles (a byte now and then) is thus given up
+// kRelayWaitMs after its last progress, as a silent one is, while a slow
+// download that still moves (1 KiB in 45 s, about 23 bytes a second) goes on.
+constexpr std::size_t kRenewBytes = 1024;
 
 }  // namespace
 
@@ -343,6 +349,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
   };
 
   std::int64_t deadline = platform::monotonicMilliseconds() + kRelayWaitMs;
+  std::size_t sinceRenewal = 0;  // bytes received since the wait was renewed
   for (;;) {
     std::size_t n = 0;
     if (!pending_.empty()) {
@@ -361,24 +368,31 @@ int VLClient::relayOnce(VLPartWriter& part) {
       if (getState() == kStopRequested) return fail();
       if (socket_.load() != s) return failOrResend();
       std::int64_t now = platform::monotonicMilliseconds();
-      if (waitedForRoom) deadline = now + kRelayWaitMs;
+      if (waitedForRoom) {
+        deadline = now + kRelayWaitMs;
+        sinceRenewal = 0;
+      }
       platform::PollEntry entry{s, platform::kPollReadable, 0};
       int ready = 0;
-      if (part.bytes() > 0) {
-        ready = platform::pollSockets(&entry, 1, 0);
-        if (ready == 0 && !nothingReady()) return fail();
-      }
-      if (ready == 0) {
-        std::int64_t wait = deadline - now;
+      // Past the deadline, bytes too few to renew it are not waited for:
+      // the answer ends as if the server had gone silent.
+      if (now < deadline) {
         if (part.bytes() > 0) {
-          // Held bytes go out as soon as the delivery side takes them: look
-          // again soon (the head sooner than an answer behind it).
-          wait = std::min<std::int64_t>(wait, responder_ != nullptr && responder_->partsTaken(currentId_) < 0 ? kBehindRecheckMs
-                                                                                     : kHeadRecheckMs);
+          ready = platform::pollSockets(&entry, 1, 0);
+          if (ready == 0 && !nothingReady()) return fail();
         }
-        if (wait < 0) wait = 0;
-        entry.ready = 0;
-        ready = platform::pollSockets(&entry, 1, static_cast<int>(wait));
+        if (ready == 0) {
+          std::int64_t wait = deadline - now;
+          if (part.bytes() > 0) {
+            // Held bytes go out as soon as the delivery side takes them: look
+            // again soon (the head sooner than an answer behind it).
+            wait = std::min<std::int64_t>(wait, responder_ != nullptr && responder_->partsTaken(currentId_) < 0 ? kBehindRecheckMs
+                                                                                       : kHeadRecheckMs);
+          }
+          if (wait < 0) wait = 0;
+          entry.ready = 0;
+          ready = platform::pollSockets(&entry, 1, static_cast<int>(wait));
+        }
       }
       if (ready < 0) {
         if (platform::lastSocketError() == platform::kErrInterrupted) continue;
@@ -407,7 +421,11 @@ int VLClient::relayOnce(VLPartWriter& part) {
       if (bytesRead == 0) takeResendText();  // the answer began: no resend
       n = static_cast<std::size_t>(got);
       lastInputMs_ = platform::monotonicMilliseconds();
-      deadline = lastInputMs_ + kRelayWaitMs;
+      sinceRenewal += n;
+      if (bytesRead == 0 || sinceRenewal >= kRenewBytes) {
+        deadline = lastInputMs_ + kRelayWaitMs;
+        sinceRenewal = 0;
+      }
     }
     bytesRead += static_cast<long>(n);
 

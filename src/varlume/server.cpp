@@ -25,6 +25,9 @@ constexpr int kAcceptWaitMs = 10000;
 constexpr int kCrossSiteMutex = 0;
 // After an entry was freed: the look again for its thread to have left.
 constexpr int kFreedLookMicroseconds = 200;
+// After an entry could not be made (no notice port left): the pause before
+// the next attempt.
+constexpr int kGrowthRetryMs = 1000;
 // How long the destructor waits for the connection threads to leave: the
 // responder's and the relays' own bounds, with room.
 constexpr int kConnectionsEndMs = 6000;
@@ -38,12 +41,15 @@ void shutAndClose(Socket socket) {
 }  // namespace
 
 VLServer::VLServer(int mutexIndex) : mutexIndex_(mutexIndex) {
-  for (auto& entry : pool_) entry = std::make_unique<VLClientConnection>();
+  for (int i = 0; i < kPoolCapacity; ++i) pool_[i] = std::make_unique<VLClientConnection>();
+  poolSize_ = kPoolCapacity;
 }
 
 VLServer::~VLServer() {
   running_ = 0;
-  for (auto& entry : pool_) {
+  const int size = poolSize_.load();
+  for (int i = 0; i < size; ++i) {
+    VLClientConnection* entry = pool_[i].get();
     entry->stop();
     const Socket socket = entry->browserSocket();
     if (socket != kInvalidSocket) shutAndClose(socket);
@@ -53,8 +59,8 @@ VLServer::~VLServer() {
   // An entry is freed only once its connection thread has left: a stopped
   // connection ends its relays and responder within a few seconds.
   const std::int64_t deadline = platform::monotonicMilliseconds() + kConnectionsEndMs;
-  for (auto& entry : pool_) {
-    while (entry->bodyActive() > 0 && platform::monotonicMilliseconds() < deadline) waitFor(0, 250);
+  for (int i = 0; i < size; ++i) {
+    while (pool_[i]->bodyActive() > 0 && platform::monotonicMilliseconds() < deadline) waitFor(0, 250);
   }
   for (auto& entry : pool_) entry.reset();
 }
@@ -104,7 +110,8 @@ bool VLServer::isEntryFree(int index) const {
 }
 
 int VLServer::takeConnectionSlot(Socket socket) {
-  for (int i = 0; i < kPoolCapacity; ++i) {
+  const int size = poolSize_.load();
+  for (int i = 0; i < size; ++i) {
     if (!isEntryFree(i)) continue;
     VLClientConnection& entry = *pool_[i];
     // The listener is opened the first time the entry is taken and kept; an
@@ -121,6 +128,23 @@ int VLServer::takeConnectionSlot(Socket socket) {
     return i;
   }
   return -1;
+}
+
+bool VLServer::growPool() {
+  const int size = poolSize_.load();
+  if (size >= kPoolLimit) return false;
+  // Made outside the mutex, which every connection shares; only this thread
+  // adds entries, so the slot stays its own until it is published.
+  auto entry = std::make_unique<VLClientConnection>();
+  // An entry without a notification listener could serve no browser: when
+  // no port of the range is left, none is made and browsers wait instead.
+  entry->setNotificationPort(internalPort);
+  entry->openNotificationListener(internalPort, internalRange);
+  if (entry->notificationListener() == kInvalidSocket) return false;
+  pool_[size] = std::move(entry);
+  VLAppLock lock(mutexIndex_);
+  poolSize_ = size + 1;
+  return true;
 }
 
 int VLServer::nextSequence() {
@@ -164,12 +188,22 @@ Socket VLServer::serve(int listenPort, int /*internalPort*/) {
     std::exit(1);
   }
 
+  std::int64_t nextGrowthMs = 0;
   while (running_ != 0) {
     // Accept only when an entry can take the connection.
     bool anyFree = false;
     {
       VLAppLock lock(mutexIndex_);
-      for (int i = 0; i < kPoolCapacity && !anyFree; ++i) anyFree = isEntryFree(i);
+      for (int i = 0; i < poolSize_.load() && !anyFree; ++i) anyFree = isEntryFree(i);
+    }
+    // Every entry is busy and a browser waits: one more entry is made for it
+    // (after a failure, not again for a while).
+    if (!anyFree && poolSize_.load() < kPoolLimit && platform::monotonicMilliseconds() >= nextGrowthMs) {
+      platform::PollEntry waiting{listenSocket_, platform::kPollReadable, 0};
+      if (platform::pollSockets(&waiting, 1, 0) > 0 && (waiting.ready & platform::kPollReadable) != 0) {
+        anyFree = growPool();
+        if (!anyFree) nextGrowthMs = platform::monotonicMilliseconds() + kGrowthRetryMs;
+      }
     }
     if (!anyFree) {
       // Woken when a connection ends; the entry is free a moment later, when

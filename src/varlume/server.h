@@ -1,9 +1,12 @@
 // VLServer: the proxy's front door. Listens on 127.0.0.1 at the listening
 // port, hands each accepted browser connection to a free entry of its pool of
-// 20 VLClientConnection objects and starts that entry's thread. It also hands
+// 20 VLClientConnection objects and starts that entry's thread; while every
+// entry is busy it makes further entries, up to 64, so connections held by a
+// slow or hostile origin never keep other browsing out. It also hands
 // out the request numbers shared by all connections: 1, 2, ... 99,999,999 and
 // then 1 again, so every number fits the 12-byte notices.
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -19,7 +22,9 @@ class VLClientConnection;
 
 class VLServer {
  public:
+  // Entries built with the server, and the most there may ever be.
   static constexpr int kPoolCapacity = 20;
+  static constexpr int kPoolLimit = 64;
   static constexpr int kMaxSequence = 99999999;
 
   // Builds the 20 entries; mutexIndex guards the pool and the request numbers.
@@ -41,6 +46,11 @@ class VLServer {
   // Binds an accepted socket to the first free entry and returns its index,
   // or -1 when no entry is free. The caller holds the mutex `mutexIndex`.
   int takeConnectionSlot(platform::Socket socket);
+  // Makes one more entry with its notification listener (kept for the
+  // server's life, like the first 20); false at kPoolLimit or when no port
+  // of the notice range is left. Called by the accept thread only, without
+  // the mutex, which it takes to add the entry.
+  bool growPool();
   // The next request number (under the mutex).
   int nextSequence();
   // The cross-site records, under mutex 0: storeCrossSite keeps a copy;
@@ -56,8 +66,10 @@ class VLServer {
   // An entry is free when it serves no browser and neither its connection
   // thread nor its responder thread is still inside its body.
   bool isEntryFree(int index) const;
+  // Entries 0 to poolSize() - 1 exist.
   VLClientConnection& entry(int index) { return *pool_[index]; }
   int poolCapacity() const { return kPoolCapacity; }
+  int poolSize() const { return poolSize_.load(); }
   platform::Socket listenSocket() const { return listenSocket_; }
   int listenPort() const { return listenPort_; }
   int mutexIndex() const { return mutexIndex_; }
@@ -81,7 +93,8 @@ class VLServer {
   platform::Socket listenSocket_ = platform::kInvalidSocket;
   int listenPort_ = 0;
   volatile int running_ = 1;
-  std::unique_ptr<VLClientConnection> pool_[kPoolCapacity];
+  std::unique_ptr<VLClientConnection> pool_[kPoolLimit];
+  std::atomic<int> poolSize_{0};  // grows under the mutex, by the accept thread
   int mutexIndex_;
   int sequence_ = 0;
   VLCrossSiteTable crossSites_;  // mutex 0

@@ -1,6 +1,7 @@
 // The listener's pool: entries taken lowest free first, each opening its
 // notification listener once (from the first free port of its range) and
-// keeping it; an entry that cannot open one is skipped; request numbers
+// keeping it; an entry that cannot open one is skipped; while all are busy
+// further entries are made, up to a limit, and kept; request numbers
 // start at 1, are shared by all connections and wrap from 99,999,999 to 1.
 #include <gtest/gtest.h>
 
@@ -68,6 +69,43 @@ TEST(ServerPool, EntryWithoutListenerIsSkippedAndTriedAgain) {
   EXPECT_EQ(server->takeConnectionSlot(101), 0);
   EXPECT_EQ(server->entry(0).notificationPort(), internalPort);
   server->entry(0).setBrowserSocket(platform::kInvalidSocket);
+}
+
+TEST(ServerPool, EntriesAreMadeWhileAllAreBusyUpToTheLimit) {
+  internalPort = freeRange(VLServer::kPoolLimit);
+  ASSERT_GT(internalPort, 0);
+  internalRange = VLServer::kPoolLimit;
+  auto server = std::make_unique<VLServer>(0);
+  for (int i = 0; i < VLServer::kPoolCapacity; ++i) EXPECT_EQ(server->takeConnectionSlot(101 + i), i);
+  EXPECT_EQ(server->takeConnectionSlot(200), -1);
+  int made = 0;
+  while (server->growPool()) {
+    ++made;
+    EXPECT_EQ(server->takeConnectionSlot(200 + made), VLServer::kPoolCapacity + made - 1);
+  }
+  EXPECT_EQ(server->poolSize(), VLServer::kPoolLimit);
+  EXPECT_EQ(made, VLServer::kPoolLimit - VLServer::kPoolCapacity);
+  // A made entry is kept: freed, it is taken again with its listener.
+  const int last = VLServer::kPoolLimit - 1;
+  const platform::Socket listener = server->entry(last).notificationListener();
+  EXPECT_NE(listener, platform::kInvalidSocket);
+  server->entry(last).setInUse(false);
+  EXPECT_EQ(server->takeConnectionSlot(300), last);
+  EXPECT_EQ(server->entry(last).notificationListener(), listener);
+  for (int i = 0; i < server->poolSize(); ++i) server->entry(i).setBrowserSocket(platform::kInvalidSocket);
+}
+
+TEST(ServerPool, NoEntryIsMadeWithoutANoticePort) {
+  // Ports for the 20 entries built with the server, and no more.
+  internalPort = freeRange(VLServer::kPoolCapacity);
+  ASSERT_GT(internalPort, 0);
+  internalRange = VLServer::kPoolCapacity - 1;
+  auto server = std::make_unique<VLServer>(0);
+  for (int i = 0; i < VLServer::kPoolCapacity; ++i) EXPECT_EQ(server->takeConnectionSlot(101 + i), i);
+  EXPECT_FALSE(server->growPool());
+  EXPECT_EQ(server->poolSize(), VLServer::kPoolCapacity);
+  EXPECT_EQ(server->takeConnectionSlot(200), -1);
+  for (int i = 0; i < server->poolSize(); ++i) server->entry(i).setBrowserSocket(platform::kInvalidSocket);
 }
 
 TEST(ServerPool, RequestNumbersAreSharedAndWrapToOne) {
