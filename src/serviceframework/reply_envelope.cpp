@@ -24,6 +24,19 @@ std::string envelope(const std::string& code, const std::string& reason, const s
 
 }  // namespace
 
+std::string reasonBelowRoot(const std::string& reason, const std::string& root) {
+  std::string folder = root;
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  if (folder.empty()) return reason;
+  std::string text = reason;
+  std::string backslashed = folder;
+  std::string slashed = folder;
+  replaceAll("/", "\\", backslashed);
+  replaceAll("\\", "/", slashed);
+  for (const std::string& form : {backslashed + "\\", slashed + "/"}) replaceAll(form, "", text);
+  return text;
+}
+
 std::string xmlEscape(const std::string& text) {
   std::string out;
   out.reserve(text.size());

@@ -466,13 +466,6 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
     }
   }
 
-  // A command that changes a site's data runs only for that site's own page.
-  if (analysis.service && !serviceCommandPermitted(host, line, head.lines, pageHost)) {
-    const int discarded = discardBody(bodyDue);
-    if (discarded <= 0) return discarded;
-    if (!ownQuery) answerWithMessage(pageHost, path, kRefusedMessage);
-    return 1;
-  }
   // What cannot be served: its body is read and dropped first, so the next
   // request starts where it should; then the event query (or, for the
   // proxy's own requests, the fallback answer) takes its place.

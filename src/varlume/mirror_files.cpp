@@ -84,6 +84,40 @@ bool storeCopy(const VLRequestRecord& record, const std::string& path) {
 // The reason of a failed step; the helper gives no text for some errors.
 std::string failureText(const std::string& text) { return text.empty() ? kNotAvailable : text; }
 
+// A path as the mirror's reasons name it: relative to the data root ("\"
+// form), so that no answer tells a page where the user's files are.
+std::string shownPath(const std::string& path) {
+  std::string root = basePath;
+  ensureTrailingSlash(root);
+  replaceAll("/", "\\", root);
+  std::string shown = path;
+  replaceAll("/", "\\", shown);
+  if (shown.compare(0, root.size(), root) == 0) shown.erase(0, root.size());
+  return shown;
+}
+
+// Creates the mirror file's folder and its missing parents, below the data
+// root; a folder that cannot be made appends the helper's creation text,
+// naming that folder by its own name, as the directory helper names the
+// folder it was asked to create within its parent.
+bool makeMirrorFolder(const std::string& folder, std::string& message) {
+  if (platform::isDirectory(folder)) return true;
+  std::size_t end = folder.find('\\', 1);
+  for (;; end = folder.find('\\', end + 1)) {
+    const std::string step = end == std::string::npos ? folder : folder.substr(0, end);
+    if (!step.empty() && step.back() != '\\' && !platform::isDirectory(step) &&
+        !platform::makeDirectory(step)) {
+      const platform::FileError error = platform::lastFileError();
+      // Another process may make the same folder at the same moment.
+      if (!platform::isDirectory(step)) {
+        message += folderCreationText(error, step.substr(step.rfind('\\') + 1));
+        return false;
+      }
+    }
+    if (end == std::string::npos) return true;
+  }
+}
+
 // Saves the body; an empty result means success, anything else is the
 // reason for the browser.
 std::string saveMirror(const VLRequestRecord& record) {
@@ -94,19 +128,20 @@ std::string saveMirror(const VLRequestRecord& record) {
   if (head.readFailed || head.status != 200) return kNotAvailable;
   if (!head.headEnd) return kNoHead;
   std::string message;
-  if (!makeFolderPath(folderOf(path), message)) return failureText(message);
-  if (platform::isDirectory(path)) return notAFileText(path);
+  if (!makeMirrorFolder(folderOf(path), message)) return failureText(message);
+  const std::string shown = shownPath(path);
+  if (platform::isDirectory(path)) return notAFileText(shown);
   platform::ReplacingFile out;
   if (!out.open(path)) {
-    return failureText(renameFailureText(platform::lastFileError(), folderOf(path), path));
+    return failureText(renameFailureText(platform::lastFileError(), shownPath(folderOf(path)), shown));
   }
-  const std::string temporary = out.temporaryPath();
+  const std::string temporary = shownPath(out.temporaryPath());
   const Copied copied = copyRest(parts, head.rest, out);
   if (copied == Copied::ReadFailed) return kNotAvailable;
   if (copied == Copied::WriteFailed) {
-    return failureText(renameFailureText(platform::lastFileError(), temporary, path));
+    return failureText(renameFailureText(platform::lastFileError(), temporary, shown));
   }
-  if (!out.commit()) return failureText(renameFailureText(platform::lastFileError(), temporary, path));
+  if (!out.commit()) return failureText(renameFailureText(platform::lastFileError(), temporary, shown));
   return std::string();
 }
 

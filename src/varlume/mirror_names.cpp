@@ -18,6 +18,19 @@ std::string mirrorName(const std::string& url) {
   return trim(value.substr(0, value.find_first_of("& \t")), true);
 }
 
+namespace {
+
+// A file a service keeps in a site's folder: the event service's database
+// and the journals SQLite keeps beside it (any letter case, for a data root
+// on a folder that ignores case).
+bool isServiceOwned(const std::string& name) {
+  const std::string leaf = toLower(name.substr(name.rfind('/') + 1));
+  const std::string database = "eventdatabase.db";
+  return leaf == database || leaf.rfind(database + "-", 0) == 0;
+}
+
+}  // namespace
+
 bool mirrorFilePath(const std::string& pageHost, const std::string& url, std::string& path) {
   path.clear();
   const std::string raw = mirrorName(url);
@@ -30,6 +43,7 @@ bool mirrorFilePath(const std::string& pageHost, const std::string& url, std::st
   if (name.empty() || name.back() == '/') name += "index.html";
   const std::string host = toLower(trim(pageHost, true));
   if (!isPlainDecodedFolderValue(host) || !isPlainDecodedFolderValue(name)) return false;
+  if (isServiceOwned(name)) return false;
   std::string file = basePath;
   ensureTrailingSlash(file);
   file += host + "/" + name;

@@ -3,11 +3,13 @@
 // its query (letter case kept) or else its path, %XX-decoded once, "\" as
 // "/", one leading "/" dropped; "/" alone, or a name ending in "/", gives
 // "index.html" there. Host and name must be plain (foundation/folder_names.h),
-// so nothing outside the page host's folder is ever named.
+// so nothing outside the page host's folder is ever named; nor is a file a
+// service keeps there (the event database and its journals).
 #pragma once
 #include <string>
 
 // The name as the URL gives it, before decoding.
 std::string mirrorName(const std::string& url);
-// False when the page host or the name is not plain.
+// False when the page host or the name is not plain, or the name is a
+// service's file.
 bool mirrorFilePath(const std::string& pageHost, const std::string& url, std::string& path);

@@ -1,6 +1,8 @@
 #include "varlume/privileged_check.h"
 
+#include "foundation/privileged_host.h"
 #include "foundation/strings.h"
+#include "foundation/url_escape.h"
 #include "varlume/cross_site_check.h"
 #include "varlume/request_target.h"
 
@@ -43,4 +45,19 @@ bool namesItsOwnPage(const std::vector<std::string>& lines, const std::string& p
     if (beginsWith(upper, "ORIGIN:")) values.push_back(lines[i].substr(7));
   }
   return namesOwnPageHost(values, pageHost);
+}
+
+bool namesPrivilegedHost(const std::string& host) {
+  std::string name = toLower(trim(urlDecode(host), true));
+  name = name.substr(0, name.find_first_of(":/\\?"));
+  while (!name.empty() && name.back() == '.') name.pop_back();
+  return name == kPrivilegedHost;
+}
+
+bool requestPermitted(bool service, bool mirror, const std::string& hostValue,
+                      const std::string& requestLine, const std::vector<std::string>& lines,
+                      const std::string& pageHost) {
+  if (service) return serviceCommandPermitted(hostValue, requestLine, lines, pageHost);
+  if (namesPrivilegedHost(pageHost) || namesPrivilegedHost(hostValue)) return false;
+  return !mirror || namesItsOwnPage(lines, pageHost);
 }

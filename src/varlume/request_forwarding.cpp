@@ -78,7 +78,12 @@ VLForwardTexts rewriteHeaders(const VLRequestHead& head, bool service, const std
     } else if (startsWith(upper, "HOST:")) {
       // Only the Host line the analysis chose names the target.
       if (i != hostIndex) continue;
-      if (service) line = pageHostLine;
+      if (service) {
+        line = pageHostLine;
+      } else if (port != 80 && port != 0) {
+        // The target's authority: a port other than the default is part of it.
+        line += ":" + intToString(port);
+      }
     } else if (startsWith(upper, "TRANSFER-ENCODING:") &&
                trim(upper.substr(18), true) != "IDENTITY") {
       texts.bodyFramingOk = false;

@@ -23,7 +23,8 @@ struct VLForwardTexts {
 };
 
 // head: the stored head as the analysis left it (request line in origin
-// form, Host line at hostIndex). service: the request goes to a local
-// service, so its Host line becomes "Host: " + page host.
+// form, Host line at hostIndex, without its port). service: the request goes
+// to a local service, so its Host line becomes "Host: " + page host; a web
+// request's Host line names `port` too when it is neither 80 nor 0.
 VLForwardTexts rewriteHeaders(const VLRequestHead& head, bool service, const std::string& pageHost,
                               int port);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/strings.h"
+#include "varlume/privileged_check.h"
 
 namespace {
 
@@ -92,6 +93,8 @@ VLRequestAnalysis analyseRequest(VLRequestHead& head, std::string& browserUrl) {
   // wherever it stands, its ends included.
   analysis.accepted = isSafeHostText(analysis.target.pageHost, !analysis.service) &&
                       isSafeHostText(hostValue(hostLine), false) &&
-                      !holdsControlByte(hostLine, lineTextEnd(hostLine));
+                      !holdsControlByte(hostLine, lineTextEnd(hostLine)) &&
+                      requestPermitted(analysis.service, analysis.target.mirror, hostValue(hostLine),
+                                       requestLine, head.lines, analysis.target.pageHost);
   return analysis;
 }

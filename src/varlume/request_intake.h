@@ -48,7 +48,8 @@ struct VLRequestAnalysis {
   // False when the request must not be forwarded: no Host line and no
   // absolute URL to name one, or a page host or Host value that could inject
   // header lines or leave a folder (see isSafeHostText), or an empty page
-  // host for a service.
+  // host for a service; or one a page may not make (requestPermitted: the
+  // privileged host on the web, another site's mirror or changing command).
   bool accepted = false;
   bool service = false;
   VLRequestTarget target;

@@ -2,6 +2,7 @@
 // element "VarlumeEvent", always under 200 "Success" as text/xml.
 #include "serviceframework/diagnostic_output.h"
 #include "serviceframework/reply_envelope.h"
+#include "serviceframework/service_settings.h"
 #include "varlumeevent/event_handler.h"
 
 namespace {
@@ -9,7 +10,7 @@ constexpr char kElement[] = "VarlumeEvent";
 }  // namespace
 
 void VLEventHandler::replyError(int code, const std::string& reason) {
-  const std::string body = errorEnvelope(code, reason, kElement);
+  const std::string body = errorEnvelope(code, reasonBelowRoot(reason, storageRoot), kElement);
   responseHeader(200, "Success", "text/xml");
   sendResponse(body);
   reset();

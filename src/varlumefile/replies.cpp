@@ -1,5 +1,6 @@
 // The three XML reply writers and the version reply.
 #include "serviceframework/reply_envelope.h"
+#include "serviceframework/service_settings.h"
 #include "varlumefile/file_server.h"
 #include "varlumefile/file_settings.h"
 
@@ -9,7 +10,7 @@ constexpr char kElement[] = "VarlumeFile";
 
 void VLFileHandler::replyError(int code, const std::string& reason) {
   responseHeader(200, "Success", "text/xml");
-  sendResponse(errorEnvelope(code, reason, kElement));
+  sendResponse(errorEnvelope(code, reasonBelowRoot(reason, storageRoot), kElement));
   reset();
 }
 

@@ -152,6 +152,14 @@ std::string attackPage() {
          "\"></iframe></body></html>";
 }
 
+// A page that keeps one of its site's articles through the mirror form.
+const char kKeepPage[] = R"(<!DOCTYPE html>
+<html><head><title>Keep</title></head><body><p id="status">waiting</p><script>
+fetch('/varlume/mirror/a.example/article.html')
+    .then(answer => { document.getElementById('status').textContent = 'mirror ' + answer.status; },
+          error => { document.getElementById('status').textContent = 'failed ' + error; });
+</script></body></html>)";
+
 // The text between the element's start tag (id="<id>") and its end.
 std::string elementText(const std::string& dom, const std::string& id) {
   const std::size_t at = dom.find("id=\"" + id + "\"");
@@ -205,6 +213,7 @@ class ScriptedOrigin {
         {"http://a.example/cached.html", {"text/html", cachedPage()}},
         {"http://a.example/kept.png", {"image/png", logo_}},
         {"http://a.example/article.html", {"text/html", "<html><body>an article to keep</body></html>"}},
+        {"http://a.example/keep.html", {"text/html", kKeepPage}},
         {"http://a.example/files.html", {"text/html", kFilesPage}},
         {"http://a.example/cross.html", {"text/html", kCrossSitePage}},
         {"http://b.example/varlume.txt", {"text/plain", "domain=b.example\ndeny\npath=/private*\n"}},
@@ -292,9 +301,9 @@ TEST_F(BrowserThroughSystem, TheSecondLoadOfACachedImageComesFromTheCache) {
 }
 
 TEST_F(BrowserThroughSystem, AMirroredPageLandsInTheDataRoot) {
-  // The browser gets the short success answer, whose body is empty.
-  EXPECT_EQ(dom("http://a.example/varlume/mirror/a.example/article.html"),
-            "<html><head></head><body></body></html>\n");
+  // The site's own page asks for the mirror and gets the short success
+  // answer.
+  EXPECT_EQ(elementText(dom("http://a.example/keep.html"), "status"), "mirror 200");
   EXPECT_EQ(sandbox::readFile(box.user(0).documents + "/Varlume/a.example/article.html").value_or(""),
             "<html><body>an article to keep</body></html>");
   EXPECT_EQ(origin.count("http://a.example/article.html"), 1);

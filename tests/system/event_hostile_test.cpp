@@ -36,7 +36,8 @@ class EventHostile : public eventtest::VLEventService {
     }
     return paths;
   }
-  std::string shownSiteDatabase() { return dataRootAsShown() + "site.example\\EventDatabase.db"; }
+  // Reasons name the database below the data root.
+  std::string shownSiteDatabase() { return "site.example\\EventDatabase.db"; }
 };
 
 TEST_F(EventHostile, ValuesAreStoredAndAnsweredVerbatim) {
@@ -200,7 +201,7 @@ TEST_F(EventHostile, TablesComeBackAndLostWritesAreReported) {
 
   ASSERT_TRUE(sandbox::writeFile(privilegedDatabase(), garbage));
   EXPECT_EQ(privileged("/ADDCROSSSITEUSER?Domain=a&CrossDomain=b&Permission=1").body,
-            errorBody(14, "Cannot write varlume database " + dataRootAsShown() + "varlume.internal\\EventDatabase.db"));
+            errorBody(14, "Cannot write varlume database varlume.internal\\EventDatabase.db"));
 }
 
 TEST_F(EventHostile, FiftyWritersAtOnceAllStore) {
@@ -428,13 +429,13 @@ class EventFailures : public eventtest::VLEventService {
 TEST_F(EventFailures, ReasonsNamePathsEscaped) {
   // A file where the site's folder would be: the database cannot be opened.
   ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/a&b<c>.example", "in the way"));
-  const std::string shown = dataRootAsShown() + "a&amp;b&lt;c&gt;.example\\EventDatabase.db";
+  const std::string shown = "a&amp;b&lt;c&gt;.example\\EventDatabase.db";
   EXPECT_EQ(get("/GETVERSION", "a&b<c>.example").body, errorBody(14, "Cannot open domain database " + shown));
   EXPECT_EQ(sandbox::readFile(dataRoot() + "/a&b<c>.example").value_or(""), "in the way");
 
   ASSERT_TRUE(sandbox::writeFile(siteDatabase("x&y.example"), std::string(2048, 'x')));
   EXPECT_EQ(get("/ADDDRAGDROPWEB?Path=/a&Action=COPY", "x&y.example").body,
-            errorBody(14, "Cannot write domain database " + dataRootAsShown() + "x&amp;y.example\\EventDatabase.db"));
+            errorBody(14, "Cannot write domain database x&amp;y.example\\EventDatabase.db"));
 }
 
 TEST_F(EventFailures, AnUnopenablePrivilegedDatabase) {
@@ -442,7 +443,7 @@ TEST_F(EventFailures, AnUnopenablePrivilegedDatabase) {
   ASSERT_TRUE(fs::remove(privilegedDatabase()));
   fs::create_directories(privilegedDatabase());  // a folder in the file's place
   EXPECT_EQ(get("/GETVERSION").body,
-            errorBody(14, "Cannot open varlume database " + dataRootAsShown() + "varlume.internal\\EventDatabase.db"));
+            errorBody(14, "Cannot open varlume database varlume.internal\\EventDatabase.db"));
   // The look-up never answers with an envelope, which the proxy would take for a target.
   const HttpResponse lookUp = get("/GETEVENT?Path=/a&Event=NOWEB");
   EXPECT_EQ(lookUp.head.compare(0, 36, eventtest::kNoEventHead), 0) << lookUp.head;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/chromium.h"
 #include "support/file_service_fixture.h"
 #include "support/loopback_client.h"
 #include "support/origin_server.h"
@@ -23,6 +24,7 @@
 #include "support/sandbox.h"
 #include "support/service_process.h"
 #include "support/tree_snapshot.h"
+#include "support/whole_system.h"
 
 namespace {
 
@@ -679,8 +681,9 @@ TEST_F(HostilePages, ServicePortsNamedAsWebSitesServeOnlyThatName) {
   // A page may name a service's own port as a web site: the proxy relays
   // the request there like any other, and the service sees a site of that
   // name, never another site, the privileged host or a sub-home.
-  // The relayed Host line names the host without its port, so the service
-  // keeps that site's data in the folder "127.0.0.1".
+  // The relayed Host line names the host with its port, so the service
+  // keeps that site's data (if any) in a folder whose name begins with
+  // "127.0.0.1".
   const std::vector<int> ports = {base, base + 3};
   attackers.push_back("127.0.0.1");
   const std::vector<std::pair<std::string, std::string>> cases = {
@@ -782,6 +785,154 @@ TEST_F(HostilePages, AnotherSitesPageNeverFillsAVictimsPage) {
     ASSERT_TRUE(answer.answered) << c.name;
     EXPECT_EQ(answer.response.body, c.body) << c.name << " (" << channelName(c.channel) << ")";
   }
+}
+
+
+// Failures a page can provoke, each answered with its reason: none names
+// where the user's files lie (the sandbox's folders, in either path form);
+// paths read relative to the data root, folders that could not be made by
+// their own name.
+TEST_F(HostilePages, NoReasonNamesWhereTheFilesLie) {
+  const std::string own = data + "/" + originHost;
+  ASSERT_TRUE(sandbox::writeFile(own + "/blk", "a file where a folder would go"));
+  ASSERT_TRUE(sandbox::writeFile(own + "/dir/inside.txt", "x"));
+  ASSERT_TRUE(sandbox::writeFile(data + "/" + kEvil + "/folder/inside.txt", "x"));
+  // The site's event database is a folder: every change to it fails.
+  ASSERT_TRUE(sandbox::writeFile(data + "/" + kEvil + "/EventDatabase.db/inside.txt", "x"));
+  struct Case {
+    std::string site;
+    std::string target;
+    std::string reason;  // a piece of the answer that shows the failure was met
+  };
+  const std::string evil = kEvil;
+  const Case cases[] = {
+      {originHost, "/varlume/mirror/" + originHost + "/blk/x.html",
+       "500 blk already exists (not necessarily as a directory)."},
+      {originHost, "/varlume/mirror/" + originHost + "/dir", "500 " + originHost + "\\dir is a directory, not a file."},
+      {evil, "/varlume/file/REMOVEFILE?Name=folder", evil + "\\folder is a directory, not a file."},
+      {evil, "/varlume/file/RENAME?Name=/&NewName=x", evil + "\\ cannot be renamed."},
+      {evil, "/varlume/file/RENAME?Name=missing.txt&NewName=x.txt", "missing.txt"},
+      {evil, "/varlume/file/GET?Path=missing.txt", "missing.txt not found"},
+      {evil, "/varlume/file/SCANDIR?Name=own.txt", "own.txt is not a directory."},
+      {evil, "/varlume/file/ISFILE?Name=folder", "folder is not a file."},
+      {evil, "/varlume/file/MKDIR?Name=own.txt/x", "own.txt already exists"},
+      {evil, "/varlume/file/STRINGFILE?Path=own.txt&Name=x.txt&Data=y", "own.txt"},
+      {evil, "/varlume/event/ADDSERVEREVENT?Path=/p&Event=NOWEB&Action=/q", evil + "\\EventDatabase.db"},
+      {evil, "/varlume/event/ADDWEBDRIVE?LocalDir=d&Check=/c", evil + "\\EventDatabase.db"},
+  };
+  const std::string root = box.root();
+  const std::string rootShown = sandbox::programsForm(root);
+  for (const Case& c : cases) {
+    const std::string what = c.site + c.target;
+    const Answer answer = attack(Channel::Fetch, c.site, c.target);
+    ASSERT_TRUE(answer.answered) << what;
+    const std::string text = answer.response.head + answer.response.body;
+    EXPECT_NE(text.find(c.reason), std::string::npos) << what << "\n" << text;
+    EXPECT_EQ(text.find(root), std::string::npos) << what << "\n" << text;
+    EXPECT_EQ(text.find(rootShown), std::string::npos) << what << "\n" << text;
+    expectUnchanged(what);
+  }
+}
+
+// A page of one site has a real browser ask for another site's mirror
+// (an <img> needs no script and brings no Referer of that site): the
+// victim's folder stays byte for byte as it was, its event database and its
+// stored look-up included. The victim's own page still mirrors.
+const char kMirrorAttackPage[] = R"(<!DOCTYPE html>
+<html><body>
+<img src="http://victim.example/varlume/mirror/victim.example/page.html?MIRRORAS=notes.txt">
+<img src="http://victim.example/varlume/mirror/victim.example/page.html?MIRRORAS=EventDatabase.db">
+<img src="http://victim.example/varlume/mirror/victim.example/page.html?MIRRORAS=made/page.html">
+<img src="http://victim.example/varlume/mirror/victim.example/notes.txt">
+<img src="http://victim.example/Varlume/Mirror/victim.example/eventdatabase.DB">
+<script>window.addEventListener('load', () => fetch('/report'));</script>
+</body></html>)";
+
+const char kMirrorOwnPage[] = R"(<!DOCTYPE html>
+<html><body>
+<img src="/varlume/mirror/victim.example/page.html?MIRRORAS=kept.html">
+<script>window.addEventListener('load', () => fetch('/report'));</script>
+</body></html>)";
+
+class MirrorThroughABrowser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(web.listening());
+    ASSERT_TRUE(system.start(web.port()));
+    browser = std::make_unique<browsertest::VLChromium>(box, system.proxyPort());
+    const std::string reason = browser->unavailableReason();
+    if (!reason.empty()) GTEST_SKIP() << reason;
+    victim = box.user(0).documents + "/Varlume/victim.example";
+  }
+
+  // One request through the proxy on a connection of its own: its status line.
+  std::string status(const std::string& request) {
+    testsupport::LoopbackClient client(system.proxyPort());
+    HttpResponse response;
+    if (!client.send(request) || !client.readResponse(response, false, kAnswerLimitMs)) return "(no answer)";
+    return response.head.substr(0, response.head.find("\r\n")) + " " + response.body;
+  }
+
+  std::string lookUp() {
+    return status("GET http://victim.example/varlume/event/getEvent?Path=/gone&Event=NOWEB HTTP/1.1\r\n"
+                  "Host: victim.example\r\n\r\n");
+  }
+
+  bool reported(const std::string& site) {
+    for (const origin::VLReceived& r : web.received()) {
+      if (r.path() == "http://" + site + "/report") return true;
+    }
+    return false;
+  }
+
+  origin::VLOriginServer web{[](const origin::VLReceived& r) {
+    const std::string url = r.path().substr(0, r.path().find('?'));
+    if (url == "http://evil.example/attack.html") {
+      return origin::VLReply::withLength(kMirrorAttackPage, "Content-Type: text/html\r\n");
+    }
+    if (url == "http://victim.example/own.html") {
+      return origin::VLReply::withLength(kMirrorOwnPage, "Content-Type: text/html\r\n");
+    }
+    if (url == "http://victim.example/page.html" || url == "http://victim.example/notes.txt" ||
+        url == "http://victim.example/eventdatabase.DB") {
+      return origin::VLReply::withLength("the page of " + url, "Content-Type: text/html\r\n");
+    }
+    return origin::VLReply::withLength("", "");
+  }};
+  sandbox::VLSandbox box;
+  servicetest::VLWholeSystem system{box};
+  std::unique_ptr<browsertest::VLChromium> browser;
+  std::string victim;
+};
+
+TEST_F(MirrorThroughABrowser, AnotherSitesImageLeavesTheVictimsFolderAsItWas) {
+  // The victim's own page stored a server event and a file of its own.
+  ASSERT_EQ(status("GET http://victim.example/varlume/event/ADDSERVEREVENT?Path=/gone&Event=NOWEB"
+                   "&Action=/varlume/web/victim.example/back.html&ActionParams=a=1 HTTP/1.1\r\n"
+                   "Host: victim.example\r\nReferer: http://victim.example/\r\n\r\n")
+                .substr(0, 12),
+            "HTTP/1.1 200");
+  ASSERT_TRUE(sandbox::writeFile(victim + "/notes.txt", "the victim's notes"));
+  const std::string storedLookUp = lookUp();
+  ASSERT_EQ(storedLookUp.substr(0, 12), "HTTP/1.1 200") << storedLookUp;
+  ASSERT_TRUE(sandbox::isFile(victim + "/EventDatabase.db"));
+  const sandbox::VLTreeSnapshot before = sandbox::snapshotTree(victim, [](const std::string&) { return false; });
+
+  EXPECT_TRUE(browser->openUntil("http://evil.example/attack.html", [&] { return reported("evil.example"); }))
+      << browser->lastErrors();
+  EXPECT_EQ(sandbox::treeDifferences(before, sandbox::snapshotTree(victim, [](const std::string&) { return false; })),
+            "");
+  EXPECT_EQ(lookUp(), storedLookUp);
+  for (const origin::VLReceived& r : web.received()) {
+    EXPECT_EQ(r.path().rfind("http://victim.example/", 0), std::string::npos) << "the victim was asked: " << r.path();
+  }
+
+  // The victim's own page mirrors as before.
+  EXPECT_TRUE(browser->openUntil("http://victim.example/own.html", [&] { return reported("victim.example"); }))
+      << browser->lastErrors();
+  EXPECT_EQ(sandbox::readFile(victim + "/kept.html").value_or(""), "the page of http://victim.example/page.html");
+  EXPECT_EQ(sandbox::readFile(victim + "/notes.txt").value_or(""), "the victim's notes");
+  EXPECT_EQ(lookUp(), storedLookUp);
 }
 
 }  // namespace

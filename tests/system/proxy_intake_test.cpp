@@ -175,7 +175,7 @@ TEST_F(ProxyIntake, ZeroBytesAndStrayCarriageReturnsNeverSplitAHead) {
       EXPECT_EQ(answers[0].status, kOk);
       ASSERT_EQ(received.size(), before + 1);
       EXPECT_EQ(received.back().head,
-                "GET /first HTTP/1.1\r\nHost: 127.0.0.1\r\nX-A: 1\r\n\r\n");
+                "GET /first HTTP/1.1\r\nHost: " + authority + "\r\nX-A: 1\r\n\r\n");
     }
   }
 }

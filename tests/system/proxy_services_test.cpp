@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/loopback_client.h"
 #include "support/origin_server.h"
 #include "support/proxy_process.h"
 #include "support/sandbox.h"
@@ -121,13 +122,13 @@ TEST_F(ProxyServices, UpstreamProxyGetsTheAbsoluteFormServicesStayLocal) {
   const UpstreamCase cases[] = {
       {"GET http://a.example:8080/x?q=1 HTTP/1.1\r\nHost: a.example:8080\r\n"
        "Proxy-Connection: keep-alive\r\n\r\n",
-       "GET http://a.example:8080/x?q=1 HTTP/1.1\r\nHost: a.example\r\n\r\n"},
+       "GET http://a.example:8080/x?q=1 HTTP/1.1\r\nHost: a.example:8080\r\n\r\n"},
       {"GET http://b.example/y HTTP/1.1\r\nHost: b.example\r\n\r\n",
        "GET http://b.example/y HTTP/1.1\r\nHost: b.example\r\n\r\n"},
       // Re-targeted by the marker to the page's own site (another site
       // would need its declaration first).
       {"HEAD http://c.example:81/varlume/web/c.example:81/z HTTP/1.1\r\nHost: c.example:81\r\n\r\n",
-       "HEAD http://c.example:81/z HTTP/1.1\r\nHost: c.example\r\n\r\n"},
+       "HEAD http://c.example:81/z HTTP/1.1\r\nHost: c.example:81\r\n\r\n"},
   };
   const std::string expected = answerAs("upstream").steps[0].bytes;
   for (const UpstreamCase& c : cases) {
@@ -139,6 +140,114 @@ TEST_F(ProxyServices, UpstreamProxyGetsTheAbsoluteFormServicesStayLocal) {
     EXPECT_EQ(upstream.received().back().head, c.head);
   }
   expectServiceForms();
+}
+
+// The Host line a web request leaves with names the target's authority:
+// the port too when it is not 80, as the request line in upstream form does.
+struct HostCase {
+  const char* name;
+  std::string request;   // as the browser sends it
+  std::string received;  // what the server behind the proxy reads
+};
+
+void expectHostCases(const proxytest::VLProxyProcess& proxy, VLOriginServer& server,
+                     const std::vector<HostCase>& cases) {
+  for (const HostCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t before = server.received().size();
+    const std::string answer = exchange(proxy.port(), c.request, 12, kAnswerMs);
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 200");
+    ASSERT_TRUE(server.waitForRequests(before + 1, kAnswerMs));
+    EXPECT_EQ(server.received().back().head, c.received);
+  }
+}
+
+TEST_F(ProxyServices, TheHostLineKeepsAPortOtherThanEightyThroughTheUpstream) {
+  VLOriginServer upstream([](const VLReceived&) { return answerAs("upstream"); });
+  ASSERT_TRUE(upstream.listening());
+  start({"-x", "127.0.0.1", "-y", std::to_string(upstream.port())});
+  const std::string plain = "GET http://a.example/x HTTP/1.1\r\nHost: a.example\r\n\r\n";
+  const std::string port8080 = "GET http://a.example:8080/x HTTP/1.1\r\nHost: a.example:8080\r\n\r\n";
+  expectHostCases(proxy, upstream, {
+      {"absolute, no port", "GET http://a.example/x HTTP/1.1\r\nHost: a.example\r\n\r\n", plain},
+      {"absolute, port 80", "GET http://a.example:80/x HTTP/1.1\r\nHost: a.example:80\r\n\r\n", plain},
+      {"absolute, port 8080", "GET http://a.example:8080/x HTTP/1.1\r\nHost: a.example:8080\r\n\r\n", port8080},
+      {"origin form, no port", "GET /x HTTP/1.1\r\nHost: a.example\r\n\r\n", plain},
+      {"origin form, port 80", "GET /x HTTP/1.1\r\nHost: a.example:80\r\n\r\n", plain},
+      {"origin form, port 8080", "GET /x HTTP/1.1\r\nHost: a.example:8080\r\n\r\n", port8080},
+      {"marker form, port 8080",
+       "GET http://a.example:8080/varlume/web/a.example:8080/x HTTP/1.1\r\nHost: a.example:8080\r\n\r\n",
+       port8080},
+      {"POST, port 8080", "POST http://a.example:8080/f HTTP/1.1\r\nHost: a.example:8080\r\nContent-Length: 2\r\n\r\nab",
+       "POST http://a.example:8080/f HTTP/1.1\r\nHost: a.example:8080\r\nContent-Length: 2\r\n\r\n"},
+  });
+}
+
+TEST_F(ProxyServices, TheHostLineKeepsAPortOtherThanEightyToTheSiteItself) {
+  VLOriginServer site([](const VLReceived&) { return answerAs("site"); });
+  ASSERT_TRUE(site.listening());
+  start({});
+  const std::string authority = "127.0.0.1:" + std::to_string(site.port());
+  const std::string received = "GET /x HTTP/1.1\r\nHost: " + authority + "\r\n\r\n";
+  expectHostCases(proxy, site, {
+      {"absolute form", "GET http://" + authority + "/x HTTP/1.1\r\nHost: " + authority + "\r\n\r\n", received},
+      {"origin form", "GET /x HTTP/1.1\r\nHost: " + authority + "\r\n\r\n", received},
+      {"absolute form without a Host line", "GET http://" + authority + "/x HTTP/1.1\r\n\r\n", received},
+  });
+  // A service request still names the page host, port and all.
+  expectServiceForms();
+}
+
+// The privileged host's pages come only from the services: whoever answers
+// its name on the network (here the upstream proxy, which would answer any
+// name) is never asked for it, in any spelling, form or port; each such
+// request gets the proxy's refusal in its place.
+TEST_F(ProxyServices, ThePrivilegedHostIsNeverAskedOnTheWeb) {
+  VLOriginServer upstream([](const VLReceived&) { return answerAs("upstream"); });
+  ASSERT_TRUE(upstream.listening());
+  start({"-x", "127.0.0.1", "-y", std::to_string(upstream.port())});
+  const char* const requests[] = {
+      "GET http://varlume.internal/ HTTP/1.1\r\nHost: varlume.internal\r\n\r\n",
+      "GET http://varlume.internal/portal.html HTTP/1.1\r\nHost: varlume.internal\r\n"
+      "Referer: http://varlume.internal/\r\n\r\n",
+      "GET http://VARLUME.Internal:80/x HTTP/1.1\r\nHost: VARLUME.Internal:80\r\n\r\n",
+      "GET http://varlume.internal:8080/x HTTP/1.1\r\nHost: varlume.internal:8080\r\n\r\n",
+      "GET http://varlume.internal./x HTTP/1.1\r\nHost: varlume.internal.\r\n\r\n",
+      "GET /x.js HTTP/1.1\r\nHost: Varlume.Internal\r\n\r\n",
+      "HEAD http://varlume.internal/x HTTP/1.1\r\nHost: varlume.internal\r\n\r\n",
+      "POST http://varlume.internal/f HTTP/1.1\r\nHost: varlume.internal\r\nContent-Length: 3\r\n\r\nabc",
+      "GET http://varlume.internal/x.gif HTTP/1.1\r\nHost: varlume.internal\r\n\r\n",
+      // Named through another site's page, or another site's page shown
+      // in the privileged host's origin.
+      "GET http://a.example/varlume/web/varlume.internal/x HTTP/1.1\r\nHost: a.example\r\n\r\n",
+      "GET http://varlume.internal/varlume/web/varlume.internal/x HTTP/1.1\r\nHost: varlume.internal\r\n\r\n",
+      "GET http://varlume.internal/varlume/web/a.example/x HTTP/1.1\r\nHost: varlume.internal\r\n\r\n",
+      "GET http://varlume.internal/varlume/mirror/varlume.internal/x HTTP/1.1\r\nHost: varlume.internal\r\n"
+      "Referer: http://varlume.internal/\r\n\r\n",
+  };
+  testsupport::LoopbackClient browser(proxy.port());
+  ASSERT_TRUE(browser.connected());
+  for (const char* request : requests) {
+    ASSERT_TRUE(browser.send(request)) << request;
+    testsupport::HttpResponse response;
+    ASSERT_TRUE(browser.readResponse(response, true, kAnswerMs)) << request;
+    EXPECT_EQ(response.head.substr(0, 32), "HTTP/1.1 500 Request refused.\r\nD") << request;
+  }
+  // Its service routes still reach the services; other sites the upstream.
+  const std::string fileAnswer = answerAs("file").steps[0].bytes;
+  EXPECT_EQ(exchange(proxy.port(),
+                     "GET http://varlume.internal/varlume/file/varlumeportal.html HTTP/1.1\r\n"
+                     "Host: varlume.internal\r\n\r\n",
+                     fileAnswer.size(), kAnswerMs),
+            fileAnswer);
+  ASSERT_EQ(file->received().size(), 1u);
+  EXPECT_EQ(file->received()[0].head, "GET /varlumeportal.html HTTP/1.1\r\nHost: varlume.internal\r\n\r\n");
+  const std::string upstreamAnswer = answerAs("upstream").steps[0].bytes;
+  EXPECT_EQ(exchange(proxy.port(), "GET http://varlume.internal.example/ HTTP/1.1\r\nHost: varlume.internal.example\r\n\r\n",
+                     upstreamAnswer.size(), kAnswerMs),
+            upstreamAnswer);
+  ASSERT_EQ(upstream.received().size(), 1u);
+  EXPECT_EQ(upstream.received()[0].path(), "http://varlume.internal.example/");
 }
 
 }  // namespace

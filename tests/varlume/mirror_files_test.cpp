@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cache_scratch.h"
+#include "platform/paths.h"
 #include "varlume/responder.h"
 
 namespace {
@@ -131,6 +132,8 @@ TEST_F(StoreAndMirror, AMirrorSavesTheBodyAndAnswersSuccess) {
 
 TEST_F(StoreAndMirror, AFailedMirrorKeepsTheOldFileAndSaysWhy) {
   write("site.test/index.html", "old");
+  write("site.test/EventDatabase.db", "the event service's");
+  write("site.test/folder/inside.txt", "in a folder");
   struct Case {
     std::vector<std::string> texts;
     const char* url;
@@ -143,7 +146,15 @@ TEST_F(StoreAndMirror, AFailedMirrorKeepsTheOldFileAndSaysWhy) {
       {{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n"}, "/", "Failed to find header in response from web-site."},
       {{kHead + "0123456789"}, "/%2E%2E%2F%2E%2E%2Fescaped", notAvailable},
       {{kHead + "0123456789"}, "/?MIRRORAS=../x", notAvailable},
-      {{kHead + "0123456789"}, "/index.html/deeper", "already exists"},
+      // Reasons name the folder that could not be made by its own name, and
+      // files by their place below the data root, never where that lies.
+      {{kHead + "0123456789"}, "/index.html/deeper", "500 index.html already exists (not necessarily as a directory)."},
+      {{kHead + "0123456789"}, "/folder", "500 site.test\\folder is a directory, not a file. Cannot delete it."},
+      // A service's own files are never replaced.
+      {{kHead + "0123456789"}, "/EventDatabase.db", notAvailable},
+      {{kHead + "0123456789"}, "/x.html?MIRRORAS=eventDATABASE.db", notAvailable},
+      {{kHead + "0123456789"}, "/EventDatabase.db-journal", notAvailable},
+      {{kHead + "0123456789"}, "/sub/EventDatabase.db", notAvailable},
   };
   int id = 1;
   for (const Case& c : cases) {
@@ -154,10 +165,14 @@ TEST_F(StoreAndMirror, AFailedMirrorKeepsTheOldFileAndSaysWhy) {
     const std::string status = pageStatus(out);
     EXPECT_EQ(status.substr(0, 13), "HTTP/1.1 500 ") << c.url;
     EXPECT_NE(status.find(c.reason), std::string::npos) << status;
+    EXPECT_EQ(status.find(platform::toSystemPath(tempPath)), std::string::npos) << status;
+    EXPECT_EQ(status.find(platform::fromSystemPath(platform::toSystemPath(tempPath))), std::string::npos) << status;
     std::filesystem::remove(platform::toSystemPath(out));
   }
   EXPECT_EQ(scratch.file("site.test/index.html"), "old");
-  EXPECT_EQ(allFiles(), (std::vector<std::string>{"site.test/index.html"}));
+  EXPECT_EQ(scratch.file("site.test/EventDatabase.db"), "the event service's");
+  EXPECT_EQ(allFiles(), (std::vector<std::string>{"site.test/EventDatabase.db", "site.test/folder/inside.txt",
+                                                  "site.test/index.html"}));
 }
 
 }  // namespace

@@ -86,18 +86,20 @@ INSTANTIATE_TEST_SUITE_P(
         RoadCase{"GET http://site.example/varlume/web/other.example:8081/p?q=1 HTTP/1.1\r\n"
                  "Host: site.example\r\n\r\n",
                  "site.example", 8081, false, false,
-                 "GET /p?q=1 HTTP/1.1\r\nHost: other.example\r\n\r\n"},
+                 "GET /p?q=1 HTTP/1.1\r\nHost: other.example:8081\r\n\r\n"},
         RoadCase{"GET http://site.example/varlume/web/other.example HTTP/1.1\r\n"
                  "Host: site.example\r\n\r\n",
                  "site.example", 80, false, false,
                  "GET / HTTP/1.1\r\nHost: other.example\r\n\r\n"},
+        // A mirror made by the page itself.
         RoadCase{"GET http://site.example/varlume/mirror/other.example/p.html HTTP/1.1\r\n"
-                 "Host: site.example\r\n\r\n",
+                 "Host: site.example\r\nReferer: http://site.example/a.html\r\n\r\n",
                  "site.example", 80, true, false,
-                 "GET /p.html HTTP/1.0\r\nHost: other.example\r\n\r\n"},
+                 "GET /p.html HTTP/1.0\r\nHost: other.example\r\n"
+                 "Referer: http://site.example/a.html\r\n\r\n"},
         RoadCase{"GET http://site.example:8080/x HTTP/1.1\r\nHost: site.example:8080\r\n\r\n",
                  "site.example:8080", 8080, false, false,
-                 "GET /x HTTP/1.1\r\nHost: site.example\r\n\r\n"},
+                 "GET /x HTTP/1.1\r\nHost: site.example:8080\r\n\r\n"},
         RoadCase{"GET http://site.example/docs/varlume/file/x HTTP/1.1\r\n"
                  "Host: site.example\r\n\r\n",
                  "site.example/docs", 80, false, true,
@@ -202,15 +204,54 @@ TEST(RefusedHeads, UnsafeHostsAndMissingHost) {
   for (const char* head : heads) EXPECT_FALSE(analyse(head).accepted) << head;
 }
 
+// The privileged host's pages come from the services only: no web request
+// names it, as its target or as its page host, in any spelling.
+TEST(RefusedHeads, ThePrivilegedHostOnTheWeb) {
+  const char* const heads[] = {
+      "GET http://varlume.internal/ HTTP/1.1\r\nHost: varlume.internal\r\n\r\n",
+      "GET http://VARLUME.Internal:80/x HTTP/1.1\r\nHost: VARLUME.Internal:80\r\n\r\n",
+      "GET http://varlume.internal:8080/x HTTP/1.1\r\nHost: varlume.internal:8080\r\n\r\n",
+      "GET http://varlume.internal./x HTTP/1.1\r\nHost: varlume.internal.\r\n\r\n",
+      "GET /page.html HTTP/1.1\r\nHost: Varlume.Internal\r\n\r\n",
+      "POST /f HTTP/1.1\r\nHost: varlume.internal\r\nContent-Length: 0\r\n\r\n",
+      "GET http://a.example/varlume/web/varlume.internal/x HTTP/1.1\r\nHost: a.example\r\n\r\n",
+      "GET http://a.example/varlume/web/varlume%2Einternal/x HTTP/1.1\r\nHost: a.example\r\n\r\n",
+      "GET http://varlume.internal/varlume/web/a.example/x HTTP/1.1\r\nHost: varlume.internal\r\n\r\n",
+      "GET http://varlume.internal/varlume/mirror/varlume.internal/x HTTP/1.1\r\n"
+      "Host: varlume.internal\r\nReferer: http://varlume.internal/\r\n\r\n",
+  };
+  for (const char* head : heads) EXPECT_FALSE(analyse(head).accepted) << head;
+  // Its service routes stay open.
+  const Analysed portal = analyse("GET http://varlume.internal/varlume/file/varlumeportal.html HTTP/1.1\r\n"
+                                  "Host: varlume.internal\r\n\r\n");
+  EXPECT_TRUE(portal.accepted);
+  EXPECT_TRUE(portal.service);
+  EXPECT_TRUE(analyse("GET http://varlume.internal.example/x HTTP/1.1\r\nHost: varlume.internal.example\r\n\r\n")
+                  .accepted);
+}
+
+// A mirror saves into the page host's folder: only the page's own request
+// (its Referer or Origin naming the page host) makes one.
+TEST(RefusedHeads, AMirrorForAnotherSitesPage) {
+  const std::string request = "GET http://victim.example/varlume/mirror/victim.example/n.txt HTTP/1.1\r\n"
+                              "Host: victim.example\r\n";
+  const char* const refused[] = {"", "Referer: http://evil.example/\r\n", "Origin: null\r\n",
+                                 "Referer: http://victim.example.evil.example/\r\n"};
+  for (const char* lines : refused) EXPECT_FALSE(analyse(request + lines + "\r\n").accepted) << lines;
+  const char* const own[] = {"Referer: http://victim.example/page.html\r\n", "Origin: http://Victim.Example\r\n"};
+  for (const char* lines : own) EXPECT_TRUE(analyse(request + lines + "\r\n").accepted) << lines;
+}
+
+
 TEST(UpstreamForm, NamesHostAndPortUnlessEighty) {
   EXPECT_EQ(analyse("GET /x HTTP/1.1\r\nHost: site.example:8080\r\n\r\n").texts.upstream,
-            "GET http://site.example:8080/x HTTP/1.1\r\nHost: site.example\r\n\r\n");
+            "GET http://site.example:8080/x HTTP/1.1\r\nHost: site.example:8080\r\n\r\n");
   EXPECT_EQ(analyse("GET http://site.example/x HTTP/1.1\r\nHost: site.example\r\n\r\n")
                 .texts.upstream,
             "GET http://site.example/x HTTP/1.1\r\nHost: site.example\r\n\r\n");
   EXPECT_EQ(analyse("post http://s.example:81/f HTTP/1.1\r\nHost: s.example:81\r\n\r\n")
                 .texts.upstream,
-            "POST http://s.example:81/f HTTP/1.1\r\nHost: s.example\r\n\r\n");
+            "POST http://s.example:81/f HTTP/1.1\r\nHost: s.example:81\r\n\r\n");
 }
 
 TEST(BrowserUrl, KeepsTheUrlAsSentOnlyWhenEmpty) {
