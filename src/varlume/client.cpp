@@ -103,7 +103,7 @@ int VLClient::connectForRequest() {
   localRefusal_ = VLLocalRefusal::None;
   if (kept_.exchange(false) && socket_.load() != platform::kInvalidSocket) {
     // The kept connection reaches the target it reached before.
-    if (serviceOffset(host_) < 0 && !passesLocalTest(targetHere_.load(), targetPort_)) return 0;
+    if (serviceOffset(host_) < 0 && !passesLocalTest(targetHere_.load(), targetPort_.load())) return 0;
     reused_ = true;
     expectResendText();
     return 1;
@@ -114,9 +114,10 @@ int VLClient::connectForRequest() {
   if (!proxyHost.empty() && proxyPort != -1) {
     // The upstream proxy connects to the target: its name tells.
     const int port = port_ == 0 ? 80 : port_;
-    if (!passesLocalTest(namesThisMachine(host_), port)) return 0;
-    if (connectTo(proxyHost, proxyPort) == 0) return 0;
-    targetHere_ = namesThisMachine(host_);
+    const bool here = namesThisMachine(host_);
+    if (!passesLocalTest(here, port)) return 0;
+    if (connectTo(proxyHost, proxyPort) == 0) return 0;  // the client's host is the proxy's now
+    targetHere_ = here;
     targetPort_ = port;
     return 1;
   }

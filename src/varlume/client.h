@@ -178,7 +178,7 @@ class VLClient : public VLObject {
   std::atomic<bool> sendFailed_{false};
   std::atomic<bool> mayReachThisMachine_{true};
   std::atomic<bool> targetHere_{false};  // the connection's target is on this machine
-  int targetPort_ = 0;                   // the port of the connection's target
+  std::atomic<int> targetPort_{0};       // the port of the connection's target
   std::atomic<VLLocalRefusal> localRefusal_{VLLocalRefusal::None};
   int currentId_ = 0;           // relay thread: id of the response being read
   std::int64_t queuedAt_ = 0;   // relay thread: its record's time stamp

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "platform/sockets.h"
@@ -16,6 +17,8 @@ struct LocalCase {
   bool mayReach;
   VLLocalRefusal expected;
 };
+
+void PrintTo(const LocalCase& c, std::ostream* os) { *os << c.name; }
 
 class LocalTarget : public ::testing::TestWithParam<LocalCase> {
  protected:
