@@ -166,6 +166,12 @@ sqlite3* RegistryStore::connection(int file, bool forChange) {
     sqlite3_close(connections_[file]);
     connections_[file] = nullptr;
   }
+  if (!exists) {
+    // Made here, so a store in the shared all-users folder takes that
+    // folder's modes (file_modes.h) like every other file made there.
+    File made;
+    made.open(path, File::CreateNew);
+  }
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_READWRITE | (forChange ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK ||

@@ -6,6 +6,7 @@
 #include "foundation/app.h"
 #include "foundation/strings.h"
 #include "platform/clock.h"
+#include "platform/local_addresses.h"
 #include "platform/peer_user.h"
 #include "varlume/service_keywords.h"
 #include "varlume/settings.h"
@@ -99,16 +100,48 @@ bool VLClient::takeKeptConnection() {
 }
 
 int VLClient::connectForRequest() {
+  localRefusal_ = VLLocalRefusal::None;
   if (kept_.exchange(false) && socket_.load() != platform::kInvalidSocket) {
+    // The kept connection reaches the target it reached before.
+    if (serviceOffset(host_) < 0 && !passesLocalTest(targetHere_.load(), targetPort_.load())) return 0;
     reused_ = true;
     expectResendText();
     return 1;
   }
   reused_ = false;
-  if (upstreamIsSelf()) return connectTo(host_, port_);
+  if (upstreamIsSelf()) return connectToWebTarget(host_, port_);
   if (serviceOffset(host_) >= 0) return connectTo(host_, port_);
-  if (!proxyHost.empty() && proxyPort != -1) return connectTo(proxyHost, proxyPort);
-  return connectTo(host_, port_);
+  if (!proxyHost.empty() && proxyPort != -1) {
+    // The upstream proxy connects to the target: its name tells.
+    const int port = port_ == 0 ? 80 : port_;
+    const bool here = namesThisMachine(host_);
+    if (!passesLocalTest(here, port)) return 0;
+    if (connectTo(proxyHost, proxyPort) == 0) return 0;  // the client's host is the proxy's now
+    targetHere_ = here;
+    targetPort_ = port;
+    return 1;
+  }
+  return connectToWebTarget(host_, port_);
+}
+
+int VLClient::connectToWebTarget(const std::string& host, int port) {
+  if (connectTo(host, port) == 0) return 0;
+  platform::Endpoint local;
+  platform::Endpoint peer;
+  const platform::Socket s = socket_.load();
+  const bool here = !platform::socketEndpoints(s, local, peer) || platform::isThisMachine(peer.address);
+  if (!passesLocalTest(here, port_)) return 0;
+  targetHere_ = here;
+  targetPort_ = port_;
+  return 1;
+}
+
+bool VLClient::passesLocalTest(bool here, int port) {
+  const VLLocalRefusal refusal = localTargetRefusal(here, port, mayReachThisMachine_.load());
+  if (refusal == VLLocalRefusal::None) return true;
+  localRefusal_ = refusal;
+  closeSockets();
+  return false;
 }
 
 void VLClient::setNotificationPort(int port) { notificationPort_ = port; }

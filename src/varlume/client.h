@@ -19,6 +19,7 @@
 
 #include "foundation/object.h"
 #include "platform/sockets.h"
+#include "varlume/local_target.h"
 #include "varlume/relay_framing.h"
 #include "varlume/request_record.h"
 #include "varlume/run_claim.h"
@@ -41,7 +42,19 @@ class VLClient : public VLObject {
 
   // Connecting. 1 connected, 0 failed.
   int connectTo(const std::string& host, int port);
+  // Connects for the next request: to the upstream proxy, the service or
+  // the target itself. A web target that the connection finds on this
+  // machine is held to localTargetRefusal (local_target.h): a refused one
+  // is closed before a byte goes out, fails, and localRefusal() says why.
   int connectForRequest();
+  // Whether the next request may reach a server of this machine other
+  // than the proxy's own ports (the page's own site, or a site that such
+  // a server declared). The road sets it before each connectForRequest.
+  void setMayReachThisMachine(bool may) { mayReachThisMachine_ = may; }
+  // Why the last connectForRequest refused its target; None otherwise.
+  VLLocalRefusal localRefusal() const { return localRefusal_.load(); }
+  // Whether the present connection's target is on this machine.
+  bool targetOnThisMachine() const { return targetHere_.load(); }
   void setNotificationPort(int port);
   // The key a new notice connection sends first (empty: none).
   // Changed only between browser connections, when no relay runs.
@@ -129,6 +142,12 @@ class VLClient : public VLObject {
   void queueRecordLocked(const VLRequestRecord& record, const std::string& method);
   // Closes the connection socket only (the notification socket stays).
   void closeConnection();
+  // connectTo for a web target, then the test of where it is (the address
+  // connected to).
+  int connectToWebTarget(const std::string& host, int port);
+  // The test of a web target at `port`, on this machine or not; false
+  // (the connection closed) when it is refused.
+  bool passesLocalTest(bool here, int port);
   // The notice text of the current record and its completion (mutex 0 held).
   std::string completeCurrentLocked();
   // Notice texts of every pending record from the current index (mutex 0 held).
@@ -157,6 +176,10 @@ class VLClient : public VLObject {
   VLRunClaim run_;              // mutex 0
   std::int64_t lastClaimTime_ = 0;  // mutex 0
   std::atomic<bool> sendFailed_{false};
+  std::atomic<bool> mayReachThisMachine_{true};
+  std::atomic<bool> targetHere_{false};  // the connection's target is on this machine
+  std::atomic<int> targetPort_{0};       // the port of the connection's target
+  std::atomic<VLLocalRefusal> localRefusal_{VLLocalRefusal::None};
   int currentId_ = 0;           // relay thread: id of the response being read
   std::int64_t queuedAt_ = 0;   // relay thread: its record's time stamp
   VLResponder* responder_ = nullptr;

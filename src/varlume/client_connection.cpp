@@ -494,7 +494,10 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
       (pageHost.find(':') != std::string::npos || (target.port != 80 && target.port != 0))) {
     crossSiteTarget += ":" + intToString(target.port);
   }
-  if (!crossSiteAllowed(pageHost, crossSiteTarget, line)) return unserved(kNoCrossScriptEvent);
+  bool mayReachThisMachine = false;
+  if (!crossSiteAllowed(pageHost, crossSiteTarget, line, &mayReachThisMachine)) {
+    return unserved(kNoCrossScriptEvent);
+  }
   // Declarations are fetched before the service request takes its client,
   // and only for a request of the page itself: another site's page cannot
   // make records for it (the request still goes on to its service).
@@ -505,7 +508,13 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
 
   int slot = -1;
   VLClient* client = clientFor(host, target.port, slot);
-  if (client == nullptr || client->connectForRequest() == 0) return unserved(kNoWebEvent);
+  if (client == nullptr) return unserved(kNoWebEvent);
+  client->setMayReachThisMachine(mayReachThisMachine);
+  if (client->connectForRequest() == 0) {
+    // Another site's server on this machine that declared nothing here is
+    // refused like any undeclared site; the proxy's own ports are no site.
+    return unserved(client->localRefusal() == VLLocalRefusal::Undeclared ? kNoCrossScriptEvent : kNoWebEvent);
+  }
   const std::string& text = (!proxyHost.empty() && !analysis.service) ? texts.upstream : texts.origin;
   const std::string method = toUpper(trim(requestMethod(line, upperLine), true));
 
@@ -574,12 +583,13 @@ void VLClientConnection::startRelay(VLClient& client) {
 
 bool VLClientConnection::crossSiteAllowed(const std::string& pageHostText,
                                           const std::string& targetHost,
-                                          const std::string& requestLine) {
+                                          const std::string& requestLine, bool* mayReachThisMachine) {
   VLServer* server = owner();
   return ::crossSiteAllowed(pageHostText, targetHost, requestLine,
                             [server](VLCrossSiteRecord& out, const std::string& page, const std::string& site) {
                               return server != nullptr && server->findCrossSite(out, page, site);
-                            });
+                            },
+                            mayReachThisMachine);
 }
 
 VLClient* VLClientConnection::clientFor(const std::string& host, int port, int& slot) {

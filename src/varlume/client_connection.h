@@ -73,7 +73,7 @@ class VLClientConnection : public VLObject {
 
   // Whether the page may reach the target (member form of the check).
   bool crossSiteAllowed(const std::string& pageHost, const std::string& targetHost,
-                        const std::string& requestLine);
+                        const std::string& requestLine, bool* mayReachThisMachine = nullptr);
   // Fetches "/varlume.txt" of each site the request line names that has no
   // current record for the page host, and stores what each declares
   // (cross_site_fetch.cpp). Bounded in sites, time and bytes; takes notice

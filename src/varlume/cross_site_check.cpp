@@ -63,7 +63,11 @@ bool isLoopbackTarget(const std::string& hostText) {
 }
 
 bool crossSiteAllowed(const std::string& pageHost, const std::string& targetHost,
-                      const std::string& requestLine, const VLCrossSiteLookup& findRecord) {
+                      const std::string& requestLine, const VLCrossSiteLookup& findRecord,
+                      bool* mayReachThisMachine) {
+  bool mayReach = false;
+  if (mayReachThisMachine == nullptr) mayReachThisMachine = &mayReach;
+  *mayReachThisMachine = false;
   try {
     std::string keyword = toUpper(trim(targetHost, true));
     const std::size_t colon = keyword.find(':');
@@ -72,7 +76,10 @@ bool crossSiteAllowed(const std::string& pageHost, const std::string& targetHost
 
     std::string path;
     if (!crossSitePath(requestLine, path)) return false;
-    if (equalsIgnoreCase(trim(targetHost, true), trim(pageHost, true))) return true;
+    if (equalsIgnoreCase(trim(targetHost, true), trim(pageHost, true))) {
+      *mayReachThisMachine = true;
+      return true;
+    }
 
     if (!findRecord) return false;
     VLCrossSiteRecord record;
@@ -83,11 +90,13 @@ bool crossSiteAllowed(const std::string& pageHost, const std::string& targetHost
         !(defaultPort && findRecord(record, pageHost, site.substr(0, site.size() - 3)))) {
       return false;
     }
-    // This machine is reached only by what a server of it declared.
+    // This machine is reached only by what a server of it declared (the
+    // name tells here; the connection's address tells again).
     if (isLoopbackTarget(site) && !record.fromAnswer()) return false;
     // Refused when either form of the path is refused: escapes, "//" and
     // dot segments never lead past a deny pattern.
     const std::string declared = record.getDomain();
+    *mayReachThisMachine = record.fromAnswer();
     return record.allows(declared, path) && record.allows(declared, normalisedPath(path));
   } catch (const std::exception&) {
     return false;

@@ -13,8 +13,12 @@
 using VLCrossSiteLookup =
     std::function<bool(VLCrossSiteRecord& out, const std::string& pageHost, const std::string& site)>;
 
+// `mayReachThisMachine` (when given) tells whether a passed request may go
+// to a server of this machine: the page's own site, or a record answered
+// with 200 by such a server (local_target.h decides on the connection).
 bool crossSiteAllowed(const std::string& pageHost, const std::string& targetHost,
-                      const std::string& requestLine, const VLCrossSiteLookup& findRecord);
+                      const std::string& requestLine, const VLCrossSiteLookup& findRecord,
+                      bool* mayReachThisMachine = nullptr);
 
 // The checked path of a request line: from its first "/" to the first "?"
 // (else to the last blank), trimmed. False when there is no such path.

@@ -94,11 +94,15 @@ void VLClientConnection::fetchDeclaration(const std::string& site, const std::st
   int slot = -1;
   VLClient* client = clientFor(host, port, slot);
   if (client == nullptr) return;  // no free client: no record, the site stays refused
+  // A server of this machine may declare itself; the proxy's own ports
+  // are never fetched from.
+  client->setMayReachThisMachine(true);
   if (client->connectForRequest() == 0) {
     record.setExpiry(kRecordSeconds);
     owner_->storeCrossSite(record);
     return;
   }
+  const bool fetchedHere = client->targetOnThisMachine();
   const int id = owner_->nextSequence();
   client->queueRequest(id, "GET");
   startRelay(*client);
@@ -129,7 +133,10 @@ void VLClientConnection::fetchDeclaration(const std::string& site, const std::st
   if (body.size() > kCrossSiteMaxBody) body.resize(kCrossSiteMaxBody);
   std::istringstream stream(body);
   record.parseDeclarations(stream);
-  record.setFromAnswer(ok);
+  // Only a server of this machine that answered with 200 opens this
+  // machine to other sites' pages; what a server elsewhere declared never
+  // does, also when the name leads here later.
+  record.setFromAnswer(ok && fetchedHere);
   record.setExpiry(kRecordSeconds);
   owner_->storeCrossSite(record);
   client->closeSockets();

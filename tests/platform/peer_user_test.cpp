@@ -143,4 +143,15 @@ TEST_F(PeerUser, AClosedConnectionOfAnotherUserIsNot) {
   closeSocket(accepted);
 }
 
+// The listener a connection reached: this process's own, until it closes.
+TEST_F(PeerUser, TheListenerOfAConnectionMadeHereIsThisUsers) {
+  const Socket connection = tcpSocket();
+  ASSERT_TRUE(connectSocket(connection, "127.0.0.1", port, 5));
+  EXPECT_TRUE(listenerIsSameUser(connection));
+  closeSocket(listener);
+  listener = tcpSocket();  // TearDown closes this one
+  EXPECT_FALSE(listenerIsSameUser(connection));
+  closeSocket(connection);
+}
+
 }  // namespace

@@ -2,11 +2,16 @@
 // event registered through the proxy answers a failed request, an
 // unreachable site without one gets the file service's portal redirect, and
 // a hostile stored event or a foreign page never changes the settings.
+// Another site's page never reaches the services as a web site, nor a
+// server of this machine that declared nothing, whatever name leads there.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "platform/sockets.h"
 #include "support/loopback_client.h"
+#include "support/origin_server.h"
 #include "support/proxy_process.h"
 #include "support/sandbox.h"
 #include "support/service_process.h"
@@ -121,6 +126,84 @@ TEST_F(CrossSiteServices, AnotherSitesPageCannotRemoveASitesFolder) {
   answer = ask(get(remove, "siteb.test", "Referer: http://siteb.test/page.html\r\n"));
   EXPECT_EQ(answer.head.rfind("HTTP/1.1 200", 0), 0u) << answer.head;
   EXPECT_TRUE(sandbox::waitUntil([&] { return !sandbox::isFolder(folder); }, 3000)) << answer.body;
+}
+
+// This machine's host name when it leads to a loopback address (as a
+// hosts-file entry does), else empty.
+std::string hostNameOfThisMachine() {
+  std::string name;
+  if (!platform::localHostName(name) || name.empty()) return std::string();
+  const platform::Socket probe = platform::tcpSocket();
+  origin::VLOriginServer listener([](const origin::VLReceived&) { return origin::VLReply::bytes(""); });
+  const bool here = probe != platform::kInvalidSocket && listener.listening() &&
+                    platform::connectSocket(probe, name, listener.port(), 5);
+  if (probe != platform::kInvalidSocket) platform::closeSocket(probe);
+  return here ? name : std::string();
+}
+
+// The names by which a page may try to reach this machine's services.
+std::vector<std::string> namesOfThisMachine() {
+  std::vector<std::string> names{"127.0.0.1", "localhost"};
+  const std::string own = hostNameOfThisMachine();
+  if (!own.empty()) names.push_back(own);
+  return names;
+}
+
+TEST_F(CrossSiteServices, AnotherSitesPageNeverReachesTheServicesAsAWebSite) {
+  const std::string referer = "Referer: http://evil.test/page.html\r\n";
+  for (const std::string& name : namesOfThisMachine()) {
+    const std::string files = name + ":" + std::to_string(base);
+    const std::string events = name + ":" + std::to_string(base + 3);
+    const std::string listener = name + ":" + std::to_string(proxy.port());
+    ask(get("http://evil.test/varlume/file/CROSSSITESCRIPT?" + files + "&" + events + "&" + listener, "evil.test",
+            referer));
+    testsupport::HttpResponse answer =
+        ask(get("http://evil.test/varlume/web/" + files + "/STRINGFILE?Path=&Name=planted.txt&Data=x", "evil.test"));
+    EXPECT_EQ(answer.body.find("<Varlume>"), std::string::npos) << name << answer.head << answer.body;
+    answer = ask(get("http://evil.test/varlume/web/" + events +
+                         "/ADDSERVEREVENT?Path=/x&Event=NOWEB&Action=/varlume/file/GETVERSION&ActionParams=a%3D1",
+                     "evil.test"));
+    EXPECT_EQ(answer.body.find("<Varlume>"), std::string::npos) << name << answer.head << answer.body;
+    answer = ask(get("http://evil.test/varlume/web/" + listener + "/varlume/file/GETVERSION", "evil.test"));
+    EXPECT_EQ(answer.body.find("<Varlume>"), std::string::npos) << name << answer.head << answer.body;
+    // Nothing was kept for the site that the name stands for.
+    for (const std::string& site : sandbox::folderNames(box.user(0).documents + "/Varlume")) {
+      EXPECT_EQ(site.find(name), std::string::npos) << name << " made " << site;
+    }
+  }
+}
+
+// A server of this machine reached by a name that is no loopback name (the
+// machine's own host name) passes only by a declaration it served with
+// status 200; one whose declaration could not be read stays closed.
+TEST_F(CrossSiteServices, AServerOfThisMachineByAnyNamePassesOnlyByItsOwnDeclaration) {
+  const std::string own = hostNameOfThisMachine();
+  if (own.empty()) GTEST_SKIP() << "this machine's host name leads to no loopback address";
+  struct Case {
+    const char* label;
+    const char* declaration;  // the answer to /varlume.txt
+    bool passes;
+  };
+  const Case cases[] = {
+      {"an error page declares nothing", "HTTP/1.0 404 Not Found\r\n\r\nnone", false},
+      {"a served empty declaration opens it", "HTTP/1.0 200 OK\r\n\r\n# all\n", true},
+  };
+  for (const Case& c : cases) {
+    const std::string declaration = c.declaration;
+    origin::VLOriginServer local([&declaration](const origin::VLReceived& r) {
+      if (r.path() == "/varlume.txt") return origin::VLReply::bytes(declaration, origin::VLReply::After::Close);
+      return origin::VLReply::withLength("local secret");
+    });
+    ASSERT_TRUE(local.listening());
+    const std::string site = own + ":" + std::to_string(local.port());
+    ask(get("http://evil.test/varlume/file/CROSSSITESCRIPT?" + site, "evil.test",
+            "Referer: http://evil.test/page.html\r\n"));
+    const testsupport::HttpResponse answer = ask(get("http://evil.test/varlume/web/" + site + "/secret", "evil.test"));
+    EXPECT_EQ(answer.body == "local secret", c.passes) << c.label << answer.head << answer.body;
+    int secrets = 0;
+    for (const origin::VLReceived& r : local.received()) secrets += r.path() == "/secret" ? 1 : 0;
+    EXPECT_EQ(secrets, c.passes ? 1 : 0) << c.label;
+  }
 }
 
 }  // namespace

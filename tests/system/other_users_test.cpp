@@ -198,4 +198,33 @@ TEST(OtherUsers, AnotherUsersListenerOnAServicePortGetsNothing) {
   EXPECT_EQ(database.piecesReceived(), 0);
 }
 
+// The all-users folder is shared on purpose by the users of one port-set
+// sequence: what the programs make there stays readable to the others.
+TEST(OtherUsers, TheAllUsersFolderStaysReadableToTheOtherUsers) {
+  if (!testsupport::canActAsOtherUser()) GTEST_SKIP() << "reading as another user needs root";
+  sandbox::VLSandbox box;
+  ASSERT_EQ(::chmod(box.root().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(box.commonAppData().c_str(), 0755), 0);
+  const int servicesBase = proxytest::freeServicesBase({0, 3});
+  ASSERT_GT(servicesBase, 0);
+  const mode_t mask = ::umask(022);
+  proxytest::VLProxyProcess proxy;
+  const bool started = proxy.start(box, servicesBase);
+  ::umask(mask);
+  ASSERT_TRUE(started);
+  const std::string common = box.commonAppData() + "/Varlume";
+  std::vector<std::string> closed;
+  int files = 0;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(common, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    const std::string path = it->path().string();
+    if (it->path().filename().string().rfind(".", 0) == 0) continue;  // a lock or a temporary file
+    files += it->is_regular_file() ? 1 : 0;
+    if (testsupport::readsAsUser(testsupport::kOtherUser, path) != 1) closed.push_back(path);
+  }
+  EXPECT_GT(files, 0);
+  EXPECT_TRUE(closed.empty()) << ::testing::PrintToString(closed);
+}
+
 }  // namespace

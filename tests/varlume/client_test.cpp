@@ -62,6 +62,38 @@ TEST(Client, UpstreamProxyAndTheProxyItself) {
   }
 }
 
+// A web target on this machine: the proxy's own ports never, another port
+// only when the request may reach this machine; decided by the address
+// connected to, and by the name when the upstream proxy connects.
+TEST(Client, AWebTargetOnThisMachineIsHeldToTheLocalRule) {
+  Settings settings;
+  VLTestListener own;
+  VLTestListener other;
+  servicesPort = own.port();
+  for (const bool upstream : {false, true}) {
+    VLTestListener proxy;
+    proxyHost = upstream ? "127.0.0.1" : "";
+    proxyPort = upstream ? proxy.port() : -1;
+    const char* how = upstream ? "through the upstream proxy" : "direct";
+    VLClient service("localhost", own.port());
+    service.setMayReachThisMachine(true);
+    EXPECT_EQ(service.connectForRequest(), 0) << how;
+    EXPECT_EQ(service.localRefusal(), VLLocalRefusal::OwnPort) << how;
+    VLClient undeclared("localhost", other.port());
+    undeclared.setMayReachThisMachine(false);
+    EXPECT_EQ(undeclared.connectForRequest(), 0) << how;
+    EXPECT_EQ(undeclared.localRefusal(), VLLocalRefusal::Undeclared) << how;
+    VLClient declared("localhost", other.port());
+    declared.setMayReachThisMachine(true);
+    EXPECT_EQ(declared.connectForRequest(), 1) << how;
+    EXPECT_EQ(declared.localRefusal(), VLLocalRefusal::None) << how;
+    EXPECT_TRUE(declared.targetOnThisMachine()) << how;
+    platform::Socket accepted = (upstream ? proxy : other).accept();
+    EXPECT_NE(accepted, platform::kInvalidSocket) << how;
+    platform::closeSocket(accepted);
+  }
+}
+
 TEST(Client, MatchesTargetIgnoresCaseAndBlanks) {
   VLClient client(" Site.Example\t", 8081);
   EXPECT_TRUE(client.matchesTarget("site.example", 8081));
