@@ -516,8 +516,11 @@ TEST_F(Startup, AStartWarnsOfEachFileAndServiceItLacksAndGoesOn) {
   for (const char* name : {"varlumeportal.html", "CacheTypes.txt", "CacheDomains.txt"}) {
     std::filesystem::copy_file(std::string(VARLUME_SOURCE_DIR "/data/") + name, work + "/" + name);
   }
+  // The real services then run: on ports nobody else uses.
+  const int base = proxytest::freeServicesBase({0, 3});
+  sandbox::writeFile(userFolder() + "varlume.config", configurationText(port, base, 50000));
   StartResult installed = run({"-p", std::to_string(port)});
-  EXPECT_EQ(installed.log, completeLog(0, {port}));
+  EXPECT_EQ(installed.log, completeLog(0, {port, base}));
   EXPECT_EQ(installed.warnings, "");
 }
 
