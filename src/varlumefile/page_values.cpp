@@ -41,10 +41,11 @@ std::string replaceScriptStrings(const std::string& script, const std::string& k
   std::string out;
   std::size_t from = 0;
   std::size_t at = 0;
+  std::size_t closed = 0;  // bytes before this are taken: a closing quote opens no string
   while ((at = script.find(key, at)) != std::string::npos) {
     const std::size_t after = at + key.size();
-    const bool quoted = at > 0 && after < script.size() && (script[at - 1] == '"' || script[at - 1] == '\'') &&
-                        script[after] == script[at - 1];
+    const bool quoted = at > closed && after < script.size() &&
+                        (script[at - 1] == '"' || script[at - 1] == '\'') && script[after] == script[at - 1];
     if (!quoted) {
       ++at;
       continue;
@@ -52,7 +53,7 @@ std::string replaceScriptStrings(const std::string& script, const std::string& k
     out.append(script, from, at - from);
     out += escaped;
     from = after;
-    at = after + 1;  // past the closing quote, which no further string opens
+    at = closed = after + 1;
   }
   out.append(script, from, std::string::npos);
   return out;
