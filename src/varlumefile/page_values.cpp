@@ -41,10 +41,11 @@ std::string replaceScriptStrings(const std::string& script, const std::string& k
   std::string out;
   std::size_t from = 0;
   std::size_t at = 0;
+  std::size_t closed = 0;  // bytes before this are taken: a closing quote opens no string
   while ((at = script.find(key, at)) != std::string::npos) {
     const std::size_t after = at + key.size();
-    const bool quoted = at > 0 && after < script.size() && (script[at - 1] == '"' || script[at - 1] == '\'') &&
-                        script[after] == script[at - 1];
+    const bool quoted = at > closed && after < script.size() &&
+                        (script[at - 1] == '"' || script[at - 1] == '\'') && script[after] == script[at - 1];
     if (!quoted) {
       ++at;
       continue;
@@ -52,10 +53,23 @@ std::string replaceScriptStrings(const std::string& script, const std::string& k
     out.append(script, from, at - from);
     out += escaped;
     from = after;
-    at = after + 1;  // past the closing quote, which no further string opens
+    at = closed = after + 1;
   }
   out.append(script, from, std::string::npos);
   return out;
+}
+
+// Whether replacing each occurrence of the key once, as every replacement
+// does at least, already makes a text of `length` bytes pass `maxBytes`: such
+// a pair is refused before any work.
+bool outgrows(const std::string& text, std::size_t length, const VLReplacement& pair, std::size_t maxBytes) {
+  if (pair.value.size() <= pair.key.size()) return false;
+  const std::size_t growth = pair.value.size() - pair.key.size();
+  for (std::size_t at = text.find(pair.key); at != std::string::npos; at = text.find(pair.key, at + pair.key.size())) {
+    length += growth;
+    if (length > maxBytes) return true;
+  }
+  return false;
 }
 
 struct Segment {
@@ -82,6 +96,7 @@ bool fillPage(std::string& page, const std::vector<VLReplacement>& pairs, bool s
       if (segment.text.find(pair.key) == std::string::npos) continue;
       std::string filled = segment.text;
       if (segment.kind == VLRegionKind::Text || segment.kind == VLRegionKind::Value) {
+        if (outgrows(segment.text, total, {pair.key, markup}, bounds.maxBytes)) return false;
         if (!replaceAllWithin(pair.key, markup, filled, maxReplacements, bounds.maxBytes)) return false;
         // A "<" of the text that the value would join to a tag keeps the old text.
         if (segment.kind == VLRegionKind::Text && opensMarkup(filled)) continue;
@@ -154,6 +169,7 @@ bool fillText(std::string& text, const std::vector<VLReplacement>& pairs, VLFill
     if (pair.key.empty() || text.find(pair.key) == std::string::npos) continue;
     searched += text.size();
     if (searched > bounds.maxSearched) return false;
+    if (outgrows(text, text.size(), pair, bounds.maxBytes)) return false;
     const std::size_t maxReplacements = bounds.maxBytes / std::max<std::size_t>(pair.value.size(), 1);
     if (!replaceAllWithin(pair.key, pair.value, text, maxReplacements, bounds.maxBytes)) return false;
   }

@@ -1,0 +1,69 @@
+// Filling a page with a value: where a key is replaced and where it is
+// left alone (tags, comments, raw-text elements, SVG and MathML, handlers,
+// unquoted values, script code), and how the value is escaped for text, a
+// data attribute and a script string.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "varlumefile/page_values.h"
+
+namespace {
+
+struct FillCase {
+  const char* name;
+  std::string page;
+  std::string value;
+  std::string expected;
+  VLFillForm form = VLFillForm::Page;
+};
+
+class PageFill : public ::testing::TestWithParam<FillCase> {};
+
+TEST_P(PageFill, ReplacesOnlyWhereTheValueStaysData) {
+  std::string page = GetParam().page;
+  ASSERT_TRUE(fillText(page, {{"KEY", GetParam().value}}, GetParam().form, VLFillBounds{1 << 20, 1 << 24}));
+  EXPECT_EQ(page, GetParam().expected);
+}
+
+void PrintTo(const FillCase& c, std::ostream* os) { *os << c.name; }
+
+const FillCase kFillCases[] = {
+    {"Text", "<p>KEY and KEY</p>", "<b>&'\"", "<p>&lt;b&gt;&amp;&#39;&quot; and &lt;b&gt;&amp;&#39;&quot;</p>"},
+    {"DataAttribute", "<p data-x=\"KEY\" title='KEY'>", "a\"b", "<p data-x=\"a&quot;b\" title='a&quot;b'>"},
+    {"HandlerAttribute", "<p onclick=\"go('KEY')\">", "x", "<p onclick=\"go('KEY')\">"},
+    {"LinkAttribute", "<a href=\"KEY\">", "javascript:x", "<a href=\"KEY\">"},
+    {"UnquotedValue", "<p title=KEY>", "x", "<p title=KEY>"},
+    {"TagAndAttributeNames", "<KEY KEY=\"1\">", "x", "<KEY KEY=\"1\">"},
+    {"Comment", "<!-- KEY --><p>KEY</p>", "x", "<!-- KEY --><p>x</p>"},
+    {"Style", "<style>KEY</style>", "x", "<style>KEY</style>"},
+    {"ScriptCode", "<script>var KEY = \"KEY\";</script>", "x", "<script>var KEY = \"KEY\";</script>"},
+    {"Title", "<title>KEY</title>", "<x>", "<title>&lt;x&gt;</title>"},
+    {"TagInTextareaKeepsItsText", "<textarea><b>KEY</b></textarea>", "x", "<textarea><b>KEY</b></textarea>"},
+    {"TextThatWouldOpenATag", "<p>1 <KEY</p>", "b", "<p>1 <KEY</p>"},
+    {"Svg", "<svg><script>KEY</script></svg><p>KEY</p>", "x", "<svg><script>KEY</script></svg><p>KEY</p>"},
+    {"MathMl", "<math><mi>KEY</mi></math>", "x", "<math><mi>KEY</mi></math>"},
+    {"CommentInAScript", "<script><!--</script>--></script><p>KEY</p>", "x",
+     "<script><!--</script>--></script><p>KEY</p>"},
+    {"UnclosedAttribute", "<p title=\"KEY>KEY", "x", "<p title=\"KEY>KEY"},
+    {"ScriptString", "<script>a = \"KEY\"; b = 'KEY'; c = KEY; d = \"KEY\"KEY\";</script>", "\"</script>\xC3\xA9",
+     "<script>a = \"\\x22\\x3C\\x2Fscript\\x3E\\u00E9\"; b = '\\x22\\x3C\\x2Fscript\\x3E\\u00E9'; c = KEY; "
+     "d = \"\\x22\\x3C\\x2Fscript\\x3E\\u00E9\"KEY\";</script>",
+     VLFillForm::PageWithScriptStrings},
+    {"ScriptStringOnlyWhereAsked", "<script>a = \"KEY\";</script>", "x", "<script>a = \"KEY\";</script>"},
+    {"PlainTextAsItIs", "<p>KEY</p>", "<b>", "<p><b></p>", VLFillForm::PlainText},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, PageFill, ::testing::ValuesIn(kFillCases),
+                         [](const ::testing::TestParamInfo<FillCase>& info) { return std::string(info.param.name); });
+
+TEST(PageFillBounds, AGrowingValueOrAValueHoldingItsKeyEnds) {
+  std::string page = "<p>" + std::string(100, 'a') + "</p>";
+  EXPECT_FALSE(fillText(page, {{"a", std::string(5000, 'b')}}, VLFillForm::Page, VLFillBounds{1 << 16, 1 << 24}));
+  std::string held = "<p>KEY KEY</p>";
+  ASSERT_TRUE(fillText(held, {{"KEY", "KEYKEY"}}, VLFillForm::Page, VLFillBounds{1 << 20, 1 << 24}));
+  EXPECT_EQ(held, "<p>KEYKEY KEYKEY</p>");
+}
+
+}  // namespace
