@@ -161,13 +161,13 @@ VLParameterValue VLParameterText::slice(std::int64_t from, std::int64_t to) cons
     }
     value.pieces_.push_back(std::move(piece));
   };
-  for (const VLLongValue& long_value : values_) {
-    const std::int64_t length = static_cast<std::int64_t>(long_value.at - inMemory);
+  for (const VLLongValue& longValue : values_) {
+    const std::int64_t length = static_cast<std::int64_t>(longValue.at - inMemory);
     take(position, length, true, static_cast<std::int64_t>(inMemory));
     position += length;
-    inMemory = long_value.at;
-    take(position, long_value.length, false, long_value.offset);
-    position += long_value.length;
+    inMemory = longValue.at;
+    take(position, longValue.length, false, longValue.offset);
+    position += longValue.length;
   }
   take(position, static_cast<std::int64_t>(memory_.size() - inMemory), true, static_cast<std::int64_t>(inMemory));
   return value;

@@ -25,19 +25,18 @@ bool namesEventDatabase(const std::string& name) {
 }
 
 bool holdsEventDatabase(const std::string& folder) {
-  VLDirectory level;
-  level.listDirectory(folder);
   std::string base = folder;
   while (base.size() > 1 && base.back() == '\\') base.pop_back();
+  // A link is no folder of the home: what it names is not looked into.
+  platform::FileStatus status;
+  if (!platform::linkStatusOf(base, status) || !status.isDirectory) return false;
+  VLDirectory level;
+  level.listDirectory(base);
   for (int i = 0; i < level.entryCount(); ++i) {
     const VLDirEntry& entry = level.entryAt(i);
     if (isEventDatabasePart(entry.name())) return true;
     const std::string path = base + "\\" + entry.name();
-    platform::FileStatus status;
-    // Listings never follow links; what a link names is no part of this folder.
-    if (entry.isDir() && platform::linkStatusOf(path, status) && status.isDirectory && holdsEventDatabase(path)) {
-      return true;
-    }
+    if (entry.isDir() && holdsEventDatabase(path)) return true;
   }
   return false;
 }
