@@ -294,6 +294,13 @@ void VLResponder::streamHead(std::vector<Delivery>& out) {
   if (pending_ <= 0) return;
   VLRequestRecord& head = queue_[head_];
   if (head.isFree() || head.getMirror() || head.getFromCache() || head.getNoResponse()) return;
+  if (head.getToCache() && head.getPartsWritten() > kMaxCacheParts) {
+    // A copy for the cache keeps every part until the answer is complete:
+    // one that arrives in more parts than this is not kept, and the parts
+    // sent already go (their bytes left the count when they were sent).
+    head.setToCache(false);
+    removePartFiles(head.getId(), 0, head.getPartsSent() - 1);
+  }
   for (int k = head.getPartsSent(); k < head.getPartsWritten(); ++k) {
     out.push_back({partFilePath(tempPath, head.getId(), k), !head.getToCache(), false, false,
                    Delivery::kSendFile, nullptr, true});

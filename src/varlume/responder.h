@@ -32,6 +32,8 @@ class VLResponder : public VLObject {
   static constexpr int kBrowserSendMs = 45000;
   // How long the thread waits for a next record before it ends.
   static constexpr int kLingerMs = 2000;
+  // An answer streamed in more parts than this is not copied into the cache.
+  static constexpr int kMaxCacheParts = 1024;
 
   VLResponder();
   ~VLResponder() override;

@@ -386,8 +386,8 @@ int VLClient::relayOnce(VLPartWriter& part) {
           if (part.bytes() > 0) {
             // Held bytes go out as soon as the delivery side takes them: look
             // again soon (the head sooner than an answer behind it).
-            wait = std::min<std::int64_t>(wait, responder_ != nullptr && responder_->partsTaken(currentId_) < 0 ? kBehindRecheckMs
-                                                                                       : kHeadRecheckMs);
+            const bool behind = responder_ != nullptr && responder_->partsTaken(currentId_) < 0;
+            wait = std::min<std::int64_t>(wait, behind ? kBehindRecheckMs : kHeadRecheckMs);
           }
           if (wait < 0) wait = 0;
           entry.ready = 0;

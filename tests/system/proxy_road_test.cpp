@@ -703,4 +703,88 @@ TEST_F(ProxyRoad, WhatTheServerSentReachesTheBrowserWhileTheServerHolds) {
   EXPECT_TRUE(noPartFilesLeft());
 }
 
+// Answers that trickle in behind one the server holds: each grows the part
+// it has instead of adding part files as time goes by, and every answer
+// still arrives whole and in order once the first is let go.
+TEST_F(ProxyRoad, AnswersWaitingBehindAnotherKeepTheirPartFilesFew) {
+  constexpr int kTrickled = 5;
+  constexpr int kTrickleBytes = 170;  // one a tenth of a second: 17 seconds
+  auto letGo = std::make_shared<std::atomic<bool>>(false);
+  const std::string heldHead = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n";
+  const std::string trickleHead = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kTrickleBytes) + "\r\n\r\n";
+  // A server of its own for each answer, so none waits for another's.
+  std::vector<std::unique_ptr<VLOriginServer>> servers;
+  servers.push_back(std::make_unique<VLOriginServer>([&](const VLReceived&) {
+    VLReply reply;
+    reply.steps.push_back({heldHead + "a"});
+    reply.steps.push_back({"b", 0, letGo});
+    return reply;
+  }));
+  for (int i = 0; i < kTrickled; ++i) {
+    servers.push_back(std::make_unique<VLOriginServer>([&](const VLReceived&) {
+      VLReply reply;
+      reply.steps.push_back({trickleHead});
+      for (int b = 0; b < kTrickleBytes; ++b) reply.steps.push_back({"t", 100});
+      return reply;
+    }));
+  }
+  std::string requests;
+  for (const auto& server : servers) {
+    ASSERT_TRUE(server->listening());
+    const std::string authority = "127.0.0.1:" + std::to_string(server->port());
+    requests += "GET http://" + authority + "/page HTTP/1.1\r\nHost: " + authority + "\r\n\r\n";
+  }
+  std::string expected = heldHead + "ab";
+  for (int i = 0; i < kTrickled; ++i) expected += trickleHead + std::string(kTrickleBytes, 't');
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  ASSERT_TRUE(proxytest::sendText(socket, requests));
+  EXPECT_EQ(proxytest::receiveUpTo(socket, heldHead.size() + 1, 10000), heldHead + "a");
+  std::size_t most = 0;
+  for (int look = 0; look < 32; ++look) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    most = std::max(most, proxy.partFiles().size());
+  }
+  // One part each being written, and the held answer's next part.
+  EXPECT_LE(most, static_cast<std::size_t>(kTrickled + 1));
+  letGo->store(true);
+  EXPECT_TRUE(sameBytes(heldHead + "a" + proxytest::receiveUpTo(socket, expected.size() - heldHead.size() - 1, 30000),
+                        expected));
+  proxytest::closeConnection(socket);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+// An answer for the cache that arrives in a great many small pieces: each
+// piece reaches the browser as it comes, but the parts kept for the cache
+// copy stay bounded (such an answer is not kept), and the answer is whole.
+TEST_F(ProxyRoad, AnAnswerForTheCacheInManyPiecesKeepsItsPartFilesBounded) {
+  constexpr int kPieces = 1300;
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kPieces) + "\r\n\r\n";
+  VLOriginServer pieces([&](const VLReceived&) {
+    VLReply reply;
+    reply.steps.push_back({head});
+    for (int i = 0; i < kPieces; ++i) reply.steps.push_back({"p", 2});
+    return reply;
+  });
+  ASSERT_TRUE(pieces.listening());
+  const std::string authority = "127.0.0.1:" + std::to_string(pieces.port());
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  // A picture: the cache keeps it without an age limit when it can.
+  ASSERT_TRUE(proxytest::sendText(socket, "GET http://" + authority + "/picture.gif HTTP/1.1\r\nHost: " +
+                                              authority + "\r\n\r\n"));
+  const std::string expected = head + std::string(kPieces, 'p');
+  std::string got;
+  std::size_t most = 0;
+  for (int look = 0; look < 600 && got.size() < expected.size(); ++look) {
+    got += proxytest::receiveUpTo(socket, expected.size() - got.size(), 50);
+    most = std::max(most, proxy.partFiles().size());
+  }
+  EXPECT_TRUE(sameBytes(got, expected));
+  // At most 1,024 parts are kept for a cache copy, plus the part being written.
+  EXPECT_LE(most, 1026u);
+  proxytest::closeConnection(socket);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
 }  // namespace
