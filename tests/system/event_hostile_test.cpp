@@ -297,9 +297,9 @@ TEST_F(EventHostile, HostileDatabaseFilesStayTheirSitesOwnProblem) {
   const std::string site = "hostile.example";
   const std::string database = siteDatabase(site);
   const std::string openRefused =
-      errorBody(14, "Cannot open domain database " + dataRootAsShown() + site + "\\EventDatabase.db");
+      errorBody(14, "Cannot open domain database " + site + "\\EventDatabase.db");
   const std::string writeRefused =
-      errorBody(14, "Cannot write domain database " + dataRootAsShown() + site + "\\EventDatabase.db");
+      errorBody(14, "Cannot write domain database " + site + "\\EventDatabase.db");
   auto request = [](const std::string& target, const std::string& host) {
     return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
   };
