@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/percent_encoded.h"
 #include "support/chromium.h"
 #include "support/event_service.h"
 #include "support/origin_server.h"
@@ -113,22 +114,6 @@ async function run() {
 run().catch(error => done('failed: ' + error))
      .finally(() => fetch('/report', {method: 'POST', body: log.join(' | ')}));
 </script></body></html>)";
-
-// Every byte but letters and digits %-encoded, as encodeURIComponent would.
-std::string percentEncoded(const std::string& text) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
 
 // The portal page with its two words filled by `host` and `query` (sent as
 // they are), as the portal redirect names it, or as any page may frame it.

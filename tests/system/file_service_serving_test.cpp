@@ -15,6 +15,7 @@
 #include <string>
 #include <ostream>
 
+#include "support/percent_encoded.h"
 #include "support/file_service_fixture.h"
 
 namespace {
@@ -177,23 +178,6 @@ std::string pageSkeleton(const std::string& page) {
   }
   for (std::sregex_iterator b(page.begin(), page.end(), body), end; b != end; ++b) skeleton += (*b)[2].str() + "\n";
   return skeleton;
-}
-
-// A value as a page's script sends it in a URL: every byte but letters and
-// digits %-encoded.
-std::string percentEncoded(const std::string& text) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
 }
 
 TEST_F(FileServing, OnlyTheSitesOwnPageHasItsPagesFilled) {

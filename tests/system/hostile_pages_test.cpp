@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/percent_encoded.h"
 #include "support/chromium.h"
 #include "support/file_service_fixture.h"
 #include "support/loopback_client.h"
@@ -504,20 +505,7 @@ TEST_F(HostilePages, InjectedSqlAndHeaderLinesStayValues) {
       "x'; DROP TABLE ServerEvents; --",
       "x\"); DELETE FROM ServerEvents; --",
   };
-  auto escaped = [](const std::string& text) {
-    std::string out;
-    const char* hex = "0123456789ABCDEF";
-    for (unsigned char c : text) {
-      if (std::isalnum(c) || c == '.' || c == '/' || c == '-' || c == '_') {
-        out += static_cast<char>(c);
-      } else {
-        out += '%';
-        out += hex[c >> 4];
-        out += hex[c & 15];
-      }
-    }
-    return out;
-  };
+  auto escaped = [](const std::string& text) { return percentEncoded(text, "./-_"); };
   int n = 0;
   for (const std::string& value : values) {
     const std::string v = escaped(value);
