@@ -381,8 +381,15 @@ TEST_F(EventHostile, HostileDatabaseFilesStayTheirSitesOwnProblem) {
       EXPECT_TRUE(sandbox::readFile(database).value_or("") == before);
     }
   }
-  // No look-up held what the files hold: the peak stays far below their rows.
-  EXPECT_LT(eventtest::peakResidentKb(service.pid()) - peakBefore, 64 * 1024);
+  // No look-up held what the files hold: the peak stays far below their rows
+  // (over 500 MB when every row was kept). AddressSanitizer keeps up to
+  // 256 MiB of freed memory in quarantine beside it.
+#ifdef __SANITIZE_ADDRESS__
+  constexpr long kPeakGrowthKb = (256 + 64) * 1024;
+#else
+  constexpr long kPeakGrowthKb = 64 * 1024;
+#endif
+  EXPECT_LT(eventtest::peakResidentKb(service.pid()) - peakBefore, kPeakGrowthKb);
   hostileDone = true;
   other.join();
   EXPECT_EQ(otherWrong, 0);
