@@ -184,18 +184,27 @@ int VLClient::sendRequest(const char* data, int length) {
   // The head of a GET or HEAD on a kept connection may be needed again.
   const bool resendable = length < 65536 && (std::string_view(data, std::min(length, 5)) == "HEAD " ||
                                              std::string_view(data, std::min(length, 4)) == "GET ");
-  if (reused_.exchange(false)) setResendText(resendable ? std::string(data, static_cast<std::size_t>(length)) : std::string());
+  const bool kept = reused_.exchange(false);
   int sent = 0;
-  while (sent < length) {
+  bool failed = false;
+  while (sent < length && !failed) {
     int piece = std::min(kSendPiece, length - sent);
-    if (!platform::sendAll(s, data + sent, static_cast<std::size_t>(piece), kSendLimitMs)) {
-      sendFailed_ = true;
-      closeConnection();
-      return -1;
-    }
-    sent += piece;
+    failed = !platform::sendAll(s, data + sent, static_cast<std::size_t>(piece), kSendLimitMs);
+    if (!failed) sent += piece;
   }
-  return sent;
+  // The relay, which sends the request again on a new connection when the
+  // server had closed the kept one, gets the text only now: it never closes
+  // or replaces the socket while this thread still sends on it.
+  if (kept) setResendText(resendable ? std::string(data, static_cast<std::size_t>(length)) : std::string());
+  if (!failed) return sent;
+  // A kept connection that failed under a request the relay sends again is
+  // left to the relay, which meets the failure there.
+  if (kept && resendable) return -1;
+  sendFailed_ = true;
+  // Only the socket that failed is closed, never one that replaced it.
+  platform::Socket expected = s;
+  if (socket_.compare_exchange_strong(expected, platform::kInvalidSocket)) platform::closeSocket(s);
+  return -1;
 }
 
 void VLClient::queueRequest(int id, const std::string& method) {
