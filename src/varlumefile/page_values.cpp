@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "foundation/strings.h"
+#include "foundation/word_finder.h"
 #include "varlumefile/page_regions.h"
 
 namespace {
@@ -37,13 +38,13 @@ bool keepsInScript(char c) {
 }
 
 // Every quoted script string that is exactly the key, in either quote.
-std::string replaceScriptStrings(const std::string& script, const std::string& key, const std::string& escaped) {
+std::string replaceScriptStrings(const std::string& script, const VLWordFinder& key, const std::string& escaped) {
   std::string out;
   std::size_t from = 0;
   std::size_t at = 0;
   std::size_t closed = 0;  // bytes before this are taken: a closing quote opens no string
-  while ((at = script.find(key, at)) != std::string::npos) {
-    const std::size_t after = at + key.size();
+  while ((at = key.find(script, at)) != std::string::npos) {
+    const std::size_t after = at + key.word().size();
     const bool quoted = at > closed && after < script.size() &&
                         (script[at - 1] == '"' || script[at - 1] == '\'') && script[after] == script[at - 1];
     if (!quoted) {
@@ -59,13 +60,22 @@ std::string replaceScriptStrings(const std::string& script, const std::string& k
   return out;
 }
 
+// Whether a key is looked for in a text of `length` bytes, within the bound
+// of text looked through: counted for every key, found or not.
+bool mayLook(std::uint64_t& looked, std::size_t length, const VLFillBounds& bounds) {
+  looked += length;
+  return looked <= bounds.maxLooked;
+}
+
 // Whether replacing each occurrence of the key once, as every replacement
 // does at least, already makes a text of `length` bytes pass `maxBytes`: such
 // a pair is refused before any work.
-bool outgrows(const std::string& text, std::size_t length, const VLReplacement& pair, std::size_t maxBytes) {
-  if (pair.value.size() <= pair.key.size()) return false;
-  const std::size_t growth = pair.value.size() - pair.key.size();
-  for (std::size_t at = text.find(pair.key); at != std::string::npos; at = text.find(pair.key, at + pair.key.size())) {
+bool outgrows(const std::string& text, std::size_t length, const VLWordFinder& key, const std::string& value,
+              std::size_t maxBytes) {
+  const std::size_t m = key.word().size();
+  if (value.size() <= m) return false;
+  const std::size_t growth = value.size() - m;
+  for (std::size_t at = key.find(text); at != std::string::npos; at = key.find(text, at + m)) {
     length += growth;
     if (length > maxBytes) return true;
   }
@@ -85,23 +95,27 @@ bool fillPage(std::string& page, const std::vector<VLReplacement>& pairs, bool s
   }
   std::size_t total = page.size();
   std::uint64_t searched = 0;
+  std::uint64_t looked = 0;
   for (const VLReplacement& pair : pairs) {
-    if (pair.key.empty() || page.find(pair.key) == std::string::npos) continue;
+    if (pair.key.empty()) continue;
+    if (!mayLook(looked, total, bounds)) return false;
+    const VLWordFinder key(pair.key);
+    if (key.find(page) == std::string::npos) continue;
     searched += total;
     if (searched > bounds.maxSearched) return false;
     const std::string markup = escapeForMarkup(pair.value);
     const std::string script = scriptStrings ? escapeForScriptString(pair.value) : std::string();
     const std::size_t maxReplacements = bounds.maxBytes / std::max<std::size_t>(markup.size(), 1);
     for (Segment& segment : segments) {
-      if (segment.text.find(pair.key) == std::string::npos) continue;
+      if (key.find(segment.text) == std::string::npos) continue;
       std::string filled = segment.text;
       if (segment.kind == VLRegionKind::Text || segment.kind == VLRegionKind::Value) {
-        if (outgrows(segment.text, total, {pair.key, markup}, bounds.maxBytes)) return false;
+        if (outgrows(segment.text, total, key, markup, bounds.maxBytes)) return false;
         if (!replaceAllWithin(pair.key, markup, filled, maxReplacements, bounds.maxBytes)) return false;
         // A "<" of the text that the value would join to a tag keeps the old text.
         if (segment.kind == VLRegionKind::Text && opensMarkup(filled)) continue;
       } else if (segment.kind == VLRegionKind::Script && scriptStrings) {
-        filled = replaceScriptStrings(filled, pair.key, script);
+        filled = replaceScriptStrings(filled, key, script);
       } else {
         continue;
       }
@@ -165,11 +179,15 @@ bool fillText(std::string& text, const std::vector<VLReplacement>& pairs, VLFill
               const VLFillBounds& bounds) {
   if (form != VLFillForm::PlainText) return fillPage(text, pairs, form == VLFillForm::PageWithScriptStrings, bounds);
   std::uint64_t searched = 0;
+  std::uint64_t looked = 0;
   for (const VLReplacement& pair : pairs) {
-    if (pair.key.empty() || text.find(pair.key) == std::string::npos) continue;
+    if (pair.key.empty()) continue;
+    if (!mayLook(looked, text.size(), bounds)) return false;
+    const VLWordFinder key(pair.key);
+    if (key.find(text) == std::string::npos) continue;
     searched += text.size();
     if (searched > bounds.maxSearched) return false;
-    if (outgrows(text, text.size(), pair, bounds.maxBytes)) return false;
+    if (outgrows(text, text.size(), key, pair.value, bounds.maxBytes)) return false;
     const std::size_t maxReplacements = bounds.maxBytes / std::max<std::size_t>(pair.value.size(), 1);
     if (!replaceAllWithin(pair.key, pair.value, text, maxReplacements, bounds.maxBytes)) return false;
   }

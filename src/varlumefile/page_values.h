@@ -17,7 +17,8 @@ struct VLReplacement {
 
 struct VLFillBounds {
   std::size_t maxBytes;        // of the text at every step
-  std::uint64_t maxSearched;   // text bytes worked through, over all keys
+  std::uint64_t maxSearched;   // text bytes worked through, over all keys that occur
+  std::uint64_t maxLooked;     // text bytes looked through for keys, over all keys
 };
 
 enum class VLFillForm { PlainText, Page, PageWithScriptStrings };

@@ -26,6 +26,9 @@ constexpr std::size_t kMaxReplacedBytes = 64u * 1024u * 1024u;
 // Each key that occurs is replaced through the whole text: many such keys
 // over a large text are refused once this much text would be worked through.
 constexpr std::uint64_t kMaxSearchedBytes = 128ull * 1024u * 1024u;
+// Looking for a key costs a pass over the text too, found or not: many keys
+// over a large text are refused once this much text would be looked through.
+constexpr std::uint64_t kMaxLookedBytes = 1024ull * 1024u * 1024u;
 // The portal page's marked words: the failed site and the failed request.
 constexpr char kPortalHostWord[] = "VARLUMEREPLACEHOSTNAMESTRING";
 constexpr char kPortalQueryWord[] = "VARLUMEREPLACEQUERYSTRING";
@@ -123,7 +126,7 @@ bool VLFileHandler::sendReplaced(platform::File& file, const std::string& conten
   const VLFillForm form = contentType != "text/html"       ? VLFillForm::PlainText
                           : getHost() == kPrivilegedHost ? VLFillForm::PageWithScriptStrings
                                                          : VLFillForm::Page;
-  if (!fillText(text, pairs, form, VLFillBounds{kMaxReplacedBytes, kMaxSearchedBytes})) return false;
+  if (!fillText(text, pairs, form, VLFillBounds{kMaxReplacedBytes, kMaxSearchedBytes, kMaxLookedBytes})) return false;
   sendResponse(text);
   return true;
 }

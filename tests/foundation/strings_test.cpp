@@ -60,6 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplaceCase{"ab", "ba", "aabb", "bbaa"},       // repeats inside inserted text
         ReplaceCase{"ab", "bxa", "abab", "bxbxaxa"},   // a match made only of inserted text
         ReplaceCase{"ab", "bba", "aab", "bbbbaa"},
+        // `to` shares no byte with `from`: one pass from the left.
+        ReplaceCase{"ab", "x", "aabb", "axb"},
+        ReplaceCase{"NAME", "Ann", "NAMENAMNAME", "AnnNAMAnn"},
+        ReplaceCase{"aa", "b", "aaaaa", "bba"},
         // `to` contains `from`: each original occurrence once, and it ends.
         ReplaceCase{"a", "aa", "aaa", "aaaaaa"},
         ReplaceCase{"x", "yx", "axbx", "ayxbyx"},

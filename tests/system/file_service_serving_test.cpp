@@ -156,6 +156,21 @@ TEST_F(FileServing, HostilePairsAreAnsweredInBoundedTime) {
   // machine whose cores are all busy: the bounds only tell an end from none.
   EXPECT_EQ(request("POST", "/large.txt", "site.example", kOwnReferer, pairs, 3 * kLooseMs).head.rfind("HTTP/1.1 500 ", 0),
             0u);
+  // A long key that almost occurs at every byte costs one pass, like any key.
+  sandbox::writeFile(home() + "/almost.txt", std::string(8 << 20, 'b') + "a");
+  const testsupport::HttpResponse almost = request(
+      "POST", "/almost.txt", "site.example", kOwnReferer,
+      "VLReplaceCount=1&VLReplaceKey1=" + std::string(1 << 20, 'b') + "a&VLReplaceValue1=c", 3 * kLooseMs);
+  EXPECT_EQ(almost.head.rfind("HTTP/1.1 200 ", 0), 0u);
+  EXPECT_EQ(almost.body, std::string(7 << 20, 'b') + "c");
+  // Looking for a key is a pass over the text too, found or not: hundreds
+  // of keys that never occur over a large text are refused.
+  std::string absent = "VLReplaceCount=200";
+  for (int i = 1; i <= 200; ++i) {
+    absent += "&VLReplaceKey" + std::to_string(i) + "=z" + std::to_string(i) + "&VLReplaceValue" + std::to_string(i) + "=c";
+  }
+  EXPECT_EQ(request("POST", "/large.txt", "site.example", kOwnReferer, absent, 3 * kLooseMs).head.rfind("HTTP/1.1 500 ", 0),
+            0u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(240));
 }
 

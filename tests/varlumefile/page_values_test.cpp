@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "varlumefile/page_values.h"
 
@@ -23,7 +24,7 @@ class PageFill : public ::testing::TestWithParam<FillCase> {};
 
 TEST_P(PageFill, ReplacesOnlyWhereTheValueStaysData) {
   std::string page = GetParam().page;
-  ASSERT_TRUE(fillText(page, {{"KEY", GetParam().value}}, GetParam().form, VLFillBounds{1 << 20, 1 << 24}));
+  ASSERT_TRUE(fillText(page, {{"KEY", GetParam().value}}, GetParam().form, VLFillBounds{1 << 20, 1 << 24, 1 << 26}));
   EXPECT_EQ(page, GetParam().expected);
 }
 
@@ -60,10 +61,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, PageFill, ::testing::ValuesIn(kFillCases),
 
 TEST(PageFillBounds, AGrowingValueOrAValueHoldingItsKeyEnds) {
   std::string page = "<p>" + std::string(100, 'a') + "</p>";
-  EXPECT_FALSE(fillText(page, {{"a", std::string(5000, 'b')}}, VLFillForm::Page, VLFillBounds{1 << 16, 1 << 24}));
+  EXPECT_FALSE(fillText(page, {{"a", std::string(5000, 'b')}}, VLFillForm::Page, VLFillBounds{1 << 16, 1 << 24, 1 << 26}));
   std::string held = "<p>KEY KEY</p>";
-  ASSERT_TRUE(fillText(held, {{"KEY", "KEYKEY"}}, VLFillForm::Page, VLFillBounds{1 << 20, 1 << 24}));
+  ASSERT_TRUE(fillText(held, {{"KEY", "KEYKEY"}}, VLFillForm::Page, VLFillBounds{1 << 20, 1 << 24, 1 << 26}));
   EXPECT_EQ(held, "<p>KEYKEY KEYKEY</p>");
+}
+
+// Every key looked for costs a pass over the text, found or not: keys past
+// the bound of text looked through are refused, in pages and plain texts.
+TEST(PageFillBounds, KeysThatNeverOccurCountTowardsTheTextLookedThrough) {
+  const std::string large(1 << 16, 'a');
+  std::vector<VLReplacement> absent;
+  for (int i = 0; i < 16; ++i) absent.push_back({"absent" + std::to_string(i), "x"});
+  for (VLFillForm form : {VLFillForm::PlainText, VLFillForm::Page}) {
+    std::string within = large;
+    EXPECT_TRUE(fillText(within, absent, form, VLFillBounds{1 << 20, 1 << 24, 16u << 16}));
+    EXPECT_EQ(within, large);
+    std::string past = large;
+    absent.push_back({"a", "b"});
+    EXPECT_FALSE(fillText(past, absent, form, VLFillBounds{1 << 20, 1 << 24, 16u << 16}));
+    absent.pop_back();
+  }
 }
 
 }  // namespace
