@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "foundation/own_page.h"
 #include "foundation/privileged_host.h"
 #include "foundation/strings.h"
 #include "platform/files.h"
@@ -45,19 +46,6 @@ std::string withValue(const std::string& key, const std::string& value, const st
     out += '&';
     start = end + 1;
   }
-}
-
-// Where a Referer names its host: between "//" and the next "/", "?" or "#",
-// without user part and port.
-std::string refererHost(const std::string& referer) {
-  const std::size_t scheme = referer.find("://");
-  if (scheme == std::string::npos) return std::string();
-  std::string authority = referer.substr(scheme + 3);
-  authority = authority.substr(0, authority.find_first_of("/?#"));
-  const std::size_t at = authority.rfind('@');
-  if (at != std::string::npos) authority = authority.substr(at + 1);
-  authority = authority.substr(0, authority.find(':'));
-  return toLower(authority);
 }
 
 }  // namespace
