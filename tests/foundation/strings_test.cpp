@@ -10,6 +10,7 @@
 #include <vector>
 #include <ostream>
 
+#include "support/binary_words.h"
 #include "support/case_name.h"
 
 namespace {
@@ -76,19 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
 // Every small pair over {a, b} for which the literal rule ends soon gives
 // exactly the literal result.
 TEST(ReplaceAll, AgreesWithTheLiteralRuleWheneverItEnds) {
-  auto words = [](std::size_t maxLength) {
-    std::vector<std::string> all{""};
-    for (std::size_t i = 0; i < all.size(); ++i) {
-      if (all[i].size() < maxLength) {
-        all.push_back(all[i] + "a");
-        all.push_back(all[i] + "b");
-      }
-    }
-    return all;
-  };
-  const auto froms = words(2);
-  const auto tos = words(3);
-  const auto texts = words(8);
+  const auto froms = binaryWords(2);
+  const auto tos = binaryWords(3);
+  const auto texts = binaryWords(8);
   int compared = 0;
   for (const auto& from : froms) {
     if (from.empty()) continue;

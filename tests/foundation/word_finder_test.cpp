@@ -6,23 +6,13 @@
 #include <vector>
 
 #include "foundation/word_finder.h"
+#include "support/binary_words.h"
 
 namespace {
 
-std::vector<std::string> wordsUpTo(std::size_t maxLength) {
-  std::vector<std::string> all{""};
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    if (all[i].size() < maxLength) {
-      all.push_back(all[i] + "a");
-      all.push_back(all[i] + "b");
-    }
-  }
-  return all;
-}
-
 TEST(WordFinder, AgreesWithFindForEveryWordTextAndStart) {
-  const auto words = wordsUpTo(4);
-  const auto texts = wordsUpTo(8);
+  const auto words = binaryWords(4);
+  const auto texts = binaryWords(8);
   for (const std::string& word : words) {
     const VLWordFinder finder(word);
     for (const std::string& text : texts) {
