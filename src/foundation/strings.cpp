@@ -131,15 +131,14 @@ struct Engine {
 // The length the text will likely have, to reserve: each occurrence it
 // holds now replaced once, within `maxLength` and a few times the text
 // (a longer result grows as it goes).
-std::size_t expectedLength(const std::string& from, const std::string& to, const std::string& text,
+std::size_t expectedLength(const VLWordFinder& from, const std::string& to, const std::string& text,
                            std::size_t maxLength) {
   const std::size_t limit = std::max(text.size(), std::min(maxLength, 4 * text.size() + 65536));
-  if (to.size() <= from.size()) return text.size();
+  const std::size_t m = from.word().size();
+  if (to.size() <= m) return text.size();
   std::size_t length = text.size();
-  const VLWordFinder finder(from);
-  for (std::size_t at = finder.find(text); at != std::string::npos && length < limit;
-       at = finder.find(text, at + from.size())) {
-    length += to.size() - from.size();
+  for (std::size_t at = from.find(text); at != std::string::npos && length < limit; at = from.find(text, at + m)) {
+    length += to.size() - m;
   }
   return std::min(length, limit);
 }
@@ -181,7 +180,7 @@ Outcome replaceInOnePass(const VLWordFinder& from, const std::string& to, const 
 Outcome replaceInto(const std::string& from, const std::string& to, const std::string& text,
                     std::size_t maxReplacements, std::size_t maxLength, std::string& out) {
   Engine engine(from, to);
-  const std::size_t expected = expectedLength(from, to, text, maxLength);
+  const std::size_t expected = expectedLength(engine.finder, to, text, maxLength);
   if (standsApart(from, to)) return replaceInOnePass(engine.finder, to, text, maxReplacements, expected, out);
   if (to.find(from) == std::string::npos) {
     // Repeats of inserted text within this allowance follow the rule exactly:

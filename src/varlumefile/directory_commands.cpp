@@ -159,7 +159,7 @@ void VLFileHandler::renameFile(const std::string& name, const std::string& newNa
     return;
   }
   if (refusesEventDatabase(from) || refusesEventDatabase(to)) return;
-  if (directory.directoryExistsUndecoded(from.path) && holdsEventDatabase(from.path)) {
+  if (holdsEventDatabase(from.path)) {
     replyError(kRenameFailed, holdsEventDatabaseText(from.path, "rename"));
     return;
   }

@@ -90,7 +90,7 @@ bool VLDirectory::removeTreeAt(const std::string& d, std::string& message) {
   std::string folder = d;
   while (folder.size() > 1 && folder.back() == '\\') folder.pop_back();
   platform::FileStatus status;
-  if (!directoryExistsUndecoded(d) || !platform::linkStatusOf(folder, status) || !status.isDirectory) {
+  if (!platform::linkStatusOf(folder, status) || !status.isDirectory) {
     message += d + " is not a directory. Cannot delete it.";
     return false;
   }

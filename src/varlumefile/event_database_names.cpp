@@ -8,7 +8,7 @@ namespace {
 
 constexpr char kEventDatabase[] = "EVENTDATABASE.DB";
 
-bool isEventDatabasePart(const std::string& part) { return toUpper(part) == kEventDatabase; }
+bool isEventDatabasePart(const std::string& part) { return equalsIgnoreCase(part, kEventDatabase); }
 
 }  // namespace
 

@@ -130,7 +130,8 @@ class VLRegionCutter {
     if (name == "script") {
       const std::size_t end = closeOf(name, p);
       // "<!--" inside a script changes where a browser sees it end.
-      if (page.substr(p, end - p).find("<!--") != std::string::npos) {
+      const std::size_t comment = page.find("<!--", p);
+      if (comment != std::string::npos && comment < end) {
         add(VLRegionKind::Markup, p, n);
         return n;
       }

@@ -106,6 +106,7 @@ bool fillPage(std::string& page, const std::vector<VLReplacement>& pairs, bool s
     const std::string markup = escapeForMarkup(pair.value);
     const std::string script = scriptStrings ? escapeForScriptString(pair.value) : std::string();
     const std::size_t maxReplacements = bounds.maxBytes / std::max<std::size_t>(markup.size(), 1);
+    bool changed = false;
     for (Segment& segment : segments) {
       if (key.find(segment.text) == std::string::npos) continue;
       std::string filled = segment.text;
@@ -122,7 +123,9 @@ bool fillPage(std::string& page, const std::vector<VLReplacement>& pairs, bool s
       total = total - segment.text.size() + filled.size();
       if (total > bounds.maxBytes) return false;
       segment.text.swap(filled);
+      changed = true;
     }
+    if (!changed) continue;
     page.clear();
     for (const Segment& segment : segments) page += segment.text;
   }

@@ -101,12 +101,6 @@ void VLFileHandler::saveFiles(const std::string& path, const std::string& encodi
 
 void VLFileHandler::saveStringFile(const std::string& path, const std::string& name,
                                    const VLParameterValue& data, const std::string& encoding) {
-  const std::string source = makeTempFileName();
-  platform::File file;
-  bool written = file.open(source, platform::File::Write);
-  written = written && data.writeTo(file);
-  written = file.close() && written;
-
   std::string home;
   if (!homeRoot(home)) return;
   ResolvedName folder;
@@ -127,6 +121,12 @@ void VLFileHandler::saveStringFile(const std::string& path, const std::string& n
   ensureTrailingSlash(target);
   target = joinUnderRoot(target, leaf.cleaned);
   replaceAll("/", "\\", target);
+  // The value is written only once its name passed every check.
+  const std::string source = makeTempFileName();
+  platform::File file;
+  bool written = file.open(source, platform::File::Write);
+  written = written && data.writeTo(file);
+  written = file.close() && written;
   if (!written) {
     // A Data text that did not reach its file whole is never stored.
     platform::removeFile(source);

@@ -23,6 +23,11 @@ using eventtest::HttpResponse;
 using eventtest::kOk;
 using eventtest::Rows;
 
+// A GET of `target` for the site `host`, as a page's request reaches the service.
+std::string getRequest(const std::string& target, const std::string& host) {
+  return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+}
+
 class EventHostile : public eventtest::VLEventService {
  protected:
   Rows table(const std::string& database, const char* name) {
@@ -221,26 +226,23 @@ TEST_F(EventHostile, FiftyWritersAtOnceAllStore) {
     for (const std::string& body : bodies) ok += body == kOk ? 1 : 0;
     return ok;
   };
-  auto getFrom = [](const std::string& target, const std::string& host) {
-    return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
-  };
 
   EXPECT_EQ(runAll([&](int i) {
-              return getFrom("/ADDDRAGDROPWEB?Path=/c&Action=COPY&ActionSequence=" + std::to_string(i), "site.example");
+              return getRequest("/ADDDRAGDROPWEB?Path=/c&Action=COPY&ActionSequence=" + std::to_string(i), "site.example");
             }),
             kWriters);
   EXPECT_EQ(table(siteDatabase(), "DragDropWeb").size(), static_cast<std::size_t>(kWriters));
 
   // Fifty first requests of one new site race to make its objects.
   EXPECT_EQ(runAll([&](int i) {
-              return getFrom("/ADDSERVEREVENT?Path=/" + std::to_string(i) + "&Event=NOWEB&Action=/t", "fresh.example");
+              return getRequest("/ADDSERVEREVENT?Path=/" + std::to_string(i) + "&Event=NOWEB&Action=/t", "fresh.example");
             }),
             kWriters);
   EXPECT_EQ(table(siteDatabase("fresh.example"), "ServerEvent").size(), static_cast<std::size_t>(kWriters));
   EXPECT_EQ(eventtest::schemaOf(siteDatabase("fresh.example")), eventtest::domainSchema());
 
   EXPECT_EQ(runAll([&](int i) {
-              return getFrom("/ADDSERVEREVENT?Path=/p&Event=NOWEB&Action=/t", "s" + std::to_string(i) + ".example");
+              return getRequest("/ADDSERVEREVENT?Path=/p&Event=NOWEB&Action=/t", "s" + std::to_string(i) + ".example");
             }),
             kWriters);
   for (int i = 0; i < kWriters; ++i) {
@@ -248,7 +250,7 @@ TEST_F(EventHostile, FiftyWritersAtOnceAllStore) {
   }
 
   EXPECT_EQ(runAll([&](int i) {
-              return getFrom("/ADDCROSSSITEUSER?Domain=site.example&CrossDomain=c" + std::to_string(i) + "&Permission=2",
+              return getRequest("/ADDCROSSSITEUSER?Domain=site.example&CrossDomain=c" + std::to_string(i) + "&Permission=2",
                              "varlume.internal");
             }),
             kWriters);
@@ -300,9 +302,6 @@ TEST_F(EventHostile, HostileDatabaseFilesStayTheirSitesOwnProblem) {
       errorBody(14, "Cannot open domain database " + site + "\\EventDatabase.db");
   const std::string writeRefused =
       errorBody(14, "Cannot write domain database " + site + "\\EventDatabase.db");
-  auto request = [](const std::string& target, const std::string& host) {
-    return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
-  };
 
   const std::string version = get("/GETVERSION").body;
   ASSERT_EQ(version.size(), 138u);
@@ -317,10 +316,10 @@ TEST_F(EventHostile, HostileDatabaseFilesStayTheirSitesOwnProblem) {
       HttpResponse found;
       const std::string path = "/o" + std::to_string(i);
       const bool ok =
-          eventtest::exchange(port, request("/ADDSERVEREVENT?Path=" + path + "&Event=NOWEB&Action=/a" + path,
+          eventtest::exchange(port, getRequest("/ADDSERVEREVENT?Path=" + path + "&Event=NOWEB&Action=/a" + path,
                                             "other.example"),
                               stored) &&
-          eventtest::exchange(port, request("/GETEVENT?Path=" + path + "&Event=NOWEB", "other.example"), found) &&
+          eventtest::exchange(port, getRequest("/GETEVENT?Path=" + path + "&Event=NOWEB", "other.example"), found) &&
           stored.body == kOk && found.body == "/a" + path + "?";
       (ok ? otherAnswered : otherWrong)++;
     }
@@ -353,9 +352,7 @@ TEST_F(EventHostile, HostileDatabaseFilesStayTheirSitesOwnProblem) {
         for (const char* target : {"/GETEVENT?Path=/p7&Event=NOWEB", "/GETEVENT?Path=/none&Event=NOWEB",
                                    "/ADDSERVEREVENT?Path=/new&Event=NOWEB&Action=/n", "/DELETEDRAGDROPWEB?Path=/q",
                                    "/GETVERSION"}) {
-          HttpResponse response;
-          EXPECT_TRUE(eventtest::exchange(port, request(target, site), response)) << target;
-          mine.push_back(response);
+          mine.push_back(get(target, site.c_str()));
         }
       });
     }

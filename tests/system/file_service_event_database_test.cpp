@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 using filetest::errorXml;
 using filetest::FileServiceTest;
 using filetest::successXml;
-using filetest::Upload;
 
 class EventDatabaseFile : public FileServiceTest {
  protected:
@@ -28,9 +27,6 @@ class EventDatabaseFile : public FileServiceTest {
     for (const std::string name : {"EventDatabase.db", "sub/EventDatabase.db", "plain.txt", "free/f.txt"}) {
       ASSERT_TRUE(sandbox::writeFile(home() + "/" + name, "bytes of " + name));
     }
-  }
-  sandbox::VLTreeSnapshot tree(const std::string& root) {
-    return sandbox::snapshotTree(root, [](const std::string&) { return false; });
   }
 };
 
@@ -68,11 +64,11 @@ TEST_F(EventDatabaseFile, NoCommandPutsReplacesMovesOrRemovesIt) {
        refused("EventDatabase.db")},
       {"a folder in its place", "/MKDIR?Name=new/EventDatabase.db", refused("new/EventDatabase.db")},
   };
-  const sandbox::VLTreeSnapshot before = tree(home());
+  const sandbox::VLTreeSnapshot before = sandbox::snapshotTree(home());
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(xml(c.target), c.reply);
-    EXPECT_EQ(sandbox::treeDifferences(before, tree(home())), "");
+    EXPECT_EQ(sandbox::treeDifferences(before, sandbox::snapshotTree(home())), "");
   }
 
   // Uploads of that name are not saved; the other parts are.
@@ -82,7 +78,7 @@ TEST_F(EventDatabaseFile, NoCommandPutsReplacesMovesOrRemovesIt) {
             refused("sub/EventDatabase.DB"));
   EXPECT_EQ(sandbox::readFile(home() + "/ok.txt").value_or(""), "ok");
   EXPECT_EQ(sandbox::readFile(home() + "/EventDatabase.db").value_or(""), "bytes of EventDatabase.db");
-  EXPECT_TRUE(sandbox::waitUntil([&] { return leftTempFiles().empty(); }, 5000));
+  expectNoTempFilesLeft();
 }
 
 TEST_F(EventDatabaseFile, AFreshSiteCannotPlantOneAndOtherFilesStillChange) {

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <regex>
@@ -212,7 +211,7 @@ TEST_F(FileServing, OnlyTheSitesOwnPageHasItsPagesFilled) {
       {"a look-alike in the user part", "Referer: http://site.example@evil.test/\r\n", "Hello NAME"},
       {"an opaque origin", "Origin: null\r\n", "Hello NAME"},
       {"a relative referer", "Referer: /site.example/\r\n", "Hello NAME"},
-      {"the site's own page", "Referer: http://site.example/start.html\r\n", "Hello Ann"},
+      {"the site's own page", kOwnReferer, "Hello Ann"},
       {"the site's own origin", "Origin: http://site.example\r\n", "Hello Ann"},
       {"the default port, any letter case", "Referer: http://SITE.example:80/x\r\n", "Hello Ann"},
   };
@@ -343,7 +342,7 @@ TEST_F(FileServing, Base64Downloads) {
   const testsupport::HttpResponse empty = get("/GET?Path=empty.bin&Encoding=BASE64");
   EXPECT_EQ(empty.contentLength, 0);
   EXPECT_EQ(xml("/GET?Path=none.bin&Encoding=BASE64"), errorXml("1090", "none.bin not found or is a directory."));
-  EXPECT_TRUE(sandbox::waitUntil([&] { return leftTempFiles().empty(); }, 5000));
+  expectNoTempFilesLeft();
 }
 
 }  // namespace

@@ -19,14 +19,7 @@ using filetest::FileServiceTest;
 using filetest::successXml;
 using filetest::Upload;
 
-class FileUploads : public FileServiceTest {
- protected:
-  std::string stored(const std::string& relative) { return sandbox::readFile(home() + "/" + relative).value_or("<none>"); }
-  void expectNoTempFilesLeft() {
-    EXPECT_TRUE(sandbox::waitUntil([&] { return leftTempFiles().empty(); }, 5000))
-        << leftTempFiles().size() << " left, first " << leftTempFiles().front();
-  }
-};
+class FileUploads : public FileServiceTest {};
 
 std::string binaryBytes() {
   static const char kStart[] = "\0\x01--\r\n--not a boundary\r\n\xff\xfe";

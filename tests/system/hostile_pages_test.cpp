@@ -904,11 +904,11 @@ TEST_F(MirrorThroughABrowser, AnotherSitesImageLeavesTheVictimsFolderAsItWas) {
   const std::string storedLookUp = lookUp();
   ASSERT_EQ(storedLookUp.substr(0, 12), "HTTP/1.1 200") << storedLookUp;
   ASSERT_TRUE(sandbox::isFile(victim + "/EventDatabase.db"));
-  const sandbox::VLTreeSnapshot before = sandbox::snapshotTree(victim, [](const std::string&) { return false; });
+  const sandbox::VLTreeSnapshot before = sandbox::snapshotTree(victim);
 
   EXPECT_TRUE(browser->openUntil("http://evil.example/attack.html", [&] { return reported("evil.example"); }))
       << browser->lastErrors();
-  EXPECT_EQ(sandbox::treeDifferences(before, sandbox::snapshotTree(victim, [](const std::string&) { return false; })),
+  EXPECT_EQ(sandbox::treeDifferences(before, sandbox::snapshotTree(victim)),
             "");
   EXPECT_EQ(lookUp(), storedLookUp);
   for (const origin::VLReceived& r : web.received()) {

@@ -362,10 +362,9 @@ TEST_F(Startup, AKeyThatCannotBeDecodedEndsWithOne) {
 }
 
 // A user configuration with every key; the listening port given.
-std::string configurationText(int listening, int services, int internal, int range = 500) {
+std::string configurationText(int listening, int services, int internal) {
   return "varlume=" + std::to_string(listening) + "&proxyport=0&proxyhost=&varlumeservices=" +
-         std::to_string(services) + "&varlumeinternal=" + std::to_string(internal) +
-         "&range=" + std::to_string(range) + "\r\n";
+         std::to_string(services) + "&varlumeinternal=" + std::to_string(internal) + "&range=500\r\n";
 }
 
 TEST_F(Startup, PortsOutsideOneTo65535EndStartUpWithALineNamingTheSetting) {

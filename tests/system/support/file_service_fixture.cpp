@@ -64,4 +64,15 @@ std::vector<std::string> FileServiceTest::leftTempFiles() const {
   return left;
 }
 
+void FileServiceTest::expectNoTempFilesLeft() const {
+  std::vector<std::string> left;
+  EXPECT_TRUE(sandbox::waitUntil(
+      [&] {
+        left = leftTempFiles();
+        return left.empty();
+      },
+      5000))
+      << left.size() << " left, first " << left.front();
+}
+
 }  // namespace filetest

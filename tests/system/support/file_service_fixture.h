@@ -62,6 +62,12 @@ class FileServiceTest : public ::testing::Test {
   static std::string shown(const std::string& systemPath) { return sandbox::programsForm(systemPath); }
   // Names ending in ".vlfile" left in the temporary folder.
   std::vector<std::string> leftTempFiles() const;
+  // Expects the temporary folder to hold none of them within 5 s.
+  void expectNoTempFilesLeft() const;
+  // The bytes of a file below the site's home; "<none>" when it is missing.
+  std::string stored(const std::string& relative) const {
+    return sandbox::readFile(home() + "/" + relative).value_or("<none>");
+  }
 
   sandbox::VLSandbox box;
   servicetest::VLServiceProcess service;

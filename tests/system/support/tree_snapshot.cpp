@@ -27,7 +27,7 @@ void walk(const fs::path& root, const fs::path& folder, const std::function<bool
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     const fs::path path = it->path();
     const std::string relative = fs::relative(path, root, error).generic_string();
-    if (skip(relative)) continue;
+    if (skip && skip(relative)) continue;
     const fs::file_status status = fs::symlink_status(path, error);
     if (fs::is_symlink(status)) {
       out[relative] = "link " + fs::read_symlink(path, error).string();

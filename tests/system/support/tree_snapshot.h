@@ -12,9 +12,9 @@ namespace sandbox {
 // Relative path ("a/b.txt") -> "file <size> <hash>", "folder" or "link <target>".
 using VLTreeSnapshot = std::map<std::string, std::string>;
 
-// The tree under `root`; entries for which `skip(relative)` holds are left
-// out with everything below them.
-VLTreeSnapshot snapshotTree(const std::string& root, const std::function<bool(const std::string&)>& skip);
+// The tree under `root`; entries for which `skip(relative)` holds (when
+// given) are left out with everything below them.
+VLTreeSnapshot snapshotTree(const std::string& root, const std::function<bool(const std::string&)>& skip = nullptr);
 
 // One line per entry that differs ("changed", "new", "gone"); empty when equal.
 std::string treeDifferences(const VLTreeSnapshot& before, const VLTreeSnapshot& after);
