@@ -61,8 +61,3 @@ void writeStartupFailure(const std::string& entry) {
   writeStartupLog(entry);
   writeStandardError(entry);
 }
-
-void appendStartupFailure(const std::string& entry) {
-  appendStartupLog(entry);
-  writeStandardError(entry);
-}

@@ -21,5 +21,3 @@ void writeStartupFailure(const std::string& entry);
 // cannot be opened): opens the closed log again for appending, writes one
 // entry with its line end and closes it. Does nothing when no log was opened.
 void appendStartupLog(const std::string& entry);
-// The same for an entry that ends start-up: also written to standard error.
-void appendStartupFailure(const std::string& entry);
