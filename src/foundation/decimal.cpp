@@ -29,3 +29,13 @@ int readDecimal(const std::string& text) {
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
 }
+
+bool parseDigits(const std::string& text, std::int64_t& value) {
+  if (text.empty() || text.size() > 18) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}

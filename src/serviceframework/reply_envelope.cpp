@@ -1,6 +1,7 @@
 #include "serviceframework/reply_envelope.h"
 
 #include "foundation/strings.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -29,11 +30,9 @@ std::string reasonBelowRoot(const std::string& reason, const std::string& root) 
   while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
   if (folder.empty()) return reason;
   std::string text = reason;
-  std::string backslashed = folder;
-  std::string slashed = folder;
-  replaceAll("/", "\\", backslashed);
-  replaceAll("\\", "/", slashed);
-  for (const std::string& form : {backslashed + "\\", slashed + "/"}) replaceAll(form, "", text);
+  for (const std::string& form : {platform::fromSystemPath(folder) + "\\", platform::toSystemPath(folder) + "/"}) {
+    replaceAll(form, "", text);
+  }
   return text;
 }
 

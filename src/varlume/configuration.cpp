@@ -125,7 +125,7 @@ bool loadConfiguration(const std::string& userFolder, const std::string& allUser
 
 std::vector<std::string> activeConfigurationLines() {
   return {
-      "  Listening Port:     " + std::to_string(listeningPort),
+      kListeningPortLabel + std::to_string(listeningPort),
       "  Internal Port:      " + std::to_string(internalPort),
       "  Internal Range:     " + std::to_string(internalRange),
       "  Base Services Port: " + std::to_string(servicesPort),

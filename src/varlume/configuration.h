@@ -41,5 +41,8 @@ std::string nextUserConfiguration(const std::string& text);
 bool loadConfiguration(const std::string& userFolder, const std::string& allUsersFolder,
                        std::string& failureLine, std::string* parsedText = nullptr);
 
+// The label of the listening port's line, which start-up reads back from
+// the log to find the port of the instance that runs.
+inline constexpr char kListeningPortLabel[] = "  Listening Port:     ";
 // The eight lines of the active configuration, labels padded to one width.
 std::vector<std::string> activeConfigurationLines();

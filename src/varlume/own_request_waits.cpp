@@ -49,11 +49,8 @@ std::string VLClientConnection::takeParts(int id, std::size_t maxBytes, std::vec
     total += text.size();
     // The relay counted the part against the connection's limit of bytes
     // waiting for the browser; it never goes there, so it leaves the count.
-    platform::FileStatus status;
-    const bool sized = platform::statPath(path, status);
-    if (platform::removeFile(path) && sized) {
-      responder_.releaseWaitingBytes(static_cast<std::int64_t>(status.size));
-    }
+    const std::int64_t removed = removePart(path);
+    if (removed > 0) responder_.releaseWaitingBytes(removed);
     if (parts != nullptr) parts->push_back(text);
     if (k == 0) first = text;
   }

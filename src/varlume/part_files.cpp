@@ -24,6 +24,13 @@ std::string messageFilePath(const std::string& folder, int id) {
   return inFolder(folder, "vl" + std::to_string(id) + "_msg.tmp");
 }
 
+std::int64_t removePart(const std::string& path) {
+  platform::FileStatus status;
+  const bool known = platform::statPath(path, status);
+  if (!platform::removeFile(path)) return -1;
+  return known ? static_cast<std::int64_t>(status.size) : 0;
+}
+
 bool VLPartWriter::open(const std::string& folder, int id) {
   file_.close();
   folder_ = folder;

@@ -3,6 +3,7 @@
 // + ".tmp" (decimal, no leading zeros); the proxy's own page for request N is
 // "vl" + N + "_msg.tmp", a name no relay writes.
 #pragma once
+#include <cstdint>
 #include <string>
 
 // "vl42_0.tmp" for request 42, part 0.
@@ -11,6 +12,9 @@ std::string partFileName(int id, int part);
 std::string partFilePath(const std::string& folder, int id, int part);
 // The path of the proxy's own page for request `id` in `folder`.
 std::string messageFilePath(const std::string& folder, int id);
+// Deletes a part file; its size (0 when it could not be read), or -1 when
+// there was none to delete.
+std::int64_t removePart(const std::string& path);
 
 #include <cstddef>
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "foundation/decimal.h"
 #include "foundation/strings.h"
 #include "varlume/response_head_check.h"
 
@@ -37,17 +38,6 @@ int hexValue(char c) {
   return -1;
 }
 
-// A decimal number of 1 to 18 digits filling the whole text.
-bool parseDecimal(const std::string& text, std::int64_t& value) {
-  if (text.empty() || text.size() > 18) return false;
-  value = 0;
-  for (char c : text) {
-    if (!isDigit(c)) return false;
-    value = value * 10 + (c - '0');
-  }
-  return true;
-}
-
 // A chunk size line: 1 to 16 hex digits, optionally followed by blanks and
 // ";" extensions.
 bool parseChunkSize(const std::string& line, std::uint64_t& size) {
@@ -73,8 +63,8 @@ bool parseContentRange(const std::string& value, std::uint64_t& count) {
   std::size_t slash = upper.find('/', dash + 1);
   if (slash == std::string::npos) return false;
   std::int64_t first = 0, last = 0;
-  if (!parseDecimal(trim(value.substr(b + 5, dash - b - 5), true), first)) return false;
-  if (!parseDecimal(trim(value.substr(dash + 1, slash - dash - 1), true), last)) return false;
+  if (!parseDigits(trim(value.substr(b + 5, dash - b - 5), true), first)) return false;
+  if (!parseDigits(trim(value.substr(dash + 1, slash - dash - 1), true), last)) return false;
   if (last < first) return false;
   count = static_cast<std::uint64_t>(last - first) + 1;
   return true;

@@ -35,14 +35,6 @@ std::string reasonText(const std::string& reason) {
   return text;
 }
 
-// Deletes a part file; its size, or -1 when there was none.
-std::int64_t removePart(const std::string& path) {
-  platform::FileStatus status;
-  const bool known = platform::statPath(path, status);
-  if (!platform::removeFile(path)) return -1;
-  return known ? static_cast<std::int64_t>(status.size) : 0;
-}
-
 // The bytes of the parts deleted (only parts count against the limit).
 std::int64_t removePartFiles(int id, int from, int to) {
   std::int64_t bytes = 0;

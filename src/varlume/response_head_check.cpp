@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/decimal.h"
 #include "foundation/strings.h"
 
 namespace {
@@ -25,17 +26,6 @@ std::string trimBlanks(const std::string& text) {
   while (from < to && (text[from] == ' ' || text[from] == '\t')) ++from;
   while (to > from && (text[to - 1] == ' ' || text[to - 1] == '\t')) --to;
   return text.substr(from, to - from);
-}
-
-// A decimal number of 1 to 18 digits filling the whole text.
-bool parseDecimal(const std::string& text, std::int64_t& value) {
-  if (text.empty() || text.size() > 18) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  return true;
 }
 
 // The transfer codings whose framing is understood: chunked, and the
@@ -95,7 +85,7 @@ VLHeadFraming checkHeadFraming(const std::string& head, bool http10) {
       }
     } else if (upperName == "CONTENT-LENGTH") {
       std::int64_t n = 0;
-      if (!parseDecimal(value, n)) return refuse("Content-Length that is no number");
+      if (!parseDigits(value, n)) return refuse("Content-Length that is no number");
       if (lengths > 0 && n != framing.length) return refuse("differing Content-Length lines");
       framing.length = n;
       framing.lengthGiven = true;

@@ -173,20 +173,9 @@ bool VLServer::findCrossSite(VLCrossSiteRecord& out, const std::string& pageHost
   return found;
 }
 
-Socket VLServer::serve(int listenPort, int /*internalPort*/) {
+Socket VLServer::serve(int /*listenPort*/, int /*internalPort*/) {
+  if (listenSocket_ == kInvalidSocket) return kInvalidSocket;
   waitFor(0, 250);
-  // A listener that start-up opened on this port is kept; any other is
-  // opened anew.
-  const bool keep = listenSocket_ != kInvalidSocket && listenPort_ == listenPort;
-  if (listenSocket_ != kInvalidSocket && !keep) {
-    shutAndClose(listenSocket_);
-    listenSocket_ = kInvalidSocket;
-  }
-  if (!keep && !openListener(listenPort)) {
-    appendStartupLog("Could not listen for browser connections on 127.0.0.1 port " +
-                     intToString(listenPort) + ". Varlume aborting.");
-    std::exit(1);
-  }
 
   std::int64_t nextGrowthMs = 0;
   while (running_ != 0) {

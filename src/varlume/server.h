@@ -33,13 +33,14 @@ class VLServer {
   VLServer(const VLServer&) = delete;
   VLServer& operator=(const VLServer&) = delete;
 
-  // The accept loop; returns the listening socket once `running` is 0 (only
-  // the destructor clears it). The second argument plays no part: the
-  // notification listeners take their ports from the start-up settings.
+  // The accept loop on the listener openListener opened; returns the
+  // listening socket once `running` is 0 (only the destructor clears it), or
+  // at once when no listener is open. The arguments play no part: the
+  // listener is open already and the notification listeners take their
+  // ports from the start-up settings.
   platform::Socket serve(int listenPort, int internalPort);
-  // The listening socket on 127.0.0.1:port, which serve then keeps for that
-  // port; false on any failure (the caller logs the failure and ends the
-  // process).
+  // The listening socket on 127.0.0.1:port, on which serve then accepts;
+  // false on any failure (the caller logs the failure and ends the process).
   bool openListener(int port);
   // One accepted connection, blocking; kInvalidSocket when none was taken.
   platform::Socket acceptConnection(platform::Socket listener);

@@ -31,7 +31,6 @@ namespace {
 
 constexpr int kSocketsVersion = 0x0202;
 constexpr char kPortalPageName[] = "varlumeportal.html";
-constexpr char kListeningPortLabel[] = "  Listening Port:     ";
 constexpr std::size_t kPortDigits = 5;
 constexpr std::size_t kLoggedPortReadLimit = 65536;
 
