@@ -96,28 +96,6 @@ std::string shownPath(const std::string& path) {
   return shown;
 }
 
-// Creates the mirror file's folder and its missing parents, below the data
-// root; a folder that cannot be made appends the helper's creation text,
-// naming that folder by its own name, as the directory helper names the
-// folder it was asked to create within its parent.
-bool makeMirrorFolder(const std::string& folder, std::string& message) {
-  if (platform::isDirectory(folder)) return true;
-  std::size_t end = folder.find('\\', 1);
-  for (;; end = folder.find('\\', end + 1)) {
-    const std::string step = end == std::string::npos ? folder : folder.substr(0, end);
-    if (!step.empty() && step.back() != '\\' && !platform::isDirectory(step) &&
-        !platform::makeDirectory(step)) {
-      const platform::FileError error = platform::lastFileError();
-      // Another process may make the same folder at the same moment.
-      if (!platform::isDirectory(step)) {
-        message += folderCreationText(error, step.substr(step.rfind('\\') + 1));
-        return false;
-      }
-    }
-    if (end == std::string::npos) return true;
-  }
-}
-
 // Saves the body; an empty result means success, anything else is the
 // reason for the browser.
 std::string saveMirror(const VLRequestRecord& record) {
@@ -128,7 +106,7 @@ std::string saveMirror(const VLRequestRecord& record) {
   if (head.readFailed || head.status != 200) return kNotAvailable;
   if (!head.headEnd) return kNoHead;
   std::string message;
-  if (!makeMirrorFolder(folderOf(path), message)) return failureText(message);
+  if (!makeFolderPath(folderOf(path), message)) return failureText(message);
   const std::string shown = shownPath(path);
   if (platform::isDirectory(path)) return notAFileText(shown);
   platform::ReplacingFile out;

@@ -47,7 +47,7 @@ bool makeFolderPath(const std::string& path, std::string& message) {
     if (platform::makeDirectory(folder)) return true;
     const platform::FileError error = platform::lastFileError();
     if (platform::isDirectory(folder)) return true;
-    message += folderCreationText(error, folder);
+    message += folderCreationText(error, folder.substr(folder.rfind('\\') + 1));
     return false;
   };
   // Every prefix that ends before a "\" is a parent, from the top down; a

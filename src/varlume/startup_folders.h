@@ -24,5 +24,6 @@ VLStartupFolders workOutFolders();
 // %XX-decoded. True when the folder exists afterwards.
 bool makeFolderPath(const std::string& path);
 // The same; a folder that cannot be made appends the directory helper's
-// text for that step to `message`.
+// text for that step to `message`, naming the folder by its own name, as the
+// helper names the folder it was asked to create within its parent.
 bool makeFolderPath(const std::string& path, std::string& message);

@@ -41,6 +41,24 @@ bool tableHoldsRows(sqlite3* db, const std::string& table) {
   return statement == nullptr || sqlite3_step(statement.get()) != SQLITE_DONE;
 }
 
+// One read transaction over the whole check: the catalogue and the rows
+// looked at after it are of one moment, even while other connections make
+// the objects and store rows.
+class ReadSnapshot {
+ public:
+  explicit ReadSnapshot(sqlite3* db)
+      : db_(db), begun_(sqlite3_get_autocommit(db) != 0 && sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) {}
+  ~ReadSnapshot() {
+    if (begun_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  ReadSnapshot(const ReadSnapshot&) = delete;
+  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+ private:
+  sqlite3* db_;
+  bool begun_;
+};
+
 }  // namespace
 
 bool VLSchemaCheck::holds(const std::string& name) const {
@@ -52,6 +70,7 @@ VLSchemaCheck checkSchema(const VLEventConnection& connection, const std::vector
   if (!connection.isOpen()) return check;
   sqlite3* db = connection.handle();
   sqlite3_exec(db, "PRAGMA cache_size = -2000", nullptr, nullptr, nullptr);
+  const ReadSnapshot snapshot(db);
   Statement catalogue = prepared(db, "SELECT type, name, sql FROM sqlite_master");
   if (catalogue == nullptr) return check;
   const std::size_t ownCount = domainObjects().size() + privilegedObjects().size();
