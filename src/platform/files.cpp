@@ -291,6 +291,7 @@ bool listFolder(const std::string& path, std::vector<ListedEntry>& entries) {
     listed.isDirectory = S_ISDIR(info.st_mode);
     listed.size = listed.isDirectory ? 0 : static_cast<std::uint64_t>(info.st_size);
     listed.modificationTime = static_cast<std::int64_t>(info.st_mtime);
+    listed.modificationNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
     entries.push_back(std::move(listed));
   }
   ::closedir(stream);

@@ -46,6 +46,7 @@ struct ListedEntry {
   bool isDirectory = false;
   std::uint64_t size = 0;             // bytes; 0 for folders
   std::int64_t modificationTime = 0;  // seconds since 1970
+  std::int64_t modificationNanoseconds = 0;  // within that second
 };
 // The folder's entries sorted bytewise by name, without "." and "..", never
 // following a link (a link is listed as what it is, not as its target).

@@ -6,6 +6,7 @@
 #include "foundation/query_string.h"
 #include "foundation/strings.h"
 #include "platform/files.h"
+#include "varlume/cache_bound.h"
 #include "varlume/settings.h"
 #include "varlume/startup_folders.h"
 
@@ -46,6 +47,7 @@ void parseConfiguration(const std::string& text) {
   servicesPort = readDecimal(queryValue("varlumeservices", text));
   internalRange = readDecimal(queryValue("range", text));
   internalPort = readDecimal(queryValue("varlumeinternal", text));
+  cacheBoundBytes = cacheBoundFromValue(queryValue(kCacheBoundKey, text));
 }
 
 std::string nextUserConfiguration(const std::string& text) {

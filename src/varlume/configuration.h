@@ -1,7 +1,8 @@
 // "varlume.config": one copy per user in the user folder and one for all users
 // that holds the port set of the next user; query-string text with the keys
-// varlume, proxyport, proxyhost, varlumeservices, range and varlumeinternal.
-// Loading it fills six start-up settings (settings.h).
+// varlume, proxyport, proxyhost, varlumeservices, range and varlumeinternal,
+// and the optional cachemegabytes (cache_bound.h). Loading it fills six
+// start-up settings (settings.h) and the cache bound.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -23,7 +24,8 @@ inline constexpr std::size_t kConfigurationReadLimit = 4096;
 inline constexpr char kAllUsersLockName[] = "varlume.config.lock";
 
 // Sets listeningPort, proxyPort, proxyHost (whole, untrimmed), servicesPort,
-// internalRange and internalPort from `text`, in this order.
+// internalRange and internalPort from `text`, in this order, then the cache
+// bound (its default when the text lacks the key).
 void parseConfiguration(const std::string& text);
 
 // `text` advanced for the next user from the settings just parsed: varlume :=

@@ -5,6 +5,7 @@
 #include "foundation/directory_texts.h"
 #include "foundation/strings.h"
 #include "platform/files.h"
+#include "varlume/cache_bound.h"
 #include "varlume/mirror_names.h"
 #include "varlume/part_files.h"
 #include "varlume/responder.h"
@@ -70,7 +71,19 @@ Copied copyRest(VLResponseParts& parts, const std::string& first, platform::Repl
   }
 }
 
+// The bytes of the record's part files (its interim heads included).
+std::uint64_t partBytes(const VLRequestRecord& record) {
+  std::uint64_t bytes = 0;
+  for (int k = 0; k < record.getPartsWritten(); ++k) {
+    platform::FileStatus status;
+    if (platform::statPath(partFilePath(tempPath, record.getId(), k), status)) bytes += status.size;
+  }
+  return bytes;
+}
+
 bool storeCopy(const VLRequestRecord& record, const std::string& path) {
+  const VLCacheAddition addition = planCacheCopy(path, partBytes(record));
+  if (!addition.keep) return false;
   VLResponseParts parts(record.getId(), record.getPartsWritten());
   const VLFinalHead head = readFinalHead(parts);
   if (!head.headEnd || head.status != 200 || !mayKeep(head.head)) return false;
@@ -78,7 +91,9 @@ bool storeCopy(const VLRequestRecord& record, const std::string& path) {
   platform::ReplacingFile out;
   if (!out.open(path)) return false;
   if (copyRest(parts, head.head + head.rest, out) != Copied::Whole) return false;
-  return out.commit();
+  if (!out.commit()) return false;
+  cacheCopyStored(addition);
+  return true;
 }
 
 // The reason of a failed step; the helper gives no text for some errors.

@@ -348,6 +348,7 @@ int VLClient::relayOnce(VLPartWriter& part) {
     return true;
   };
 
+  bool interimSeen = false;
   std::int64_t deadline = platform::monotonicMilliseconds() + kRelayWaitMs;
   std::size_t sinceRenewal = 0;  // bytes received since the wait was renewed
   for (;;) {
@@ -435,7 +436,14 @@ int VLClient::relayOnce(VLPartWriter& part) {
       VLRelayFraming::Result r = framing_.feed(buffer + offset, n - offset, used, sink);
       offset += used;
       if (r == VLRelayFraming::Result::Interim) {
-        if (!roll()) return fail();
+        // The first interim head ("100 Continue") stands alone in its part,
+        // so the browser has it before the final head. Later ones are bytes
+        // of the current part like any others: a server that sends heads
+        // without end never makes a file per head.
+        if (!interimSeen) {
+          interimSeen = true;
+          if (!roll()) return fail();
+        }
         continue;
       }
       if (r == VLRelayFraming::Result::Complete) {

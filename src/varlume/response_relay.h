@@ -5,9 +5,11 @@
 // on the client's notification connection: "+" for each finished part that
 // another follows, "0" when the response is complete, "1" for a request that
 // ends without one. A part is closed and announced once it holds 65,536
-// bytes (the later parts kLaterPartBytes), or, while the answer is the head
-// of its connection's delivery order and every part announced before was
-// taken, as soon as the server has nothing more ready: so no byte received
+// bytes (the later parts kLaterPartBytes), after the answer's first interim
+// head (later interim heads are bytes like any others), or, while the
+// answer is the head of its connection's delivery order and every part
+// announced before was taken, as soon as the server has nothing more
+// ready: so no byte received
 // waits for bytes that have not arrived. An answer behind another only grows
 // its part (few files whatever the server's pace) and tells the delivery
 // side every kPartWaitMs that it is still arriving. A part that is never

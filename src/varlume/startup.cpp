@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/sockets.h"
 #include "varlume/browser_scripts.h"
+#include "varlume/cache_bound.h"
 #include "varlume/command_options.h"
 #include "varlume/configuration.h"
 #include "varlume/default_files.h"
@@ -215,13 +216,15 @@ int VLApp::main(int argc, char** argv) {
   warnOfMissingPortal(folders);
   // Without a lock (a user folder that cannot hold the lock file) the start
   // goes on unguarded, but starts no services and leaves the temporary
-  // folder alone, which another instance may be using.
+  // folder and the cache's unfinished copies alone, which another instance
+  // may be using.
   const bool ownsUserFolder = claim == VLInstanceClaim::Taken;
   VLStartedServices services;
   if (ownsUserFolder) {
     services = startServicePrograms(folders.programFolder);
     warnOfMissingServices(folders, services);
     clearTempDirectory();
+    sweepCacheFolder();
   }
 
   return serveBrowsers(folders, ownsUserFolder, services);

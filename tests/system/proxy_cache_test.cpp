@@ -6,6 +6,7 @@
 // outside their folders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -43,6 +44,8 @@ VLReply originScript(const VLReceived& request) {
   if (url.find("missing") != std::string::npos) {
     return VLReply::bytes("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found");
   }
+  const std::size_t sized = url.find("/sized/");
+  if (sized != std::string::npos) return VLReply::sized(std::stoul(url.substr(sized + 7)));
   if (url.find("slow") != std::string::npos) {
     VLReply reply = VLReply::withLength(body);
     reply.steps[0].pauseMsBefore = 1500;
@@ -67,6 +70,23 @@ std::vector<std::string> filesBelow(const std::string& root) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The cache folder's size by the count of its bound: every file in whole
+// 4 KiB blocks (at least one), every folder one block.
+std::uintmax_t cacheFootprint(const std::string& root) {
+  constexpr std::uintmax_t kBlock = 4096;
+  std::uintmax_t total = 0;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_directory()) {
+      total += kBlock;
+    } else {
+      total += std::max<std::uintmax_t>((it->file_size() + kBlock - 1) / kBlock, 1) * kBlock;
+    }
+  }
+  return total;
 }
 
 class ProxyCache : public ::testing::Test {
@@ -374,6 +394,73 @@ TEST_F(ProxyCache, ABrowserThatLeavesEarlyLeavesNoPartFiles) {
   ASSERT_TRUE(web.waitForRequests(6, kAnswerMs));
   EXPECT_TRUE(sandbox::waitUntil([&] { return proxy.partFiles().empty(); }, 10000));
   EXPECT_TRUE(noPartFilesLeft());
+}
+
+// With a bound of 1 MiB, copies of 30,000 bytes past it: the oldest go,
+// the cache stays at or under the bound, the newest copies still hit, and
+// an answer larger than an eighth of the bound is never kept.
+TEST_F(ProxyCache, TheCacheStaysWithinItsBoundAndKeepsTheNewestCopies) {
+  proxy.addConfiguration("cachemegabytes=1");
+  startProxy();
+  constexpr int kCopies = 48;  // 48 copies of 32 KiB on disk: 1.5 MiB
+  auto url = [](int i) { return "http://b.test/sized/30000/c" + std::to_string(i) + ".gif"; };
+  auto withinBound = [&] {
+    return sandbox::waitUntil([&] { return cacheFootprint(dataRoot() + "Cache") <= 1024u * 1024u; }, 5000);
+  };
+  // A few requests per browser connection: a long run of requests on one
+  // connection through an upstream proxy is another matter.
+  auto reconnect = [&] {
+    client = std::make_unique<LoopbackClient>(proxy.port());
+    ASSERT_TRUE(client->connected());
+  };
+  std::vector<std::string> answers;
+  for (int i = 0; i < kCopies; ++i) {
+    if (i % 8 == 0) reconnect();
+    answers.push_back(getStored(url(i), "b.test/sized/30000/c" + std::to_string(i) + ".gif"));
+    EXPECT_TRUE(withinBound()) << "after copy " << i << ": " << cacheFootprint(dataRoot() + "Cache");
+  }
+  reconnect();
+  for (int i = kCopies - 4; i < kCopies; ++i) {
+    EXPECT_TRUE(get(url(i)) == answers[i]) << i;
+    EXPECT_EQ(seen(url(i)), 1) << i;
+  }
+  EXPECT_FALSE(sandbox::isFile(cacheFile("b.test/sized/30000/c0.gif")));
+  get(url(0));
+  EXPECT_EQ(seen(url(0)), 2);
+
+  reconnect();
+  const std::string large = "http://b.test/sized/140000/large.gif";
+  EXPECT_GT(get(large).size(), 140000u);
+  // Stores run in request order: once the next copy is on disk, the large
+  // answer's turn is over.
+  getStored("http://b.test/sized/10/after.gif", "b.test/sized/10/after.gif");
+  EXPECT_FALSE(sandbox::isFile(cacheFile("b.test/sized/140000/large.gif")));
+  get(large);
+  EXPECT_EQ(seen(large), 2);
+  EXPECT_TRUE(withinBound());
+}
+
+// What a store cut off by a kill left (".vltmp" + digits + "_" + digits) is
+// removed at the next start, anywhere below the cache folder and nowhere
+// else; other files stay, and a link is never followed.
+TEST_F(ProxyCache, AStartRemovesTheCopiesThatAnInterruptedStoreLeft) {
+  const std::vector<std::string> leftovers = {"Cache/.vltmp4242_0", "Cache/a.test/.vltmp17_3",
+                                              "Cache/a.test/i/deep/.vltmp1_12345"};
+  const std::vector<std::string> kept = {"Cache/a.test/x.gif", "Cache/a.test/.vltmpx_1",
+                                         "Cache/a.test/.vltmp1_2.gif", "Cache/a.test/catchall.varlumepost",
+                                         ".vltmp5_5", "site.test/.vltmp6_6"};
+  for (const std::string& name : leftovers) ASSERT_TRUE(sandbox::writeFile(dataRoot() + name, "cut"));
+  for (const std::string& name : kept) ASSERT_TRUE(sandbox::writeFile(dataRoot() + name, "kept"));
+  const std::string outside = box.makeFolder("outside");
+  ASSERT_TRUE(sandbox::writeFile(outside + "/.vltmp7_7", "not the cache's"));
+  std::filesystem::create_directory_symlink(outside, dataRoot() + "Cache/a.test/link");
+  std::filesystem::create_symlink(outside + "/.vltmp7_7", dataRoot() + "Cache/.vltmp8_8");
+
+  startProxy();
+  for (const std::string& name : leftovers) EXPECT_FALSE(sandbox::isFile(dataRoot() + name)) << name;
+  for (const std::string& name : kept) EXPECT_TRUE(sandbox::isFile(dataRoot() + name)) << name;
+  EXPECT_EQ(sandbox::readFile(outside + "/.vltmp7_7").value_or(""), "not the cache's");
+  EXPECT_TRUE(std::filesystem::is_symlink(dataRoot() + "Cache/.vltmp8_8"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "startup_scratch.h"
+#include "varlume/cache_bound.h"
 #include "varlume/configuration.h"
 #include "varlume/port_check.h"
 #include "varlume/settings.h"
@@ -111,6 +112,30 @@ TEST_F(ConfigurationFiles, SuccessiveUsersTakeSuccessivePortSets) {
   ASSERT_TRUE(load("a", failure)) << failure;
   EXPECT_EQ(listeningPort, 8080);
   EXPECT_EQ(scratch.read(allUsersFile()), kThird);
+}
+
+// The cache bound is one more key of the same text: read from the user's
+// file, its default when the key is missing, and carried with every other
+// key (known or not) into the next user's set.
+TEST_F(ConfigurationFiles, TheCacheBoundIsOneMoreKeyWithADefault) {
+  const std::int64_t saved = cacheBoundBytes;
+  const std::string withBound =
+      "varlume=8081&proxyport=0&proxyhost=&varlumeservices=45020&varlumeinternal=50500&range=500"
+      "&cachemegabytes=256&later=1\r\n";
+  VLStartupScratch::write(allUsersFile(), withBound);
+  std::string failure;
+  ASSERT_TRUE(load("a", failure)) << failure;
+  EXPECT_EQ(cacheBoundBytes, 256 * 1024 * 1024);
+  EXPECT_EQ(VLStartupScratch::read(userFile("a")), withBound);
+  EXPECT_EQ(VLStartupScratch::read(allUsersFile()),
+            "varlume=8082&proxyport=0&proxyhost=&varlumeservices=45040&varlumeinternal=51000&range=500"
+            "&cachemegabytes=256&later=1\r\n");
+
+  VLStartupScratch::write(userFile("b"), kFirst);
+  ASSERT_TRUE(load("b", failure)) << failure;
+  EXPECT_EQ(cacheBoundBytes, kDefaultCacheMegabytes * 1024 * 1024);
+  EXPECT_EQ(VLStartupScratch::read(userFile("b")), kFirst);
+  cacheBoundBytes = saved;
 }
 
 TEST_F(ConfigurationFiles, ReadingAUserFileMakesAMissingTempFolder) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "relay_support.h"
@@ -234,6 +235,30 @@ TEST(ResponseRelay, AStoppedRelayAnnouncesNoMorePartsAndLeavesNone) {
   EXPECT_EQ(relay.noticesReceived(1), notice(23, '1'));
   relay.scratch.write("vl23_0.tmp", "");  // the announced part is the responder's
   EXPECT_EQ(relay.scratch.names(), std::vector<std::string>{"vl23_0.tmp"});
+}
+
+// A server that sends interim heads without end makes no file per head: the
+// first stands alone in part 0, the others are bytes of the parts like any
+// others, and the final answer follows them unchanged.
+TEST(ResponseRelay, ManyInterimHeadsMakeFewPartFiles) {
+  Relay relay;
+  relay.client.queueRequest(31, "GET");
+  const std::string hint = "HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n";
+  std::string heads;
+  for (int i = 0; i < 2000; ++i) heads += hint;
+  const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  std::thread server([&] { sendText(relay.serverSide, heads + answer); });
+  EXPECT_EQ(relay.client.relayResponse(), 1);
+  server.join();
+  const std::vector<std::string> names = relay.scratch.names();
+  EXPECT_LE(names.size(), 16u);
+  EXPECT_EQ(relay.scratch.file("vl31_0.tmp"), hint);
+  std::string all;
+  for (std::size_t k = 0; k < names.size(); ++k) all += relay.scratch.file("vl31_" + std::to_string(k) + ".tmp");
+  EXPECT_TRUE(all == heads + answer);
+  std::string notices;
+  for (std::size_t k = 1; k < names.size(); ++k) notices += notice(31, '+');
+  EXPECT_EQ(relay.noticesReceived(names.size()), notices + notice(31, '0'));
 }
 
 }  // namespace

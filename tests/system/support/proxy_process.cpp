@@ -71,7 +71,7 @@ bool VLProxyProcess::start(sandbox::VLSandbox& box, int servicesPort,
                              "&proxyport=0&proxyhost=&varlumeservices=" +
                              std::to_string(servicesPort) + "&varlumeinternal=" +
                              std::to_string(internal) + "&range=" +
-                             std::to_string(kInternalRange) + "\r\n";
+                             std::to_string(kInternalRange) + extraConfiguration_ + "\r\n";
   if (!sandbox::writeFile(user.localAppData + "/Varlume/varlume.config", config)) return false;
   std::vector<std::string> all = {"-p", std::to_string(port_)};
   all.insert(all.end(), arguments.begin(), arguments.end());

@@ -20,6 +20,8 @@ class VLProxyProcess {
   // Writes the user's varlume.config (services at servicesPort + offset)
   // and starts varlume with `arguments`; true once it accepts connections.
   bool start(sandbox::VLSandbox& box, int servicesPort, const std::vector<std::string>& arguments = {});
+  // Further key=value pairs for the configuration the next start writes.
+  void addConfiguration(const std::string& pairs) { extraConfiguration_ += "&" + pairs; }
   int port() const { return port_; }
   // The first port of the notification listeners' range, and the range.
   int internalPort() const { return internal_; }
@@ -36,6 +38,7 @@ class VLProxyProcess {
   int port_ = 0;
   int internal_ = 0;
   std::string tempFolder_;
+  std::string extraConfiguration_;
 };
 
 // Passes once no part file is left in the proxy's temporary folder (within
