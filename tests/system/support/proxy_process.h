@@ -21,6 +21,8 @@ class VLProxyProcess {
   // and starts varlume with `arguments`; true once it accepts connections.
   bool start(sandbox::VLSandbox& box, int servicesPort, const std::vector<std::string>& arguments = {});
   int port() const { return port_; }
+  // The program's process id; -1 before a start.
+  pid_t pid() const { return child_.pid(); }
   // The first port of the notification listeners' range, and the range.
   int internalPort() const { return internal_; }
   static int internalRange();
