@@ -353,6 +353,42 @@ Socket acceptSocket(Socket listener, std::uint32_t* peerAddress) {
   }
 }
 
+namespace {
+
+// The one descriptor a listener keeps back for the moment none is left.
+std::mutex reserveMutex;
+int reserveDescriptor = -1;
+
+bool takeReserve() {
+  if (reserveDescriptor < 0) reserveDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  return reserveDescriptor >= 0;
+}
+
+}  // namespace
+
+bool holdDescriptorReserve() {
+  std::lock_guard<std::mutex> lock(reserveMutex);
+  return takeReserve();
+}
+
+bool refuseWaitingConnection(Socket listener) {
+  EntryRef entry = acquire(listener);
+  if (!entry) return false;
+  std::lock_guard<std::mutex> lock(reserveMutex);
+  if (!takeReserve()) return false;
+  ::close(reserveDescriptor);
+  reserveDescriptor = -1;
+  const int descriptor = ::accept4(entry->descriptor, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (descriptor >= 0) {
+    // A reset: the peer learns at once that nothing will be served.
+    struct linger now = {1, 0};
+    ::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    ::close(descriptor);
+  }
+  takeReserve();
+  return descriptor >= 0;
+}
+
 bool socketEndpoints(Socket socket, Endpoint& local, Endpoint& peer) {
   EntryRef entry = acquire(socket);
   if (!entry) return false;

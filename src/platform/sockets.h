@@ -86,6 +86,14 @@ int localPort(Socket socket);
 // when not null. kInvalidSocket on failure.
 Socket acceptSocket(Socket listener, std::uint32_t* peerAddress = nullptr);
 
+// A server out of descriptors (accept fails with kErrTooManyOpen): one
+// descriptor held in reserve (holdDescriptorReserve, at start) is spent to
+// accept the listener's next waiting connection and reset it at once, then
+// taken back, so that browsers are refused instead of left waiting. False
+// when nothing was refused.
+bool holdDescriptorReserve();
+bool refuseWaitingConnection(Socket listener);
+
 // An IPv4 address (host order) and port.
 struct Endpoint {
   std::uint32_t address = 0;

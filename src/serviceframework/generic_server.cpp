@@ -136,6 +136,8 @@ void VLGenericServer::serve(int port) {
   closeListener();
   openListener(port);
   createTempDirectory();
+  // Spent only when no descriptor is left: a client is then refused at once.
+  platform::holdDescriptorReserve();
 
   for (;;) {
     platform::PollEntry entry{listeningSocket, platform::kPollReadable, 0};
@@ -149,7 +151,11 @@ void VLGenericServer::serve(int port) {
 
     platform::Socket accepted = platform::acceptSocket(listeningSocket);
     if (accepted == platform::kInvalidSocket) {
-      // Out of descriptors, or the peer gave up: try again later, hand nothing on.
+      // Out of descriptors, or the peer gave up: try again later, hand nothing
+      // on. Without descriptors the waiting client is refused, not left waiting.
+      if (platform::lastSocketError() == platform::kErrTooManyOpen) {
+        platform::refuseWaitingConnection(listeningSocket);
+      }
       sleepFor(0, kAcceptFailurePauseMicroseconds);
       continue;
     }

@@ -176,6 +176,8 @@ bool VLServer::findCrossSite(VLCrossSiteRecord& out, const std::string& pageHost
 Socket VLServer::serve(int /*listenPort*/, int /*internalPort*/) {
   if (listenSocket_ == kInvalidSocket) return kInvalidSocket;
   waitFor(0, 250);
+  // Spent only when no descriptor is left: a browser is then refused at once.
+  platform::holdDescriptorReserve();
 
   std::int64_t nextGrowthMs = 0;
   while (running_ != 0) {
@@ -219,10 +221,11 @@ Socket VLServer::serve(int /*listenPort*/, int /*internalPort*/) {
     const Socket socket = acceptConnection(listenSocket_);
     if (socket == kInvalidSocket) {
       // Nothing was taken (the connection vanished, or no descriptor is
-      // left): no entry is bound to it; pause unless it merely vanished.
-      if (platform::lastSocketError() != platform::kErrWouldBlock) {
-        waitFor(0, kBusyPauseMicroseconds);
-      }
+      // left): no entry is bound to it. Without descriptors the browser is
+      // refused, not left waiting; then a pause, unless it merely vanished.
+      const int error = platform::lastSocketError();
+      if (error == platform::kErrTooManyOpen) platform::refuseWaitingConnection(listenSocket_);
+      if (error != platform::kErrWouldBlock) waitFor(0, kBusyPauseMicroseconds);
       continue;
     }
     platform::setLinger(socket, true, 0);

@@ -12,6 +12,8 @@ namespace {
 
 constexpr int kWaitStepMs = 100;
 constexpr int kIdleLimitMs = 60000;  // a connection silent this long is ended
+// After its last answer, how long a connection waits for the peer's close.
+constexpr int kCloseWaitMs = 10000;
 
 std::string lowerCase(std::string text) {
   for (char& c : text) {
@@ -93,24 +95,76 @@ VLOriginServer::~VLOriginServer() {
   if (acceptThread_.joinable()) acceptThread_.join();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (int socket : sockets_) platform::shutdownSocket(socket, platform::ShutdownHow::Both);
+    for (Connection& connection : live_) {
+      if (connection.socket >= 0) platform::shutdownSocket(connection.socket, platform::ShutdownHow::Both);
+    }
   }
-  for (std::thread& thread : threads_) thread.join();
-  for (int socket : sockets_) platform::closeSocket(socket);
+  // No new connection is added now: the accept thread has left.
+  for (Connection& connection : live_) {
+    if (connection.thread.joinable()) connection.thread.join();
+  }
+  live_.clear();
   if (listener_ >= 0) platform::closeSocket(listener_);
 }
 
 void VLOriginServer::acceptLoop() {
   while (!stopping_) {
+    forgetEnded();
     platform::PollEntry wait{listener_, platform::kPollReadable, 0};
     if (platform::pollSockets(&wait, 1, kWaitStepMs) <= 0) continue;
     const int socket = platform::acceptSocket(listener_);
-    if (socket < 0) continue;
+    if (socket < 0) {
+      // No descriptor left, or the peer gave up: look again a little later.
+      std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
+      continue;
+    }
     ++connections_;
     std::lock_guard<std::mutex> lock(mutex_);
-    sockets_.push_back(socket);
-    threads_.emplace_back([this, socket] { serveConnection(socket); });
+    live_.emplace_back();
+    Connection& connection = live_.back();
+    connection.socket = socket;
+    connection.thread = std::thread([this, &connection] {
+      serveConnection(connection.socket);
+      endConnection(connection);
+    });
   }
+}
+
+void VLOriginServer::endConnection(Connection& connection) {
+  const int socket = connection.socket;
+  // The peer reads everything sent before the close: whatever it still
+  // sends is read and dropped until it closes too (or a bounded wait ends),
+  // so the close never resets the connection over unsent bytes.
+  platform::shutdownSocket(socket, platform::ShutdownHow::Send);
+  char drain[4096];
+  for (int waitedMs = 0; !stopping_ && waitedMs < kCloseWaitMs;) {
+    platform::PollEntry wait{socket, platform::kPollReadable, 0};
+    const int ready = platform::pollSockets(&wait, 1, kWaitStepMs);
+    if (ready < 0) break;
+    if (ready == 0) {
+      waitedMs += kWaitStepMs;
+      continue;
+    }
+    if (platform::receiveBytes(socket, drain, sizeof drain) <= 0) break;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  platform::closeSocket(socket);
+  connection.socket = -1;
+  connection.ended = true;
+}
+
+void VLOriginServer::forgetEnded() {
+  std::list<Connection> ended;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = live_.begin(); it != live_.end();) {
+      auto next = std::next(it);
+      if (it->ended) ended.splice(ended.end(), live_, it);
+      it = next;
+    }
+  }
+  // Each has left its work; only the thread's last return remains.
+  for (Connection& connection : ended) connection.thread.join();
 }
 
 std::vector<VLReceived> VLOriginServer::received() {
@@ -199,11 +253,17 @@ void VLOriginServer::serveConnection(int socket) {
     }
     if (!sent || reply.after == VLReply::After::Close) break;
     if (reply.after == VLReply::After::Stall) {
-      while (!stopping_) std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
+      // Silent until the server stops or the peer leaves; what it sends is dropped.
+      while (!stopping_) {
+        platform::PollEntry wait{socket, platform::kPollReadable, 0};
+        const int ready = platform::pollSockets(&wait, 1, kWaitStepMs);
+        if (ready < 0) break;
+        char chunk[4096];
+        if (ready > 0 && platform::receiveBytes(socket, chunk, sizeof chunk) <= 0) break;
+      }
       break;
     }
   }
-  platform::shutdownSocket(socket, platform::ShutdownHow::Both);
 }
 
 }  // namespace origin

@@ -4,11 +4,15 @@
 // steps, optionally with pauses, then the connection kept, closed, or left
 // silent. Every request that arrived is recorded byte for byte, so the same
 // class serves as the capture server of the upstream and service tests.
+// A connection that ended releases its socket and thread at once (after the
+// peer's close, so no byte sent is lost to a reset): a server that ends every
+// connection holds no descriptor for the connections it ended.
 // All waits are bounded; the destructor stops everything it started.
 #pragma once
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,8 +76,19 @@ class VLOriginServer {
   void closeAfterHead(const std::string& path) { closeAfterHeadPath_ = path; }
 
  private:
+  // One accepted connection: its socket (-1 once closed) and its thread.
+  struct Connection {
+    int socket = -1;
+    bool ended = false;
+    std::thread thread;
+  };
+
   void acceptLoop();
   void serveConnection(int socket);
+  // Shuts the sending side, waits (bounded) for the peer's close, closes.
+  void endConnection(Connection& connection);
+  // Joins the threads of connections that ended and forgets them.
+  void forgetEnded();
 
   VLScript script_;
   std::string closeAfterHeadPath_;
@@ -84,8 +99,7 @@ class VLOriginServer {
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<VLReceived> received_;
-  std::vector<int> sockets_;
-  std::vector<std::thread> threads_;
+  std::list<Connection> live_;  // connections whose thread was not joined yet
   std::thread acceptThread_;
 };
 

@@ -23,6 +23,8 @@ class VLProxyProcess {
   // Further key=value pairs for the configuration the next start writes.
   void addConfiguration(const std::string& pairs) { extraConfiguration_ += "&" + pairs; }
   int port() const { return port_; }
+  // The program's process id; -1 before a start.
+  pid_t pid() const { return child_.pid(); }
   // The first port of the notification listeners' range, and the range.
   int internalPort() const { return internal_; }
   static int internalRange();
