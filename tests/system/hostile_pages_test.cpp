@@ -449,6 +449,13 @@ TEST_F(HostilePages, ForgedSitesHomesAndSettingsChangeNothing) {
       {Channel::Image, kVictim, victimFile, ""},
       {Channel::Image, kVictim, victimFolder, ""},
       {Channel::Image, "varlume.internal", setProxy, ""},
+      // The site's own name or the privileged host's, on a page of another
+      // scheme: such a page never came through the proxy.
+      {Channel::Image, kVictim, victimFile, "Referer: https://other.example/\r\n"},
+      {Channel::Form, kVictim, victimFolder, "Origin: https://other.example\r\n"},
+      {Channel::Image, kVictim, victimFile, "Referer: ftp://other.example/\r\n"},
+      {Channel::Image, "varlume.internal", setProxy, "Referer: HTTPS://varlume.internal/\r\n"},
+      {Channel::Direct, "varlume.internal", setProxy, "Referer: https://varlume.internal/\r\n"},
       // The privileged host's commands, from a page of another site.
       {Channel::Image, "varlume.internal", setProxy, "Referer: http://evil.example/\r\n"},
       {Channel::Image, "varlume.internal", setProxy, "Origin: http://evil.example\r\n"},
