@@ -17,16 +17,14 @@ std::string refererHost(const std::string& value) {
   const std::string text = trim(value, true);
   const std::size_t scheme = text.find("://");
   if (scheme == std::string::npos) return std::string();
+  // Only a page that came through the proxy is read, and the proxy carries
+  // http: pages only; a page of another scheme is another origin.
+  if (toLower(text.substr(0, scheme)) != "http") return std::string();
   std::string host = text.substr(scheme + 3);
   host = host.substr(0, host.find_first_of("/?#"));
   const std::size_t at = host.rfind('@');
   if (at != std::string::npos) host.erase(0, at + 1);
-  host = comparableHost(host);
-  const std::string lowerScheme = toLower(text.substr(0, scheme));
-  if (lowerScheme == "https" && host.size() > 4 && host.compare(host.size() - 4, 4, ":443") == 0) {
-    host.erase(host.size() - 4);
-  }
-  return host;
+  return comparableHost(host);
 }
 
 bool namesOwnPageHost(const std::vector<std::string>& values, const std::string& pageHost) {

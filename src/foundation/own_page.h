@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-// The host a Referer or Origin value names, lower-cased, without a default
-// port; empty when it names none ("null", a relative value).
+// The host an http: Referer or Origin value names (the scheme in any letter
+// case), lower-cased, without the default port; empty when it names none
+// ("null", a relative value, or any other scheme: https:, ftp:, file:...).
 std::string refererHost(const std::string& value);
 
 // Whether one of `values` (Referer and Origin values) names `pageHost`; a

@@ -36,13 +36,26 @@ class VLRegionCutter {
       if (isLetter(next)) {
         add(VLRegionKind::Text, text, i);
         i = text = startTag(i);
+      } else if (next == '/' && i + 2 < n && isLetter(page[i + 2])) {
+        // An end tag reads its attributes like a start tag: a quoted ">"
+        // does not end it.
+        add(VLRegionKind::Text, text, i);
+        std::size_t p = i + 2;
+        while (p < n && !isSpace(page[p]) && page[p] != '/' && page[p] != '>') ++p;
+        i = text = attributesEnd(p, i, false);
       } else if (next == '!' || next == '?' || next == '/') {
         add(VLRegionKind::Text, text, i);
         std::size_t end;
         if (page.compare(i, 4, "<!--") == 0) {
-          end = page.find("-->", i + 4);
-          end = end == std::string::npos ? n : end + 3;
+          bool inDoubt = false;
+          end = commentEnd(i, inDoubt);
+          if (inDoubt) {
+            add(VLRegionKind::Markup, i, n);
+            return regions;
+          }
         } else {
+          // A declaration, "<?" or "</" without a letter: a bogus comment
+          // up to the first ">".
           end = page.find('>', i + 1);
           end = end == std::string::npos ? n : end + 1;
         }
@@ -76,13 +89,43 @@ class VLRegionCutter {
     return n;
   }
 
-  // The start tag at `at` and, for the elements that hold no tags, its
-  // content; returns where ordinary parsing goes on.
-  std::size_t startTag(std::size_t at) {
-    std::size_t p = at + 1;
-    while (p < n && !isSpace(page[p]) && page[p] != '/' && page[p] != '>') ++p;
-    const std::string name = lower.substr(at + 1, p - at - 1);
-    std::size_t markup = at;
+  // Where a comment opening at `at` ("<!--") ends, as a browser's tokenizer
+  // ends it: at "-->", "--!>", or at once for "<!-->" and "<!--->"; at the
+  // end of the page when it never ends. `inDoubt` is set when other readers
+  // would place its end elsewhere: an end of those other forms, or a
+  // "--" followed by blanks and ">" inside it.
+  std::size_t commentEnd(std::size_t at, bool& inDoubt) const {
+    std::size_t p = at + 4;
+    if (p < n && page[p] == '>') {
+      inDoubt = true;
+      return p + 1;
+    }
+    if (p + 1 < n && page[p] == '-' && page[p + 1] == '>') {
+      inDoubt = true;
+      return p + 2;
+    }
+    for (; p + 1 < n; ++p) {
+      if (page[p] != '-' || page[p + 1] != '-') continue;
+      std::size_t q = p + 2;
+      while (q < n && page[q] == '-') ++q;
+      if (q < n && page[q] == '>') return q + 1;
+      if (q + 1 < n && page[q] == '!' && page[q + 1] == '>') {
+        inDoubt = true;
+        return q + 2;
+      }
+      std::size_t blanks = q;
+      while (blanks < n && isSpace(page[blanks])) ++blanks;
+      if (blanks > q && blanks < n && page[blanks] == '>') inDoubt = true;
+      p = q - 1;
+    }
+    return n;
+  }
+
+  // The attributes of a tag from `p` (just after its name) up to the end of
+  // the tag, as markup from `markup` on; with `dataValues`, the quoted
+  // values of attributes that only carry data become value regions.
+  // Returns where the tag ends (n when it never ends).
+  std::size_t attributesEnd(std::size_t p, std::size_t markup, bool dataValues) {
     for (;;) {
       while (p < n && (isSpace(page[p]) || page[p] == '/')) ++p;
       if (p >= n) {
@@ -110,7 +153,7 @@ class VLRegionCutter {
           add(VLRegionKind::Markup, markup, n);
           return n;
         }
-        if (carriesOnlyData(attribute)) {
+        if (dataValues && carriesOnlyData(attribute)) {
           add(VLRegionKind::Markup, markup, p + 1);
           add(VLRegionKind::Value, p + 1, close);
           markup = close;
@@ -121,6 +164,17 @@ class VLRegionCutter {
       }
     }
     add(VLRegionKind::Markup, markup, p);
+    return p;
+  }
+
+  // The start tag at `at` and, for the elements that hold no tags, its
+  // content; returns where ordinary parsing goes on.
+  std::size_t startTag(std::size_t at) {
+    std::size_t p = at + 1;
+    while (p < n && !isSpace(page[p]) && page[p] != '/' && page[p] != '>') ++p;
+    const std::string name = lower.substr(at + 1, p - at - 1);
+    p = attributesEnd(p, at, true);
+    if (p >= n) return n;
     // Inside SVG and MathML a script or style holds tags and the end tags
     // nest differently: nothing from there on counts as text.
     if (name == "plaintext" || name == "svg" || name == "math") {

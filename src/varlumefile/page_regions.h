@@ -3,7 +3,8 @@
 // contents of script elements, and markup (everything else: tags,
 // comments, raw-text elements, other attribute values). The regions follow
 // each other without gaps and cover the text whole. Where the cut is in any
-// doubt the bytes count as markup.
+// doubt the bytes count as markup: after a comment whose end other readers
+// would place elsewhere, the rest of the text is markup.
 #pragma once
 #include <cstddef>
 #include <string>

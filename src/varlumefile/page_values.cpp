@@ -82,6 +82,51 @@ bool outgrows(const std::string& text, std::size_t length, const VLWordFinder& k
   return false;
 }
 
+// Labels of the encodings that do not keep ASCII bytes as themselves: in
+// them a byte a page reads as "<" or a quote may be part of another
+// character, or a value's bytes may change how the bytes after it read.
+const char* const kNonAsciiLabels[] = {
+    "unicodefffe", "utf-16be", "csunicode", "iso-10646-ucs-2", "ucs-2", "unicode", "unicodefeff", "utf-16",
+    "utf-16le", "utf-32", "utf-32be", "utf-32le", "utf-7", "csiso2022jp", "iso-2022-jp", "csiso2022kr",
+    "hz-gb-2312", "iso-2022-cn", "iso-2022-cn-ext", "iso-2022-kr", "replacement",
+};
+
+bool beginsWithUtf16Mark(const std::string& text) {
+  return text.size() >= 2 && ((text[0] == '\xFE' && text[1] == '\xFF') || (text[0] == '\xFF' && text[1] == '\xFE'));
+}
+
+bool isLabelChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':';
+}
+
+// Whether a page names such an encoding in a "charset=" anywhere (a meta
+// element's or an http-equiv content's), or holds an ISO-2022 escape that a
+// browser may take for one.
+bool declaresNonAsciiEncoding(const std::string& page) {
+  if (page.find('\x1B') != std::string::npos) return true;
+  const std::string lower = toLower(page);
+  for (std::size_t at = lower.find("charset"); at != std::string::npos; at = lower.find("charset", at + 1)) {
+    std::size_t p = at + 7;
+    while (p < lower.size() && (lower[p] == ' ' || lower[p] == '\t' || lower[p] == '\n' || lower[p] == '\r' ||
+                                lower[p] == '\f')) {
+      ++p;
+    }
+    if (p >= lower.size() || lower[p] != '=') continue;
+    ++p;
+    while (p < lower.size() && (lower[p] == ' ' || lower[p] == '\t' || lower[p] == '\n' || lower[p] == '\r' ||
+                                lower[p] == '\f' || lower[p] == '"' || lower[p] == '\'')) {
+      ++p;
+    }
+    std::size_t end = p;
+    while (end < lower.size() && isLabelChar(lower[end])) ++end;
+    const std::string label = lower.substr(p, end - p);
+    for (const char* known : kNonAsciiLabels) {
+      if (label == known) return true;
+    }
+  }
+  return false;
+}
+
 struct Segment {
   VLRegionKind kind;
   std::string text;
@@ -144,6 +189,7 @@ std::string escapeForMarkup(const std::string& value) {
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&#39;"; break;
+      case '\x1B': out += "&#27;"; break;  // an escape would switch a browser to ISO-2022
       default: out += c;
     }
   }
@@ -180,7 +226,12 @@ std::string escapeForScriptString(const std::string& value) {
 
 bool fillText(std::string& text, const std::vector<VLReplacement>& pairs, VLFillForm form,
               const VLFillBounds& bounds) {
-  if (form != VLFillForm::PlainText) return fillPage(text, pairs, form == VLFillForm::PageWithScriptStrings, bounds);
+  if (beginsWithUtf16Mark(text)) return true;
+  if (form != VLFillForm::PlainText) {
+    if (declaresNonAsciiEncoding(text)) return true;
+    // A value at the very start must not turn the page into another encoding.
+    return fillPage(text, pairs, form == VLFillForm::PageWithScriptStrings, bounds) && !beginsWithUtf16Mark(text);
+  }
   std::uint64_t searched = 0;
   std::uint64_t looked = 0;
   for (const VLReplacement& pair : pairs) {
@@ -194,5 +245,5 @@ bool fillText(std::string& text, const std::vector<VLReplacement>& pairs, VLFill
     const std::size_t maxReplacements = bounds.maxBytes / std::max<std::size_t>(pair.value.size(), 1);
     if (!replaceAllWithin(pair.key, pair.value, text, maxReplacements, bounds.maxBytes)) return false;
   }
-  return true;
+  return !beginsWithUtf16Mark(text);
 }

@@ -24,8 +24,11 @@ struct VLFillBounds {
 enum class VLFillForm { PlainText, Page, PageWithScriptStrings };
 
 // Replaces each key in order, every occurrence, until it no longer occurs
-// (a value holding its own key ends: each occurrence once). False when a
-// bound was passed; `text` is then unspecified.
+// (a value holding its own key ends: each occurrence once). A text whose
+// encoding does not keep ASCII bytes as themselves (a UTF-16 byte-order
+// mark; in a page, such an encoding declared, or an ISO-2022 escape) stays
+// as it is. False when a bound was passed or the values would begin the
+// text with such a mark; `text` is then unspecified.
 bool fillText(std::string& text, const std::vector<VLReplacement>& pairs, VLFillForm form,
               const VLFillBounds& bounds);
 

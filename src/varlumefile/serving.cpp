@@ -119,8 +119,7 @@ bool VLFileHandler::sendReplaced(platform::File& file, const std::string& conten
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
   }
-  text.resize(done);
-  text.resize(std::min(text.size(), text.find('\0')));
+  text.resize(done);  // the whole file, NUL bytes included
 
   // The privileged host's portal may hold its words in script strings too.
   const VLFillForm form = contentType != "text/html"       ? VLFillForm::PlainText

@@ -104,6 +104,7 @@ TEST_F(FileServing, TextReplacement) {
   sandbox::writeFile(home() + "/page.html", "Hello NAME, NAME! aabb");
   sandbox::writeFile(home() + "/page.txt", std::string("NAME and\0after NUL", 18));
   sandbox::writeFile(home() + "/pic.png", "NAME in a picture");
+  sandbox::writeFile(home() + "/nul.html", std::string("<p>\0NAME</p>\0<p>NAME</p>", 24));
   const std::string cases[][2] = {
       {"/page.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=Ann", "Hello Ann, Ann! aabb"},
       {"/page.html?VLReplaceCount=2&VLReplaceKey1=NAME&VLReplaceValue1=Ann&VLReplaceKey2=ab&VLReplaceValue2=a",
@@ -112,7 +113,8 @@ TEST_F(FileServing, TextReplacement) {
       {"/page.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=<script>'x'\"</script>",
        "Hello &lt;script&gt;&#39;x&#39;&quot;&lt;/script&gt;, &lt;script&gt;&#39;x&#39;&quot;&lt;/script&gt;! aabb"},
       {"/page.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=%26lt;b>", "Hello %26lt;b&gt;, %26lt;b&gt;! aabb"},
-      {"/page.txt?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=<b>", "<b> and"},
+      {"/page.txt?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=<b>", std::string("<b> and\0after NUL", 17)},
+      {"/nul.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=Ann", std::string("<p>\0Ann</p>\0<p>Ann</p>", 22)},
       {"/pic.png?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=Ann", "NAME in a picture"},
       {"/page.html?VLReplaceCount=2000000000&VLReplaceKey7=NAME&VLReplaceValue7=Bo", "Hello Bo, Bo! aabb"},
   };
@@ -214,6 +216,10 @@ TEST_F(FileServing, OnlyTheSitesOwnPageHasItsPagesFilled) {
       {"the site's own page", kOwnReferer, "Hello Ann"},
       {"the site's own origin", "Origin: http://site.example\r\n", "Hello Ann"},
       {"the default port, any letter case", "Referer: http://SITE.example:80/x\r\n", "Hello Ann"},
+      {"the scheme in capitals", "Referer: HTTP://site.example/\r\n", "Hello Ann"},
+      {"an https page of the site", "Referer: https://site.example/\r\n", "Hello NAME"},
+      {"an https origin of the site", "Origin: https://site.example\r\n", "Hello NAME"},
+      {"an ftp page of the site", "Referer: ftp://site.example/\r\n", "Hello NAME"},
   };
   for (const OwnPageCase& c : cases) {
     const testsupport::HttpResponse response =
@@ -327,6 +333,60 @@ TEST_F(FileServing, APortalWordInAScriptStringBecomesAnEscapedString) {
             "<script>var host = \"\\x22\\x3Balert\\x28\\x271\\x27\\x29\\x3C\\x2Fscript\\x3E\\u00E9\", "
             "code = VARLUMEREPLACEHOSTNAMESTRING;</script><p title='&quot;;alert(&#39;1&#39;)&lt;/script&gt;\xC3\xA9'>"
             "&quot;;alert(&#39;1&#39;)&lt;/script&gt;\xC3\xA9</p>");
+}
+
+// A page in an encoding that does not keep ASCII bytes as themselves
+// (a byte-order mark, a declared encoding, an ISO-2022 escape) is sent
+// whole and unfilled: its "<" and quotes are not where the filling would
+// see them.
+TEST_F(FileServing, PagesInOtherEncodingsAreSentWholeAndUnfilled) {
+  auto utf16 = [](const std::string& text, bool little) {
+    std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : text) out += little ? std::string{c, '\0'} : std::string{'\0', c};
+    return out;
+  };
+  struct EncodingCase {
+    const char* name;
+    const char* file;
+    std::string bytes;
+  };
+  const EncodingCase cases[] = {
+      {"UTF-16LE mark", "le.html", utf16("<p>NAME</p>", true)},
+      {"UTF-16BE mark", "be.html", utf16("<p>NAME</p>", false)},
+      {"UTF-16LE mark, plain text", "le.txt", utf16("NAME", true)},
+      {"declared UTF-16", "declared.html", "<meta charset=\"UTF-16\"><p>NAME</p>"},
+      {"declared ISO-2022-JP", "jp.html",
+       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-2022-jp\"><p>NAME</p>"},
+      {"an ISO-2022 escape", "escape.html", "<p>\x1B$BNAME</p>"},
+  };
+  for (const EncodingCase& c : cases) {
+    sandbox::writeFile(home() + "/" + c.file, c.bytes);
+    const testsupport::HttpResponse response =
+        ownPage(std::string("/") + c.file + "?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=Ann");
+    EXPECT_EQ(response.head.rfind("HTTP/1.1 200 Success\r\n", 0), 0u) << c.name;
+    EXPECT_EQ(response.body, c.bytes) << c.name;
+    EXPECT_EQ(response.contentLength, static_cast<long>(c.bytes.size())) << c.name;
+  }
+  // A UTF-8 page, with its mark or without, is filled; a value's escape
+  // byte is written as a character reference.
+  sandbox::writeFile(home() + "/utf8.html", "\xEF\xBB\xBF<meta charset=utf-8><p>NAME</p>");
+  EXPECT_EQ(ownPage("/utf8.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=\x1B$B\xC3\xA9").body,
+            "\xEF\xBB\xBF<meta charset=utf-8><p>&#27;$B\xC3\xA9</p>");
+  // A value that would begin the page with a byte-order mark is refused.
+  sandbox::writeFile(home() + "/start.html", "NAME<p>x</p>");
+  EXPECT_EQ(ownPage("/start.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=\xFF\xFE").head.rfind(
+                "HTTP/1.1 500 ", 0),
+            0u);
+}
+
+// A site's template with a comment a browser ends early, before a script
+// whose text holds "-->": the script is sent as it is.
+TEST_F(FileServing, AScriptAfterACommentIsNeverFilled) {
+  const std::string page = "<p>NAME</p><!--><script>var s = \"-->\"; NAME</script><p>NAME</p>";
+  sandbox::writeFile(home() + "/template.html", page);
+  const testsupport::HttpResponse response =
+      ownPage("/template.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=alert(1)");
+  EXPECT_EQ(response.body, "<p>alert(1)</p><!--><script>var s = \"-->\"; NAME</script><p>NAME</p>");
 }
 
 TEST_F(FileServing, Base64Downloads) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -448,6 +449,13 @@ TEST_F(HostilePages, ForgedSitesHomesAndSettingsChangeNothing) {
       {Channel::Image, kVictim, victimFile, ""},
       {Channel::Image, kVictim, victimFolder, ""},
       {Channel::Image, "varlume.internal", setProxy, ""},
+      // The site's own name or the privileged host's, on a page of another
+      // scheme: such a page never came through the proxy.
+      {Channel::Image, kVictim, victimFile, "Referer: https://other.example/\r\n"},
+      {Channel::Form, kVictim, victimFolder, "Origin: https://other.example\r\n"},
+      {Channel::Image, kVictim, victimFile, "Referer: ftp://other.example/\r\n"},
+      {Channel::Image, "varlume.internal", setProxy, "Referer: HTTPS://varlume.internal/\r\n"},
+      {Channel::Direct, "varlume.internal", setProxy, "Referer: https://varlume.internal/\r\n"},
       // The privileged host's commands, from a page of another site.
       {Channel::Image, "varlume.internal", setProxy, "Referer: http://evil.example/\r\n"},
       {Channel::Image, "varlume.internal", setProxy, "Origin: http://evil.example\r\n"},
@@ -921,6 +929,76 @@ TEST_F(MirrorThroughABrowser, AnotherSitesImageLeavesTheVictimsFolderAsItWas) {
   EXPECT_EQ(sandbox::readFile(victim + "/kept.html").value_or(""), "the page of http://victim.example/page.html");
   EXPECT_EQ(sandbox::readFile(victim + "/notes.txt").value_or(""), "the victim's notes");
   EXPECT_EQ(lookUp(), storedLookUp);
+}
+
+}  // namespace
+
+namespace {
+
+// A site's templates with a comment that a browser ends early (or, for the
+// last, late), each before a script whose text holds "-->"; its own page
+// frames each with a value that would call the page's function if it ever
+// stood in the script.
+const char* const kCommentForms[] = {"<!-->", "<!--->", "<!-- a --!>", "<!-- a -- >"};
+
+const char kFramingPage[] = R"(<!DOCTYPE html>
+<html><body><script>
+let ran = 0;
+function hit() { ran += 1; }
+let left = 4;
+const shown = [];
+for (let i = 0; i < 4; ++i) {
+  const frame = document.createElement('iframe');
+  frame.onload = () => {
+    shown[i] = frame.contentDocument.getElementById('shown').textContent;
+    if (--left === 0) fetch('/report?ran=' + ran + '&shown=' + encodeURIComponent(shown.join(',')));
+  };
+  frame.src = '/varlume/file/template' + i + '.html?VLReplaceCount=1&VLReplaceKey1=NAME&VLReplaceValue1=parent.hit()';
+  document.body.appendChild(frame);
+}
+</script></body></html>)";
+
+class FilledPageThroughABrowser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(web.listening());
+    ASSERT_TRUE(system.start(web.port()));
+    browser = std::make_unique<browsertest::VLChromium>(box, system.proxyPort());
+    const std::string reason = browser->unavailableReason();
+    if (!reason.empty()) GTEST_SKIP() << reason;
+  }
+
+  // The query of the page's report; empty while none came.
+  std::string report() {
+    for (const origin::VLReceived& r : web.received()) {
+      const std::string prefix = "http://site.example/report?";
+      if (r.path().rfind(prefix, 0) == 0) return r.path().substr(prefix.size());
+    }
+    return std::string();
+  }
+
+  origin::VLOriginServer web{[](const origin::VLReceived& r) {
+    if (r.path() == "http://site.example/frame.html") {
+      return origin::VLReply::withLength(kFramingPage, "Content-Type: text/html\r\n");
+    }
+    return origin::VLReply::withLength("", "");
+  }};
+  sandbox::VLSandbox box;
+  servicetest::VLWholeSystem system{box};
+  std::unique_ptr<browsertest::VLChromium> browser;
+};
+
+TEST_F(FilledPageThroughABrowser, AValueNeverRunsInAScriptAfterAComment) {
+  const std::string home = box.user(0).documents + "/Varlume/site.example";
+  for (std::size_t i = 0; i < std::size(kCommentForms); ++i) {
+    ASSERT_TRUE(sandbox::writeFile(home + "/template" + std::to_string(i) + ".html",
+                                   "<!DOCTYPE html><p id=\"shown\">NAME</p>" + std::string(kCommentForms[i]) +
+                                       "<script>var s = \"-->\"; NAME</script>"));
+  }
+  EXPECT_TRUE(browser->openUntil("http://site.example/frame.html", [&] { return !report().empty(); }))
+      << browser->lastErrors();
+  // The text before each comment is filled; no value ran as script.
+  EXPECT_EQ(report(), "ran=0&shown=parent.hit()%2Cparent.hit()%2Cparent.hit()%2Cparent.hit()");
 }
 
 }  // namespace

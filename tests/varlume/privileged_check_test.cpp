@@ -38,7 +38,7 @@ TEST(ServiceCommandGuard, OnlyTheOwnPageHostsRefererOrOriginLetsThemThrough) {
   };
   EXPECT_TRUE(permitted("siteb.test", {"Referer: http://siteb.test/page.html"}));
   EXPECT_TRUE(permitted("siteb.test", {"referer: HTTP://SiteB.test:80/"}));
-  EXPECT_TRUE(permitted("siteb.test", {"Origin: https://siteb.test:443"}));
+  EXPECT_FALSE(permitted("siteb.test", {"Origin: https://siteb.test:443"}));
   EXPECT_TRUE(permitted("siteb.test:8080", {"Referer: http://siteb.test:8080/x"}));
   EXPECT_TRUE(permitted("siteb.test/docs", {"Referer: http://siteb.test/docs/a"}));
   EXPECT_TRUE(permitted(kPrivilegedHost, {std::string("Referer: http://") + kPrivilegedHost + "/portal"}));

@@ -47,6 +47,10 @@ const FillCase kFillCases[] = {
     {"MathMl", "<math><mi>KEY</mi></math>", "x", "<math><mi>KEY</mi></math>"},
     {"CommentInAScript", "<script><!--</script>--></script><p>KEY</p>", "x",
      "<script><!--</script>--></script><p>KEY</p>"},
+    {"QuotedGreaterThanInAnEndTag", "</p a=\"><b title='>\"><script>f(KEY)</script>'>", "alert(1)",
+     "</p a=\"><b title='>\"><script>f(KEY)</script>'>"},
+    {"BogusComments", "<!x -- KEY><?x KEY><!DOCTYPE KEY></ KEY><p>KEY</p>", "x",
+     "<!x -- KEY><?x KEY><!DOCTYPE KEY></ KEY><p>x</p>"},
     {"UnclosedAttribute", "<p title=\"KEY>KEY", "x", "<p title=\"KEY>KEY"},
     {"ScriptString", "<script>a = \"KEY\"; b = 'KEY'; c = KEY; d = \"KEY\"KEY\";</script>", "\"</script>\xC3\xA9",
      "<script>a = \"\\x22\\x3C\\x2Fscript\\x3E\\u00E9\"; b = '\\x22\\x3C\\x2Fscript\\x3E\\u00E9'; c = KEY; "
@@ -58,6 +62,78 @@ const FillCase kFillCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, PageFill, ::testing::ValuesIn(kFillCases),
                          [](const ::testing::TestParamInfo<FillCase>& info) { return std::string(info.param.name); });
+
+// A comment before a script whose text holds "-->": wherever a browser
+// ends the comment, the script's code is never filled; after a comment
+// that readers could end in different places nothing is filled.
+struct CommentCase {
+  const char* name;
+  const char* comment;
+  bool restFilled;
+};
+
+class CommentBeforeAScript : public ::testing::TestWithParam<CommentCase> {};
+
+TEST_P(CommentBeforeAScript, NeverFillsTheScript) {
+  const std::string rest = "<script>var s = \"-->\"; f(KEY);</script><p>KEY</p>";
+  std::string page = "<p>KEY</p>" + std::string(GetParam().comment) + rest;
+  ASSERT_TRUE(fillText(page, {{"KEY", "alert(1)"}}, VLFillForm::Page, VLFillBounds{1 << 20, 1 << 24, 1 << 26}));
+  std::string filledRest = rest;
+  if (GetParam().restFilled) filledRest.replace(filledRest.rfind("KEY"), 3, "alert(1)");
+  EXPECT_EQ(page, "<p>alert(1)</p>" + std::string(GetParam().comment) + filledRest);
+}
+
+void PrintTo(const CommentCase& c, std::ostream* os) { *os << c.name; }
+
+const CommentCase kCommentCases[] = {
+    {"Plain", "<!-- a -->", true},
+    {"MoreDashesBeforeTheEnd", "<!-- a --->", true},
+    {"FourDashes", "<!---->", true},
+    {"NestedOpening", "<!-- <!-- a -->", true},
+    {"BangNotAtTheEnd", "<!-- a --! b -->", true},
+    {"EmptyAtOnce", "<!-->", false},
+    {"EmptyWithADash", "<!--->", false},
+    {"EndedByBang", "<!-- a --!>", false},
+    {"EndedByBangAfterMoreDashes", "<!-- a ---!>", false},
+    {"DashesBlanksAndGreaterThan", "<!-- a -- >", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Forms, CommentBeforeAScript, ::testing::ValuesIn(kCommentCases),
+                         [](const ::testing::TestParamInfo<CommentCase>& info) { return std::string(info.param.name); });
+
+// A text whose encoding does not keep ASCII bytes as themselves stays as it
+// is; NUL bytes are text like any other.
+TEST(PageFillEncodings, OnlyAsciiCompatibleTextsAreFilled) {
+  struct Case {
+    const char* name;
+    std::string text;
+    VLFillForm form;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"UTF-16LE mark", std::string("\xFF\xFE<\0p\0>\0KEY", 11), VLFillForm::Page, ""},
+      {"UTF-16BE mark in a plain text", "\xFE\xFFKEY", VLFillForm::PlainText, ""},
+      {"declared UTF-16", "<meta charset = 'utf-16le'>KEY", VLFillForm::Page, ""},
+      {"declared UTF-7", "<meta http-equiv=content-type content=\"text/html;charset=UTF-7\">KEY", VLFillForm::Page, ""},
+      {"declared ISO-2022-JP", "<meta charset=\"ISO-2022-JP\">KEY", VLFillForm::Page, ""},
+      {"ISO-2022 escape", "\x1B(BKEY", VLFillForm::Page, ""},
+      {"declared UTF-8", "<meta charset=\"utf-8\">KEY", VLFillForm::Page, "<meta charset=\"utf-8\">x"},
+      {"UTF-8 mark", "\xEF\xBB\xBFKEY", VLFillForm::Page, "\xEF\xBB\xBFx"},
+      {"escape in a plain text", "\x1BKEY", VLFillForm::PlainText, "\x1Bx"},
+      {"NUL bytes", std::string("<p>\0KEY</p>\0KEY", 15), VLFillForm::Page, std::string("<p>\0x</p>\0x", 11)},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.text;
+    ASSERT_TRUE(fillText(text, {{"KEY", "x"}}, c.form, VLFillBounds{1 << 20, 1 << 24, 1 << 26})) << c.name;
+    EXPECT_EQ(text, c.expected.empty() ? c.text : c.expected) << c.name;
+  }
+  // A value never begins a text with such a mark, nor carries an escape into a page.
+  std::string start = "KEY<p>x</p>";
+  EXPECT_FALSE(fillText(start, {{"KEY", "\xFF\xFE"}}, VLFillForm::Page, VLFillBounds{1 << 20, 1 << 24, 1 << 26}));
+  std::string escaped = "<p>KEY</p>";
+  ASSERT_TRUE(fillText(escaped, {{"KEY", "\x1B$B"}}, VLFillForm::Page, VLFillBounds{1 << 20, 1 << 24, 1 << 26}));
+  EXPECT_EQ(escaped, "<p>&#27;$B</p>");
+}
 
 TEST(PageFillBounds, AGrowingValueOrAValueHoldingItsKeyEnds) {
   std::string page = "<p>" + std::string(100, 'a') + "</p>";
