@@ -164,6 +164,19 @@ void discardTemporary(int descriptor, const std::string& temporary) {
   errno = saved;
 }
 
+// Copies what is left of `source` to `target`; false (lastError set) on a
+// failed read or write.
+bool copyAll(int source, int target) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = ::read(source, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return failWithErrno();
+    if (got == 0) return true;
+    if (!writeAllTo(target, buffer, static_cast<std::size_t>(got))) return false;
+  }
+}
+
 }  // namespace
 
 FileError lastFileError() { return lastError; }
@@ -342,25 +355,66 @@ bool copyFileAtomic(const std::string& from, const std::string& to) {
     closeKeepingErrno(source);
     return false;
   }
-  char buffer[65536];
-  for (;;) {
-    ssize_t got = ::read(source, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      failWithErrno();
-      closeKeepingErrno(source);
-      discardTemporary(target, temporary);
-      return false;
-    }
-    if (got == 0) break;
-    if (!writeAllTo(target, buffer, static_cast<std::size_t>(got))) {
-      closeKeepingErrno(source);
-      discardTemporary(target, temporary);
-      return false;
-    }
+  const bool copied = copyAll(source, target);
+  closeKeepingErrno(source);
+  if (!copied) {
+    discardTemporary(target, temporary);
+    return false;
   }
-  ::close(source);
   return commitTemporary(target, temporary, to);
+}
+
+bool moveFileNoReplace(const std::string& from, const std::string& to) {
+  if (renameNoReplace(from, to)) return true;
+  if (lastError != FileError::CrossDevice) return false;
+  int source = openRegular(from, O_RDONLY);
+  if (source < 0) return false;
+  std::string temporary;
+  int target = createTemporaryBeside(to, temporary);
+  if (target < 0) {
+    closeKeepingErrno(source);
+    return false;
+  }
+  const bool copied = copyAll(source, target);
+  closeKeepingErrno(source);
+  bool okay = copied && (::fsync(target) == 0 || failWithErrno());
+  if (::close(target) != 0 && okay) okay = failWithErrno();
+  // The copy takes the name only when nothing has it, as a rename would.
+  okay = okay && renameNoReplace(fromSystemPath(temporary), to);
+  if (!okay) {
+    const FileError error = lastError;
+    ::unlink(temporary.c_str());
+    return fail(error);
+  }
+  ::unlink(toSystemPath(from).c_str());
+  return true;
+}
+
+bool isLinkFreeBelow(const std::string& root, const std::string& path, bool lastMayBeLink) {
+  std::string base = toSystemPath(root);
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string full = toSystemPath(path);
+  while (full.size() > base.size() && full.back() == '/') full.pop_back();
+  if (full.compare(0, base.size(), base) != 0) return fail(FileError::Invalid);
+  if (full.size() > base.size() && full[base.size()] != '/' && base != "/") return fail(FileError::Invalid);
+  std::string current = base;
+  std::size_t start = base.size();
+  while (start < full.size()) {
+    std::size_t end = full.find('/', start);
+    if (end == std::string::npos) end = full.size();
+    const std::string part = full.substr(start, end - start);
+    start = end + 1;
+    if (part.empty()) continue;
+    if (part == "..") return fail(FileError::Invalid);
+    if (part == ".") continue;  // the folder before it, checked already
+    current += (current.back() == '/' ? "" : "/") + part;
+    struct stat info;
+    // What does not exist yet is no link; what cannot be looked at is left
+    // to the call that uses the path.
+    if (::lstat(current.c_str(), &info) != 0) return true;
+    if (S_ISLNK(info.st_mode) && !(lastMayBeLink && start > full.size())) return fail(FileError::Invalid);
+  }
+  return true;
 }
 
 // ReplacingFile

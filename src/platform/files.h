@@ -35,6 +35,18 @@ bool removeDirectory(const std::string& path);
 bool removeFile(const std::string& path);
 // Never replaces an existing target (fails with FileError::Exists).
 bool renameNoReplace(const std::string& from, const std::string& to);
+// renameNoReplace of a regular file that may also cross file systems: there
+// the bytes are copied into a temporary file beside `to`, which then takes
+// the name (never replacing one) and `from` is removed. Nothing of the copy
+// is left when it fails; `from` stays then.
+bool moveFileNoReplace(const std::string& from, const std::string& to);
+// True when no part of `path` after the folder `root` (a prefix of it, in
+// either form) is a symbolic link: each existing part is checked without
+// following it, up to the first that does not exist. With `lastMayBeLink`
+// the very last part (trailing separators aside; a "." after a link counts
+// as a part) may be one. False (FileError::Invalid) for a link, a ".." part
+// or a path not below `root`; `root` itself may be a link.
+bool isLinkFreeBelow(const std::string& root, const std::string& path, bool lastMayBeLink = false);
 // The read-only attribute: writable adds the owner's write bit, otherwise all
 // write bits are cleared. Nothing else changes.
 bool setWritable(const std::string& path, bool writable);

@@ -116,6 +116,8 @@ std::string shownPath(const std::string& path) {
 std::string saveMirror(const VLRequestRecord& record) {
   std::string path;
   if (!mirrorFilePath(record.getHost(), record.getUrl(), path)) return kNotAvailable;
+  // Nothing is written through a link: it could lead out of the host's folder.
+  if (!platform::isLinkFreeBelow(basePath, path)) return kNotAvailable;
   VLResponseParts parts(record.getId(), record.getPartsWritten());
   const VLFinalHead head = readFinalHead(parts);
   if (head.readFailed || head.status != 200) return kNotAvailable;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "foundation/event_database_name.h"
 #include "foundation/folder_names.h"
 #include "foundation/strings.h"
 #include "foundation/url_escape.h"
@@ -20,13 +21,17 @@ std::string mirrorName(const std::string& url) {
 
 namespace {
 
-// A file a service keeps in a site's folder: the event service's database
-// and the journals SQLite keeps beside it (any letter case, for a data root
-// on a folder that ignores case).
+// A name with a part that is a file the event service keeps in a site's
+// folder (a folder of such a name would stand in the database's way too).
 bool isServiceOwned(const std::string& name) {
-  const std::string leaf = toLower(name.substr(name.rfind('/') + 1));
-  const std::string database = "eventdatabase.db";
-  return leaf == database || leaf.rfind(database + "-", 0) == 0;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = name.find('/', start);
+    const std::size_t length = end == std::string::npos ? std::string::npos : end - start;
+    if (isEventDatabaseName(std::string_view(name).substr(start, length))) return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
 }
 
 }  // namespace

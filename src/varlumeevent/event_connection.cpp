@@ -6,7 +6,8 @@ bool VLEventConnection::open(const std::string& path) {
   close();
   const std::string systemPath = platform::toSystemPath(path);
   sqlite3* db = nullptr;
-  const int result = sqlite3_open_v2(systemPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  const int result = sqlite3_open_v2(systemPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                                   nullptr);
   if (result != SQLITE_OK) {
     sqlite3_close(db);  // a failed open may still hand back a handle
     return false;

@@ -1,8 +1,9 @@
 // VLEventConnection: one SQLite connection of a handler, opened for one
 // request and closed by its destructor at the latest. Every connection is
 // opened hardened against a database file that a page may have replaced:
-// defensive mode, no trusted schema, no attached databases, no extensions;
-// and it waits up to kBusyMilliseconds for another handler's lock.
+// defensive mode, no trusted schema, no attached databases, no extensions,
+// never a file that is a link; and it waits up to kBusyMilliseconds for
+// another handler's lock.
 #pragma once
 #include <sqlite3.h>
 

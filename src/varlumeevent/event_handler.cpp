@@ -40,7 +40,8 @@ void VLEventHandler::serviceRequest() {
   rowCount = 0;
   mLineResults.clear();
 
-  if (refused) {
+  // Nor is a database opened through a link: it would be another folder's.
+  if (refused || !platform::isLinkFreeBelow(storageRoot, domainDatabasePath)) {
     // Nothing of a refused Host or home may reach the disk.
     if (command == "/GETEVENT") {
       answerNoEvent();
@@ -79,8 +80,11 @@ bool VLEventHandler::openDatabases(const std::string& command) {
     return cannotOpen("Cannot open domain database " + domainDatabasePath);
   }
   const std::string privilegedFolder = decodedBelowRoot(privilegedDataDirectory());
-  directory.makePath(privilegedFolder, 0777, message);
   privilegedDatabasePath = databasePathIn(privilegedFolder);
+  if (!platform::isLinkFreeBelow(storageRoot, privilegedDatabasePath)) {
+    return cannotOpen("Cannot open varlume database " + privilegedDatabasePath);
+  }
+  directory.makePath(privilegedFolder, 0777, message);
   if (!privilegedDatabase.open(privilegedDatabasePath)) {
     return cannotOpen("Cannot open varlume database " + privilegedDatabasePath);
   }

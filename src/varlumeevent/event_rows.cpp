@@ -6,7 +6,9 @@
 #include "foundation/query_string.h"
 #include "foundation/strings.h"
 #include "foundation/url_escape.h"
+#include "platform/files.h"
 #include "serviceframework/diagnostic_output.h"
+#include "serviceframework/service_settings.h"
 #include "varlumeevent/event_handler.h"
 #include "varlumeevent/event_schema.h"
 
@@ -40,13 +42,16 @@ struct MessageFree {
 void VLEventHandler::initSlot(int i) {
   if (!slotsInitialised) {
     const std::string folder = privilegedDataDirectory();
-    std::string message;
-    directory.makePath(folder, 0777, message);
     std::string path = folder;
     ensureTrailingSlash(path);
     path += "EventDatabase.db";
-    if (privilegedDatabase.open(path)) createPrivilegedTables();
-    privilegedDatabase.close();
+    // Never through a link: the tables would be made in another folder's file.
+    if (platform::isLinkFreeBelow(storageRoot, path)) {
+      std::string message;
+      directory.makePath(folder, 0777, message);
+      if (privilegedDatabase.open(path)) createPrivilegedTables();
+      privilegedDatabase.close();
+    }
   }
   slotIndex = i;
   slotsInitialised = true;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "foundation/base64.h"
+#include "foundation/base_name.h"
 #include "foundation/strings.h"
 #include "platform/files.h"
 #include "varlumefile/file_server.h"
@@ -80,8 +81,12 @@ std::string uploadSource(const std::string& path) {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// The warnings name the upload's temporary file by its name alone: no reason
+// tells where the user's folders lie.
+std::string shownFile(const std::string& path) { return std::string(baseName(std::string_view(path))); }
+
 std::string paddingWarning(const char* mark, const std::string& path, std::int64_t position) {
-  return std::string(mark) + ":Padding error in Base64 encoded file " + path + " at position " +
+  return std::string(mark) + ":Padding error in Base64 encoded file " + shownFile(path) + " at position " +
          std::to_string(position) + ". Decoded file is unreliable.";
 }
 
@@ -160,7 +165,7 @@ std::string VLFileHandler::decodeBase64File(const std::string& path, std::string
       return true;
     });
     if (characters % 4 != 0) {
-      message += "Count of Base64 encoded characters in file " + path +
+      message += "Count of Base64 encoded characters in file " + shownFile(path) +
                  " must be a multiple of four. There were " + std::to_string(characters) +
                  " Base64 encoded characters in the file. Decoded file is unreliable.";
       code = kBase64Count;

@@ -52,12 +52,20 @@ void VLFileHandler::scanCacheDirectory(const std::string& name, const std::strin
 }
 
 void VLFileHandler::scanUnder(const std::string& root, const std::string& name, const std::string& filter) {
-  std::string ignored;
-  if (!directory.directoryExistsUndecoded(root)) directory.makePathUndecoded(root, 0777, ignored);
   ResolvedName resolved;
   if (!nameUnderRoot(root, name, VLNameRule::Sanitize, resolved)) return;
   if (!directory.directoryExistsUndecoded(resolved.path)) {
-    replyError(kNotDirectory, resolved.shown + " is not a directory.");
+    // A listing only reads: a root nobody made yet lists as an empty
+    // folder would, and nothing is created for it.
+    platform::FileStatus status;
+    const bool absentRoot = resolved.path == root && !platform::linkStatusOf(root, status);
+    if (absentRoot && filter.empty()) {
+      replySuccess("<DirEntryCount> 0</DirEntryCount>");
+    } else if (absentRoot) {
+      replyError(kScanFailed, "Failed to scan directory " + resolved.path);
+    } else {
+      replyError(kNotDirectory, resolved.shown + " is not a directory.");
+    }
     return;
   }
   bool listed = false;
@@ -86,7 +94,8 @@ void VLFileHandler::scanUnder(const std::string& root, const std::string& name, 
 
 void VLFileHandler::removeUnder(const std::string& root, const std::string& name, bool folder, bool home) {
   ResolvedName resolved;
-  if (!nameUnderRoot(root, name, VLNameRule::Clean, resolved)) return;
+  // A link itself may go (it is unlinked, never followed); nothing through one.
+  if (!nameUnderRoot(root, name, VLNameRule::Clean, resolved, VLLinkRule::LastMayBeLink)) return;
   if (home && refusesEventDatabase(resolved)) return;
   std::string message;
   if (folder && home && holdsEventDatabase(resolved.path)) {
@@ -144,7 +153,7 @@ void VLFileHandler::renameFile(const std::string& name, const std::string& newNa
   std::string message;
   ResolvedName from;
   ResolvedName to;
-  if (!resolveName(home, name, VLNameRule::Clean, from, message) ||
+  if (!resolveName(home, name, VLNameRule::Clean, from, message, VLLinkRule::LastMayBeLink) ||
       !resolveName(home, newName, VLNameRule::Clean, to, message)) {
     replyError(kNameRefused, message);
     return;

@@ -1,14 +1,13 @@
 #include "varlumefile/event_database_names.h"
 
 #include "foundation/directory.h"
+#include "foundation/event_database_name.h"
 #include "foundation/strings.h"
 #include "platform/files.h"
 
 namespace {
 
-constexpr char kEventDatabase[] = "EVENTDATABASE.DB";
-
-bool isEventDatabasePart(const std::string& part) { return equalsIgnoreCase(part, kEventDatabase); }
+bool isEventDatabasePart(const std::string& part) { return isEventDatabaseName(part); }
 
 }  // namespace
 

@@ -101,17 +101,19 @@ class VLFileHandler : public VLGenericHandler {
     std::string cleaned;  // the decoded, cleaned name
   };
   // The calling site's home, its part after the data root decoded once; on
-  // a refused home replies 1000 and returns false.
+  // a refused home (or one reached through a link) replies 1000 and returns
+  // false.
   bool homeRoot(std::string& root);
-  // On a refused name replies 1000 and returns false.
+  // On a refused name (or one reached through a link) replies 1000 and
+  // returns false.
   bool nameUnderRoot(const std::string& root, const std::string& name, VLNameRule rule,
-                     ResolvedName& resolved);
+                     ResolvedName& resolved, VLLinkRule links = VLLinkRule::NoLinks);
   // True, after replying 1000, when a name that a command would create,
   // change or remove in the home names the event service's database.
   bool refusesEventDatabase(const ResolvedName& resolved);
   // The name checks without a reply: false with the refusal text in `message`.
   bool resolveName(const std::string& root, const std::string& name, VLNameRule rule,
-                   ResolvedName& resolved, std::string& message);
+                   ResolvedName& resolved, std::string& message, VLLinkRule links = VLLinkRule::NoLinks);
 
  private:
   void scanUnder(const std::string& root, const std::string& name, const std::string& filter);

@@ -3,6 +3,7 @@
 #include "foundation/strings.h"
 #include "foundation/url_escape.h"
 #include "foundation/folder_names.h"
+#include "platform/files.h"
 #include "serviceframework/service_settings.h"
 #include "varlumefile/event_database_names.h"
 #include "varlumefile/file_server.h"
@@ -36,6 +37,11 @@ bool VLFileHandler::homeRoot(std::string& root) {
   // this path with its decoded name, through the helper's undecoded forms.
   std::string site = urlDecode(home.substr(base.size()));
   replaceAll("/", "\\", site);
+  // A site's folder reached through a link would be another folder's.
+  if (!platform::isLinkFreeBelow(base, base + site)) {
+    replyError(kNameRefused, refusedNameText(getHost()));
+    return false;
+  }
   root = base + site;
   return true;
 }
@@ -48,7 +54,7 @@ bool VLFileHandler::isPathRefused(const std::string& name, const std::string& fu
 }
 
 bool VLFileHandler::resolveName(const std::string& root, const std::string& name, VLNameRule rule,
-                                ResolvedName& resolved, std::string& message) {
+                                ResolvedName& resolved, std::string& message, VLLinkRule links) {
   std::string decoded;
   if (!decodeNameOnce(name, decoded)) {
     message += refusedNameText(name);
@@ -61,14 +67,19 @@ bool VLFileHandler::resolveName(const std::string& root, const std::string& name
   std::string path = joinUnderRoot(root, decoded);
   if (isPathRefused(decoded, path.substr(root.size()), message)) return false;
   replaceAll("/", "\\", path);
+  // Nothing is reached through a link: it could lead out of the root.
+  if (!platform::isLinkFreeBelow(root, path, links == VLLinkRule::LastMayBeLink)) {
+    message += refusedNameText(resolved.shown);
+    return false;
+  }
   resolved.path = path;
   return true;
 }
 
 bool VLFileHandler::nameUnderRoot(const std::string& root, const std::string& name, VLNameRule rule,
-                                  ResolvedName& resolved) {
+                                  ResolvedName& resolved, VLLinkRule links) {
   std::string message;
-  if (resolveName(root, name, rule, resolved, message)) return true;
+  if (resolveName(root, name, rule, resolved, message, links)) return true;
   replyError(kNameRefused, message);
   return false;
 }

@@ -13,6 +13,9 @@ std::string& cleanName(std::string& name);
 std::string& sanitizeName(std::string& name);
 
 enum class VLNameRule { Clean, Sanitize };
+// Whether a name's last part may be a link: only for the commands that act
+// on an entry itself and never through it (removing or renaming it).
+enum class VLLinkRule { NoLinks, LastMayBeLink };
 std::string& applyNameRule(VLNameRule rule, std::string& name);
 
 // No file name of the system is longer than this, even with every byte

@@ -4,10 +4,27 @@
 // home.
 #include <string>
 
+#include "foundation/base_name.h"
+#include "foundation/directory_texts.h"
 #include "foundation/strings.h"
 #include "platform/files.h"
 #include "varlumefile/event_database_names.h"
 #include "varlumefile/file_server.h"
+
+namespace {
+
+// Moves a temporary file of the service to its target, on whatever file
+// system each lies (the documents folder may be another disk than the
+// temporary folder), never replacing a file. A failure appends the rename's
+// text, which names the temporary file by its name alone: no reason tells
+// where the temporary folder lies.
+bool moveIntoPlace(const std::string& source, const std::string& target, std::string& message) {
+  if (platform::moveFileNoReplace(source, target)) return true;
+  message += renameFailureText(platform::lastFileError(), std::string(baseName(std::string_view(source))), target);
+  return false;
+}
+
+}  // namespace
 
 int VLFileHandler::uploadedFileCount() const { return static_cast<int>(getUploadedFiles().size()); }
 
@@ -35,7 +52,7 @@ void VLFileHandler::storeUpload(const std::string& source, const std::string& ta
     int code = 0;
     const std::string decoded = mode == "BASE64" ? decodeBase64File(source, state.message, code)
                                                  : unescapeUpload(source, state.message, code);
-    if (decoded.empty() || !directory.renamePathUndecoded(decoded, target, state.message)) {
+    if (decoded.empty() || !moveIntoPlace(decoded, target, state.message)) {
       if (!decoded.empty()) directory.deleteFileUndecoded(decoded, state.message);
       ++state.count;
       state.failed = true;
@@ -44,7 +61,7 @@ void VLFileHandler::storeUpload(const std::string& source, const std::string& ta
     if (code != 0) state.failed = true;
     return;
   }
-  if (!directory.renamePathUndecoded(source, target, state.message)) {
+  if (!moveIntoPlace(source, target, state.message)) {
     directory.deleteFileUndecoded(source, state.message);
     ++state.count;
     state.failed = true;
@@ -106,8 +123,14 @@ void VLFileHandler::saveStringFile(const std::string& path, const std::string& n
   ResolvedName folder;
   ResolvedName leaf;
   std::string message;
-  if (!resolveName(home, path, VLNameRule::Sanitize, folder, message) ||
-      !resolveName(folder.path, name, VLNameRule::Sanitize, leaf, message)) {
+  if (!resolveName(home, path, VLNameRule::Sanitize, folder, message)) {
+    replyError(kNameRefused, message);
+    return;
+  }
+  std::string inFolder = folder.path;
+  ensureTrailingSlash(inFolder);
+  replaceAll("/", "\\", inFolder);
+  if (!resolveName(inFolder, name, VLNameRule::Sanitize, leaf, message)) {
     replyError(kNameRefused, message);
     return;
   }

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <vector>
 #include <filesystem>
 #include <ostream>
 
+#include "support/other_file_system.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -229,6 +234,98 @@ TEST(FolderCallsTest, MakeRemoveAndSearch) {
   ASSERT_TRUE(platform::removeFile(temp.programPath("new\\f")));
   EXPECT_TRUE(platform::removeDirectory(folder));
   EXPECT_FALSE(platform::isDirectory(folder));
+}
+
+struct BeneathCase {
+  const char* label;
+  const char* below;  // below the root, "/" form
+  bool lastMayBeLink;
+  bool expected;
+};
+
+class LinkFreeTest : public ::testing::TestWithParam<BeneathCase> {};
+
+// root/real/f, root/link -> real, root/flink -> real/f, rootlink -> root.
+TEST_P(LinkFreeTest, NoPartAfterTheRootIsALink) {
+  const BeneathCase& c = GetParam();
+  TempFolder temp;
+  fs::create_directories(temp.path("root/real"));
+  temp.write("root/real/f", "x");
+  fs::create_directory_symlink(temp.path("root/real"), temp.path("root/link"));
+  fs::create_symlink(temp.path("root/real/f"), temp.path("root/flink"));
+  const std::string below = c.below;
+  EXPECT_EQ(platform::isLinkFreeBelow(temp.programPath("root"), temp.programPath("root/" + below), c.lastMayBeLink),
+            c.expected);
+  // The root itself may be reached through a link.
+  fs::create_directory_symlink(temp.path("root"), temp.path("rootlink"));
+  EXPECT_EQ(platform::isLinkFreeBelow(temp.path("rootlink") + "/", temp.path("rootlink/" + below), c.lastMayBeLink),
+            c.expected);
+}
+
+void PrintTo(const BeneathCase& c, std::ostream* os) { *os << c.label; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LinkFreeTest,
+    ::testing::Values(BeneathCase{"PlainFile", "real/f", false, true},
+                      BeneathCase{"TheRootItself", "", false, true},
+                      BeneathCase{"NotYetMade", "real/new/deeper", false, true},
+                      BeneathCase{"FolderLink", "link", false, false},
+                      BeneathCase{"FileLink", "flink", false, false},
+                      BeneathCase{"ThroughALink", "link/f", false, false},
+                      BeneathCase{"ThroughALinkThatMayBeLast", "link/f", true, false},
+                      BeneathCase{"LastPartALinkItself", "link", true, true},
+                      BeneathCase{"LastPartWithSeparators", "link//", true, true},
+                      BeneathCase{"DotAfterALink", "link/.", true, false},
+                      BeneathCase{"DotAfterALinkAndSeparator", "link/./", true, false},
+                      BeneathCase{"ParentPart", "real/../real/f", false, false},
+                      BeneathCase{"AfterAMissingPart", "none/link", false, true}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(LinkFreeTest, APathNotBelowTheRootIsRefused) {
+  TempFolder temp;
+  fs::create_directories(temp.path("root"));
+  fs::create_directories(temp.path("rootless"));
+  EXPECT_FALSE(platform::isLinkFreeBelow(temp.programPath("root"), temp.programPath("rootless/x")));
+  EXPECT_FALSE(platform::isLinkFreeBelow(temp.programPath("root"), temp.programPath("other")));
+  EXPECT_EQ(platform::lastFileError(), FileError::Invalid);
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(MoveFileTest, CrossesFileSystemsWithoutReplacingOrLeavingCopies) {
+  TempFolder temp;
+  testsupport::OtherFileSystem other(temp.path("mounted"), temp.path());
+  if (other.path().empty()) GTEST_SKIP() << other.why();
+  const std::string target = other.path() + "/target";
+  fs::create_directory(target);
+  temp.write("upload", std::string(200000, 'u'));
+  temp.write("second", "second");
+  // A plain rename cannot do it.
+  ASSERT_FALSE(platform::renameNoReplace(temp.programPath("upload"), target + "/x"));
+  ASSERT_EQ(platform::lastFileError(), FileError::CrossDevice);
+
+  ASSERT_TRUE(platform::moveFileNoReplace(temp.programPath("upload"), target + "/stored.bin"));
+  EXPECT_FALSE(fs::exists(temp.path("upload")));
+  std::ifstream stored(target + "/stored.bin", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stored), {}), std::string(200000, 'u'));
+
+  // Onto an existing name: refused as a rename is, and nothing is left over.
+  EXPECT_FALSE(platform::moveFileNoReplace(temp.programPath("second"), target + "/stored.bin"));
+  EXPECT_EQ(platform::lastFileError(), FileError::Exists);
+  EXPECT_EQ(temp.read("second"), "second");
+  // Into a folder that does not exist.
+  EXPECT_FALSE(platform::moveFileNoReplace(temp.programPath("second"), target + "/none/x"));
+  EXPECT_EQ(platform::lastFileError(), FileError::NoEntry);
+  EXPECT_EQ(namesIn(target), (std::vector<std::string>{"stored.bin"}));
+
+  // On one file system it is the rename.
+  ASSERT_TRUE(platform::moveFileNoReplace(temp.programPath("second"), temp.programPath("moved")));
+  EXPECT_EQ(temp.read("moved"), "second");
 }
 
 }  // namespace

@@ -173,6 +173,39 @@ TEST_F(EventHostile, AllowedHostsAndHomesKeepTheirOwnFolder) {
   EXPECT_EQ(found, expected);
 }
 
+TEST_F(EventHostile, NoDatabaseIsOpenedThroughALink) {
+  // Another site's database, and a folder outside the data root.
+  ASSERT_EQ(get("/ADDSERVEREVENT?Path=/v&Event=NOWEB&Action=/victim", "victim.example").body, kOk);
+  const std::string victim = siteDatabase("victim.example");
+  const Rows victimRows = table(victim, "ServerEvent");
+  const std::string outside = box.makeFolder("outside");
+  // A site folder that is a link, a database file that is one, and a
+  // sub-home folder that is one.
+  fs::create_directory_symlink(dataRoot() + "/victim.example", dataRoot() + "/linked.example");
+  fs::create_directories(dataRoot() + "/filelink.example");
+  fs::create_symlink(victim, dataRoot() + "/filelink.example/EventDatabase.db");
+  fs::create_directories(dataRoot() + "/deep.example");
+  fs::create_directory_symlink(outside, dataRoot() + "/deep.example/docs");
+  const struct {
+    const char* host;
+    const char* shown;
+  } cases[] = {
+      {"linked.example", "linked.example\\EventDatabase.db"},
+      {"filelink.example", "filelink.example\\EventDatabase.db"},
+      {"deep.example/docs", "deep.example\\docs\\EventDatabase.db"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    EXPECT_EQ(get("/GETVERSION", c.host).body, errorBody(14, std::string("Cannot open domain database ") + c.shown));
+    EXPECT_EQ(get("/ADDSERVEREVENT?Path=/p&Event=NOWEB&Action=/planted", c.host).body,
+              errorBody(14, std::string("Cannot open domain database ") + c.shown));
+    EXPECT_EQ(get("/GETEVENT?Path=/v&Event=NOWEB", c.host).head.compare(0, 36, eventtest::kNoEventHead), 0);
+  }
+  EXPECT_EQ(table(victim, "ServerEvent"), victimRows);
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_TRUE(fs::is_symlink(dataRoot() + "/filelink.example/EventDatabase.db"));
+}
+
 TEST_F(EventHostile, TablesComeBackAndLostWritesAreReported) {
   ASSERT_EQ(get("/GETVERSION").body.size(), 138u);
   // An emptied file.

@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "support/file_service_fixture.h"
+#include "support/tree_snapshot.h"
 
 namespace {
 
@@ -119,14 +121,37 @@ TEST_F(FileCommands, DirectoryCommandsAndTheirTexts) {
   EXPECT_FALSE(fs::exists(home() + "/a b/moved.txt"));
 }
 
-TEST_F(FileCommands, AFreshSiteGetsItsHomeAndAnEmptyListing) {
+TEST_F(FileCommands, AFreshSiteGetsAnEmptyListingAndNoFolder) {
   EXPECT_EQ(xml("/SCANDIR?Name=", "Fresh.Example"), successXml("<DirEntryCount> 0</DirEntryCount>"));
-  EXPECT_TRUE(fs::is_directory(dataRoot() + "/fresh.example"));
+  EXPECT_FALSE(fs::exists(dataRoot() + "/fresh.example"));
   sandbox::writeFile(home() + "/a&b<c>.txt", "x");
   EXPECT_NE(xml("/SCANDIR?Name=").find("<Name>a&amp;b&lt;c&gt;.txt</Name>"), std::string::npos);
   EXPECT_EQ(xml("/REMOVEDIRECTORY?Name=/"), successXml());
   EXPECT_FALSE(fs::exists(home()));
-  EXPECT_TRUE(fs::is_directory(dataRoot() + "/fresh.example"));
+  EXPECT_EQ(xml("/SCANDIR?Name=", "Fresh.Example"), successXml("<DirEntryCount> 0</DirEntryCount>"));
+}
+
+TEST_F(FileCommands, CommandsThatOnlyReadCreateNothing) {
+  // A page can name any site, a deep page host, the privileged host and any
+  // sub-home: listing, testing and reading make no folder for any of them.
+  const std::string hosts[] = {"victim.example", "victim.example/a/b/c/d/e/f/g/h", "varlume.internal"};
+  const std::string targets[] = {"/SCANDIR?Name=",          "/SCANDIR?Name=x/y",   "/SCANDIR?Name=&Filter=a/b",
+                                 "/ISDIR?Name=x",           "/ISFILE?Name=x/y",    "/GET?Path=x/y.txt",
+                                 "/SCANCACHEDIR?Name=",     "/SCANCACHEDIR?Name=h", "/x/y/z.txt"};
+  const sandbox::VLTreeSnapshot before = sandbox::snapshotTree(documents());
+  for (const std::string& host : hosts) {
+    for (const std::string& target : targets) {
+      xml(target, host);
+      EXPECT_EQ(sandbox::treeDifferences(before, sandbox::snapshotTree(documents())), "") << host << target;
+    }
+  }
+  // What is absent answers as an empty folder or with its error.
+  EXPECT_EQ(xml("/SCANDIR?Name=", "victim.example"), successXml("<DirEntryCount> 0</DirEntryCount>"));
+  EXPECT_EQ(xml("/SCANDIR?Name=x/y", "victim.example"), errorXml("1020", "x/y is not a directory."));
+  EXPECT_EQ(xml("/SCANDIR?Name=&Filter=a", "victim.example"),
+            errorXml("1030", "Failed to scan directory victim.example\\"));
+  EXPECT_EQ(xml("/SCANCACHEDIR?Name=", "varlume.internal"), successXml("<DirEntryCount> 0</DirEntryCount>"));
+  EXPECT_FALSE(fs::exists(dataRoot()));
 }
 
 TEST_F(FileCommands, AFolderThatCannotBeReadIsAFailedScan) {
@@ -171,6 +196,68 @@ TEST_F(FileCommands, LinksInAHomeOrTheCacheAreRemovedNotFollowed) {
   EXPECT_EQ(xml("/REMOVECACHEDIRECTORY?Name="), successXml());
   EXPECT_FALSE(fs::exists(cache()));
   EXPECT_EQ(sandbox::readFile(outside + "/precious.txt").value_or(""), "precious");
+}
+
+struct ThroughALink {
+  const char* label;
+  std::string target;
+  std::string refusedName;  // the name the 1000 reason shows
+  bool upload = false;
+};
+
+TEST_F(FileCommands, NoCommandActsThroughALink) {
+  // The home holds a link to a folder outside it and a link to a file there;
+  // another site's folder is a link to the same folder.
+  const std::string outside = box.makeFolder("outside");
+  sandbox::writeFile(outside + "/precious.txt", "precious");
+  sandbox::writeFile(outside + "/sub/deep.txt", "deep");
+  fs::create_directories(home());
+  sandbox::writeFile(home() + "/plain.txt", "plain");
+  fs::create_directory_symlink(outside, home() + "/ldir");
+  fs::create_symlink(outside + "/precious.txt", home() + "/lfile");
+  fs::create_directory_symlink(outside, dataRoot() + "/linked.example");
+  const std::vector<ThroughALink> cases = {
+      {"remove the target's content", "/REMOVEDIRECTORY?Name=ldir/.", "ldir/."},
+      {"remove it, escaped separator", "/REMOVEDIRECTORY?Name=ldir%2f.", "ldir%2f."},
+      {"remove it, escaped backslash", "/REMOVEDIRECTORY?Name=ldir%5c.", "ldir%5c."},
+      {"remove a folder inside", "/REMOVEDIRECTORY?Name=ldir/sub", "ldir/sub"},
+      {"remove a file inside", "/REMOVEFILE?Name=ldir/precious.txt", "ldir/precious.txt"},
+      {"list it", "/SCANDIR?Name=ldir", "ldir"},
+      {"list it with a dot", "/SCANDIR?Name=ldir/.", "ldir/."},
+      {"list a folder inside", "/SCANDIR?Name=ldir/sub&Filter=deep.txt", "ldir/sub"},
+      {"test a folder", "/ISDIR?Name=ldir", "ldir"},
+      {"test a file inside", "/ISFILE?Name=ldir/precious.txt", "ldir/precious.txt"},
+      {"test a file link", "/ISFILE?Name=lfile", "lfile"},
+      {"read a file inside", "/GET?Path=ldir/precious.txt", "ldir/precious.txt"},
+      {"read a file link", "/GET?Path=lfile", "lfile"},
+      {"make a folder inside", "/MKDIR?Name=ldir/new", "ldir/new"},
+      {"make the link's own folder writable", "/MKDIR?Name=ldir", "ldir"},
+      {"rename out of it", "/RENAME?Name=ldir/precious.txt&NewName=stolen.txt", "ldir/precious.txt"},
+      {"rename into it", "/RENAME?Name=plain.txt&NewName=ldir/planted.txt", "ldir/planted.txt"},
+      {"write into it", "/STRINGFILE?Path=ldir&Name=planted.txt&Data=x", "ldir"},
+      {"write onto a file link", "/STRINGFILE?Path=&Name=lfile&Data=x", "lfile"},
+      {"upload into it", "/SAVEFILE?Path=ldir/sub", "ldir/sub", true},
+  };
+  const sandbox::VLTreeSnapshot outsideBefore = sandbox::snapshotTree(outside);
+  for (const ThroughALink& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string body = c.upload ? upload(c.target, {{"planted.txt", "x"}}).body : xml(c.target);
+    EXPECT_EQ(body, errorXml("1000", c.refusedName + " is not an allowed name."));
+    EXPECT_EQ(sandbox::treeDifferences(outsideBefore, sandbox::snapshotTree(outside)), "");
+  }
+  // A site whose folder is a link is refused whole.
+  for (const std::string target : {"/SCANDIR?Name=", "/GET?Path=precious.txt", "/REMOVEDIRECTORY?Name=",
+                                   "/STRINGFILE?Path=&Name=planted.txt&Data=x", "/MKDIR?Name=new"}) {
+    EXPECT_EQ(xml(target, "linked.example"), errorXml("1000", "linked.example is not an allowed name.")) << target;
+  }
+  EXPECT_EQ(sandbox::treeDifferences(outsideBefore, sandbox::snapshotTree(outside)), "");
+  EXPECT_EQ(sandbox::readFile(home() + "/plain.txt").value_or(""), "plain");
+  // The links themselves may still go; what they name stays.
+  EXPECT_EQ(xml("/REMOVEFILE?Name=lfile"), successXml());
+  EXPECT_EQ(xml("/RENAME?Name=ldir&NewName=moved"), successXml());
+  EXPECT_TRUE(fs::is_symlink(home() + "/moved"));
+  EXPECT_EQ(sandbox::treeDifferences(outsideBefore, sandbox::snapshotTree(outside)), "");
+  expectNoTempFilesLeft();
 }
 
 TEST_F(FileCommands, PipelinedRequestsOnOneConnectionGetTheirRepliesInOrder) {

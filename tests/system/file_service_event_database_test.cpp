@@ -81,6 +81,49 @@ TEST_F(EventDatabaseFile, NoCommandPutsReplacesMovesOrRemovesIt) {
   expectNoTempFilesLeft();
 }
 
+TEST_F(EventDatabaseFile, ItsJournalsAreItsOwnAsWell) {
+  // SQLite plays a journal beside the database into it at its next open:
+  // every "EventDatabase.db-..." name is the database's, in any letter case.
+  ASSERT_TRUE(sandbox::writeFile(home() + "/EventDatabase.db-wal", "the service's journal"));
+  ASSERT_TRUE(sandbox::writeFile(home() + "/journals/EventDatabase.db-shm", "a journal in a folder"));
+  const std::vector<Refusal> cases = {
+      {"write a journal", "/STRINGFILE?Path=&Name=EventDatabase.db-journal&Data=garbage",
+       refused("EventDatabase.db-journal")},
+      {"write one, another letter case", "/STRINGFILE?Path=&Name=eventDATABASE.DB-Journal&Data=garbage",
+       refused("eventDATABASE.DB-Journal")},
+      {"write one, escaped", "/STRINGFILE?Path=&Name=EventDatabase.db%2Djournal&Data=garbage",
+       refused("EventDatabase.db%2Djournal")},
+      {"write one of any suffix", "/STRINGFILE?Path=&Name=EventDatabase.db-x&Data=garbage",
+       refused("EventDatabase.db-x")},
+      {"write into a folder of that name", "/STRINGFILE?Path=EventDatabase.db-journal&Name=x&Data=garbage",
+       refused("EventDatabase.db-journal")},
+      {"a folder in its place", "/MKDIR?Name=EventDatabase.db-journal", refused("EventDatabase.db-journal")},
+      {"rename onto one", "/RENAME?Name=plain.txt&NewName=EventDatabase.db-journal",
+       refused("EventDatabase.db-journal")},
+      {"rename one away", "/RENAME?Name=EventDatabase.db-wal&NewName=x", refused("EventDatabase.db-wal")},
+      {"remove one", "/REMOVEFILE?Name=EventDatabase.db-wal", refused("EventDatabase.db-wal")},
+      {"remove a folder holding one", "/REMOVEDIRECTORY?Name=journals",
+       errorXml("1040", "site.example\\journals holds an event database. Cannot delete it.")},
+  };
+  const sandbox::VLTreeSnapshot before = sandbox::snapshotTree(home());
+  for (const Refusal& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(xml(c.target), c.reply);
+    EXPECT_EQ(sandbox::treeDifferences(before, sandbox::snapshotTree(home())), "");
+  }
+  EXPECT_EQ(upload("/SAVEFILE?Path=", {{"EventDatabase.db-journal", "garbage"}, {"ok.txt", "ok"}}).body,
+            errorXml("1080", "1 files not saved. EventDatabase.db-journal is not an allowed name."));
+  EXPECT_EQ(upload("/SAVEFILE?Path=EventDatabase.DB-journal", {{"x", "garbage"}}).body,
+            refused("EventDatabase.DB-journal"));
+  EXPECT_FALSE(fs::exists(home() + "/EventDatabase.db-journal"));
+  EXPECT_FALSE(fs::exists(home() + "/EventDatabase.DB-journal"));
+  EXPECT_EQ(sandbox::readFile(home() + "/ok.txt").value_or(""), "ok");
+  // Names that only begin like it are names like any other.
+  EXPECT_EQ(xml("/STRINGFILE?Path=&Name=EventDatabase.dbx&Data=x"), successXml());
+  EXPECT_EQ(xml("/STRINGFILE?Path=&Name=EventDatabase.db.txt&Data=x"), successXml());
+  expectNoTempFilesLeft();
+}
+
 TEST_F(EventDatabaseFile, AFreshSiteCannotPlantOneAndOtherFilesStillChange) {
   // A site without a database cannot put one (or a folder in its place) there.
   const std::string fresh = dataRoot() + "/fresh.example";

@@ -4,12 +4,15 @@
 // many uploads at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/file_service_fixture.h"
+#include "support/other_file_system.h"
 
 namespace {
 
@@ -205,6 +208,64 @@ TEST_F(FileUploads, LargeFormsAndUploadsAtOnceAreStoredByteForByte) {
     EXPECT_EQ(replies[i], successXml()) << names[i];
     EXPECT_TRUE(stored("big/" + names[i]) == sent[i].stored) << names[i] << " differs";
   }
+  expectNoTempFilesLeft();
+}
+
+// The documents folder on another file system than the temporary folder (a
+// second partition, a USB disk, a network mount): here a tmpfs.
+class UploadsOnAnotherDisk : public FileServiceTest {
+ protected:
+  void SetUp() override {
+    other_ = std::make_unique<testsupport::OtherFileSystem>(box.root() + "/other-disk", box.user(0).localAppData);
+    if (other_->path().empty()) GTEST_SKIP() << other_->why();
+    FileServiceTest::SetUp();
+  }
+  std::string documentsFolder() override {
+    fs::create_directories(other_->path() + "/Documents");
+    return other_->path() + "/Documents";
+  }
+  // Files below the home that are none of `kept`: copies left half-way.
+  std::vector<std::string> strayFiles(const std::vector<std::string>& kept) const {
+    std::vector<std::string> stray;
+    for (const auto& entry : fs::recursive_directory_iterator(home())) {
+      const std::string name = fs::relative(entry.path(), home()).string();
+      if (entry.is_regular_file() && std::find(kept.begin(), kept.end(), name) == kept.end()) stray.push_back(name);
+    }
+    return stray;
+  }
+
+  std::unique_ptr<testsupport::OtherFileSystem> other_;
+};
+
+TEST_F(UploadsOnAnotherDisk, EveryUploadIsStoredAndNoReasonTellsWhereTheFoldersLie) {
+  const std::string bytes = binaryBytes();
+  EXPECT_EQ(upload("/SAVEFILE?Path=up", {{"a.bin", bytes}, {"b.txt", "bee"}}).body, successXml());
+  EXPECT_EQ(upload("/SAVEFILE?Path=up&Encoding=BASE64", {{"c.bin", base64Of(bytes)}}).body, successXml());
+  EXPECT_EQ(upload("/SAVEFILE?Path=up&Encoding=escaped", {{"d.txt", "%41%42c"}}).body, successXml());
+  EXPECT_EQ(xml("/STRINGFILE?Path=s&Name=plain.txt&Data=a%20b"), successXml());
+  EXPECT_EQ(xml("/STRINGFILE?Path=s&Name=decoded.txt&Data=YWJj&Encoding=Base64"), successXml());
+  EXPECT_EQ(stored("up/a.bin"), bytes);
+  EXPECT_EQ(stored("up/b.txt"), "bee");
+  EXPECT_EQ(stored("up/c.bin"), bytes);
+  EXPECT_EQ(stored("up/d.txt"), "ABc");
+  EXPECT_EQ(stored("s/plain.txt"), "a%20b");
+  EXPECT_EQ(stored("s/decoded.txt"), "abc");
+
+  // Failures still count, and their reasons name neither folder's place.
+  const std::string notSaved = "<Varlume><ErrorCode>1080</ErrorCode><ErrorReason>";
+  const std::string again = upload("/SAVEFILE?Path=up", {{"b.txt", "again"}, {"new/x.txt", "x"}}).body;
+  EXPECT_EQ(again.rfind(notSaved + "2 files not saved. A  directory component in ", 0), 0u) << again;
+  const std::string warned = upload("/SAVEFILE?Path=up&Encoding=BASE64", {{"w.bin", "YWJjYWJ"}}).body;
+  EXPECT_EQ(warned.rfind(notSaved + "0 files not saved. Count of Base64 encoded characters in file ", 0), 0u)
+      << warned;
+  for (const std::string& reply : {again, warned, xml("/STRINGFILE?Path=s&Name=plain.txt&Data=again")}) {
+    EXPECT_EQ(reply.find(shown(box.root())), std::string::npos) << reply;
+    EXPECT_EQ(reply.find(box.root()), std::string::npos) << reply;
+  }
+  EXPECT_EQ(stored("up/b.txt"), "bee");
+  EXPECT_EQ(stored("s/plain.txt"), "a%20b");
+  EXPECT_EQ(strayFiles({"up/a.bin", "up/b.txt", "up/c.bin", "up/d.txt", "up/w.bin", "s/plain.txt", "s/decoded.txt"}),
+            std::vector<std::string>{});
   expectNoTempFilesLeft();
 }
 

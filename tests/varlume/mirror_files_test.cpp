@@ -155,6 +155,8 @@ TEST_F(StoreAndMirror, AFailedMirrorKeepsTheOldFileAndSaysWhy) {
       {{kHead + "0123456789"}, "/x.html?MIRRORAS=eventDATABASE.db", notAvailable},
       {{kHead + "0123456789"}, "/EventDatabase.db-journal", notAvailable},
       {{kHead + "0123456789"}, "/sub/EventDatabase.db", notAvailable},
+      {{kHead + "0123456789"}, "/EVENTDATABASE.DB-WAL", notAvailable},
+      {{kHead + "0123456789"}, "/EventDatabase.db-journal/x.html", notAvailable},
   };
   int id = 1;
   for (const Case& c : cases) {
@@ -173,6 +175,42 @@ TEST_F(StoreAndMirror, AFailedMirrorKeepsTheOldFileAndSaysWhy) {
   EXPECT_EQ(scratch.file("site.test/EventDatabase.db"), "the event service's");
   EXPECT_EQ(allFiles(), (std::vector<std::string>{"site.test/EventDatabase.db", "site.test/folder/inside.txt",
                                                   "site.test/index.html"}));
+}
+
+TEST_F(StoreAndMirror, AMirrorIsNeverWrittenThroughALink) {
+  const std::string root = platform::toSystemPath(tempPath);
+  write("outside/keep.txt", "kept");
+  write("site.test/real/old.html", "old");
+  std::filesystem::create_directory_symlink(root + "/outside", root + "/site.test/linked");
+  std::filesystem::create_symlink(root + "/outside/keep.txt", root + "/site.test/file.html");
+  std::filesystem::create_directory_symlink(root + "/outside", root + "/linkhost.test");
+  const struct {
+    const char* host;
+    const char* url;
+  } cases[] = {{"site.test", "/linked/page.html"}, {"site.test", "/linked/./page.html"},
+               {"site.test", "/linked"},           {"site.test", "/file.html"},
+               {"linkhost.test", "/page.html"}};
+  int id = 1;
+  for (const auto& c : cases) {
+    VLRequestRecord record = parts(id++, {kHead + "0123456789"});
+    record.setHost(c.host);
+    record.setUrl(c.url);
+    std::string out;
+    EXPECT_FALSE(mirrorResponse(responder, record, out)) << c.host << c.url;
+    std::filesystem::remove(platform::toSystemPath(out));
+  }
+  EXPECT_EQ(scratch.file("outside/keep.txt"), "kept");
+  EXPECT_EQ(scratch.file("site.test/file.html"), "kept");
+  EXPECT_TRUE(std::filesystem::is_symlink(root + "/site.test/file.html"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root + "/outside"), {}), 1);
+  EXPECT_TRUE(std::filesystem::is_symlink(root + "/site.test/linked"));
+  EXPECT_TRUE(std::filesystem::is_symlink(root + "/linkhost.test"));
+  // A real folder still takes its mirror.
+  VLRequestRecord record = parts(id++, {kHead + "0123456789"});
+  record.setUrl("/real/new.html");
+  std::string out;
+  EXPECT_TRUE(mirrorResponse(responder, record, out));
+  EXPECT_EQ(scratch.file("site.test/real/new.html"), "0123456789");
 }
 
 }  // namespace

@@ -76,6 +76,8 @@ TEST_F(Codecs, SeparatorsAnywhereAreSkipped) {
 
 TEST_F(Codecs, PaddingAndCountWarningsNameTheirPositions) {
   const std::string path = input("");
+  // A warning names the file alone, never the folder it lies in.
+  const std::string name = "input.bin";
   struct WarningCase {
     std::string text;
     std::string bytes;
@@ -84,17 +86,17 @@ TEST_F(Codecs, PaddingAndCountWarningsNameTheirPositions) {
   };
   const WarningCase cases[] = {
       {"YW=j", "a`",
-       "CP1:Padding error in Base64 encoded file " + path + " at position 4. Decoded file is unreliable.",
+       "CP1:Padding error in Base64 encoded file " + name + " at position 4. Decoded file is unreliable.",
        1110},
       {"\r\n =WJj", std::string("\x01\x62", 2),
-       "CP2:Padding error in Base64 encoded file " + path + " at position 7. Decoded file is unreliable.",
+       "CP2:Padding error in Base64 encoded file " + name + " at position 7. Decoded file is unreliable.",
        1110},
       {"=W=j", std::string(1, '\x01'),
-       "CP2:Padding error in Base64 encoded file " + path + " at position 4. Decoded file is unreliable."
-       "CP1:Padding error in Base64 encoded file " + path + " at position 4. Decoded file is unreliable.",
+       "CP2:Padding error in Base64 encoded file " + name + " at position 4. Decoded file is unreliable."
+       "CP1:Padding error in Base64 encoded file " + name + " at position 4. Decoded file is unreliable.",
        1110},
       {"YWJjYWJ", "abc",
-       "Count of Base64 encoded characters in file " + path +
+       "Count of Base64 encoded characters in file " + name +
            " must be a multiple of four. There were 7 Base64 encoded characters in the file. Decoded file "
            "is unreliable.",
        1100},
