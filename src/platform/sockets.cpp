@@ -12,6 +12,8 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -265,6 +267,17 @@ bool setLinger(Socket socket, bool on, int seconds) {
   value.l_linger = seconds;
   if (::setsockopt(entry->descriptor, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0) return failWithErrno();
   return true;
+}
+
+int unsentBytes(Socket socket) {
+  EntryRef entry = acquire(socket);
+  if (!entry) return -1;
+  int queued = 0;
+  if (::ioctl(entry->descriptor, SIOCOUTQ, &queued) != 0) {
+    failWithErrno();
+    return -1;
+  }
+  return queued;
 }
 
 bool setNoDelay(Socket socket) {
@@ -610,7 +623,11 @@ int sendFileContents(Socket socket, const std::string& path, int timeoutMs, std:
   const off_t length = status.st_size;
   while (offset < length) {
     const ssize_t sent = ::sendfile(entry->descriptor, file, &offset, static_cast<std::size_t>(length - offset));
-    if (sent > 0) continue;
+    if (sent > 0) {
+      // A slow reader that still takes bytes is no reader that stopped.
+      deadline = monotonicMilliseconds() + (timeoutMs > 0 ? timeoutMs : 0);
+      continue;
+    }
     if (sent == 0) break;  // the file became shorter: what it holds went out
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {

@@ -120,11 +120,15 @@ int receiveBytes(Socket socket, void* buffer, std::size_t length);
 // them (negative: no limit). True when everything went out.
 bool sendAll(Socket socket, const void* data, std::size_t length, int timeoutMs);
 // Sends the whole file at `path` (the programs' path form) from the system's
-// file cache straight to the socket, waiting at most `timeoutMs` for the
-// peer to take it. 1 sent, 0 the file could not be opened (nothing sent),
+// file cache straight to the socket, giving up when the peer takes nothing
+// for `timeoutMs`. 1 sent, 0 the file could not be opened (nothing sent),
 // -1 the send failed or timed out. `size` (when given) gets the file's size.
 int sendFileContents(Socket socket, const std::string& path, int timeoutMs,
                      std::uint64_t* size = nullptr);
+
+// Bytes written to a connected socket that the peer has not acknowledged
+// yet (still to be sent, or sent and unconfirmed); -1 on failure.
+int unsentBytes(Socket socket);
 
 // Waiting on several sockets (poll; no limit on handle values). Never pass
 // kInvalidSocket: such an entry is reported as kPollInvalid.

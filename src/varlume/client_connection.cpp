@@ -28,17 +28,21 @@ namespace {
 constexpr int kPoolMutex = 0;
 constexpr int kHeadByteSeconds = 10;
 constexpr int kBodyPiece = 65536;
-// How long the end of a connection waits for the browser to close its side
-// after the proxy's last byte, so that a reset never destroys answer bytes
-// still on their way.
-constexpr int kDrainMs = 2000;
+// While the end of a connection waits for the browser to take the last
+// bytes: how often it looks at what is left.
+constexpr int kDrainLookMs = 250;
 // After the browser's end of input: how long the answers due may make no
 // progress before the connection ends.
 constexpr int kStalledAfterCloseMs = 1000;
 // How long the end of a connection waits for its relays to leave.
 constexpr int kRelaysEndMs = 2000;
-// While the delivery queue is full: how often the connection looks again.
+// While the delivery queue is full, or every client carries a request: how
+// often the connection looks again.
 constexpr int kQueueFullLookMs = 20;
+// A browser that takes none of the bytes written to it for this long has
+// stopped reading: its connection is ended (as a server that sends nothing
+// is given up by the relay).
+constexpr std::int64_t kStalledReaderMs = VLResponder::kNoNoticeSeconds * 1000;
 
 // The hosts that name a local service program (the outgoing connection
 // maps each to its own port).
@@ -54,16 +58,36 @@ void shutAndClose(Socket socket) {
   platform::closeSocket(socket);
 }
 
-// Ends the browser connection after the last answer: no more sends, then a
-// bounded wait for the browser's own close, then the close itself.
-void closeBrowser(Socket socket) {
+// Ends the browser connection after the last answer. A browser that stopped
+// reading is reset at once (the accepted socket lingers 0 seconds). Any
+// other gets an orderly end: no more sends, then the wait for its own close
+// or for every byte written (the end of stream included) to have reached
+// it, for as long as it keeps taking them; only then the close, which no
+// longer resets, so nothing still on its way is thrown away.
+void closeBrowser(Socket socket, bool stalled) {
+  if (stalled) {
+    shutAndClose(socket);
+    return;
+  }
   platform::shutdownSocket(socket, platform::ShutdownHow::Send);
   char scrap[4096];
-  for (int rounds = 0; rounds < 64; ++rounds) {
+  int unsent = platform::unsentBytes(socket);
+  std::int64_t tookMs = platform::monotonicMilliseconds();
+  while (unsent > 0) {
     platform::PollEntry wait{socket, platform::kPollReadable, 0};
-    if (platform::pollSockets(&wait, 1, kDrainMs / 8) <= 0) break;
-    if (platform::receiveBytes(socket, scrap, sizeof scrap) <= 0) break;
+    if (platform::pollSockets(&wait, 1, kDrainLookMs) > 0 &&
+        platform::receiveBytes(socket, scrap, sizeof scrap) <= 0) {
+      break;  // the browser closed its side (or failed)
+    }
+    const int now = platform::unsentBytes(socket);
+    if (now != unsent) tookMs = platform::monotonicMilliseconds();
+    unsent = now;
+    if (platform::monotonicMilliseconds() - tookMs >= kStalledReaderMs) {
+      stalled = true;
+      break;
+    }
   }
+  if (!stalled) platform::setLinger(socket, false, 0);
   shutAndClose(socket);
 }
 
@@ -131,9 +155,15 @@ void VLClientConnection::run() {
     noticeKey_ = makeNoticeKey();
     responder_.setNoticeKey(noticeKey_);
     responder_.setBrowserSocket(browserSocket());
+    browserStalled_ = false;
+    browserUnsent_ = 0;
+    browserTookMs_ = platform::monotonicMilliseconds();
     int last = 1;
     for (;;) {
-      if (getState() != kRunning || last == 2 || (last == 3 && responder_.isIdle())) break;
+      if (getState() != kRunning || last == 2) break;
+      // An idle connection ends only once the browser took every byte
+      // written to it, or when it took none for a long time.
+      if (last == 3 && responder_.isIdle() && (browserTookAll() || readerStalled())) break;
       // The wait of pollOnce stands for the loop's pause: it returns when the
       // browser or a relay has something, so no time is lost in between.
       last = pollOnce();
@@ -163,17 +193,38 @@ std::int64_t VLClientConnection::lastProgress() const {
   return last;
 }
 
+bool VLClientConnection::browserTookAll() {
+  const Socket socket = browserSocket();
+  const int unsent = socket == kInvalidSocket ? 0 : platform::unsentBytes(socket);
+  if (unsent != browserUnsent_) browserTookMs_ = platform::monotonicMilliseconds();
+  browserUnsent_ = unsent;
+  return unsent <= 0;
+}
+
+bool VLClientConnection::readerStalled() {
+  browserStalled_ =
+      browserUnsent_ > 0 && platform::monotonicMilliseconds() - browserTookMs_ >= kStalledReaderMs;
+  return browserStalled_;
+}
+
 void VLClientConnection::deliverWhatIsDue() {
   // An end of input is a half close or a browser that left; only sending
   // would tell them apart. So the answers due are delivered while they make
   // progress (a browser that left resets the first send), and a second
   // without any ends the connection: a browser that left never holds its
   // entry until its answers time out.
+  // Bytes waiting in the socket show a browser that is still there (one
+  // that left resets them): then only a browser that takes none of them for
+  // long ends the delivery.
   const std::int64_t start = platform::monotonicMilliseconds();
-  const std::int64_t deadline = start + (VLResponder::kNoNoticeSeconds + 15) * 1000;
+  const std::int64_t allowanceMs = (VLResponder::kNoNoticeSeconds + 15) * 1000;
   auto progressing = [&] {
     const std::int64_t now = platform::monotonicMilliseconds();
-    return now < deadline && now - std::max(start, lastProgress()) < kStalledAfterCloseMs;
+    const bool waiting = !browserTookAll();
+    const std::int64_t taking = std::max(start, browserTookMs_);
+    if (waiting && readerStalled()) return false;
+    if (now - taking >= allowanceMs) return false;
+    return waiting || now - std::max(start, lastProgress()) < kStalledAfterCloseMs;
   };
   while (getState() == kRunning && responder_.browserSocket() != kInvalidSocket &&
          !responder_.isIdle() && progressing()) {
@@ -198,7 +249,7 @@ void VLClientConnection::endConnection() {
   }
 
   const Socket socket = browserSocket_.exchange(kInvalidSocket);
-  if (socket != kInvalidSocket) closeBrowser(socket);
+  if (socket != kInvalidSocket) closeBrowser(socket, browserStalled_);
   responder_.setBrowserSocket(kInvalidSocket);
   readEnd_ = 0;
   readPosition_ = 0;
@@ -508,6 +559,15 @@ int VLClientConnection::routeRequest(VLRequestHead& head) {
 
   int slot = -1;
   VLClient* client = clientFor(host, target.port, slot);
+  // Every client carries a request: no further request is read until one
+  // is free (the browser's bytes wait in its socket), so this one still
+  // gets its own answer. Answers that make no progress for long end it.
+  const std::int64_t waitStart = platform::monotonicMilliseconds();
+  while (client == nullptr && getState() == kRunning &&
+         platform::monotonicMilliseconds() - std::max(waitStart, lastProgress()) < kStalledReaderMs) {
+    waitTakingNotices(kQueueFullLookMs);
+    client = clientFor(host, target.port, slot);
+  }
   if (client == nullptr) return unserved(kNoWebEvent);
   client->setMayReachThisMachine(mayReachThisMachine);
   if (client->connectForRequest() == 0) {

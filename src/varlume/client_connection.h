@@ -3,9 +3,10 @@
 // (handleRequest), forwards it over one of its 20 outgoing connections
 // (VLClient), and its VLResponder writes the answers back in request order.
 // The relay threads announce finished response parts over loopback
-// connections to the entry's notification listener (127.0.0.1). At the end
-// of a connection the browser is given a moment to close its side after the
-// last answer, so no answer bytes are lost to the reset.
+// connections to the entry's notification listener (127.0.0.1). A silent
+// connection ends only once the browser took every byte written to it, with
+// an orderly close; a browser that takes nothing for long is reset. While
+// every outgoing connection carries a request, no further request is read.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -117,6 +118,12 @@ class VLClientConnection : public VLObject {
   // Monotonic milliseconds of the last progress of the answers due: a
   // notice read, an answer sent, bytes from a server.
   std::int64_t lastProgress() const;
+  // Whether the browser holds every byte written to it (nothing is left in
+  // its socket's send queue); notes when it last took some.
+  bool browserTookAll();
+  // Whether bytes wait for the browser and it took none for long (the last
+  // look of browserTookAll); the connection then ends with a reset.
+  bool readerStalled();
   // Routes a read head (forwarding half of handleRequest).
   int routeRequest(VLRequestHead& head);
   // The event follow-up of a request that could not be served
@@ -167,6 +174,11 @@ class VLClientConnection : public VLObject {
   // No more requests are read (the browser ended its sending side, or a
   // request could not be read on); the answers due are still delivered.
   bool browserDone_ = false;
+  // The browser's taking of the bytes written to it: bytes in the send
+  // queue at the last look, when they last changed, and whether it stopped.
+  int browserUnsent_ = 0;
+  std::int64_t browserTookMs_ = 0;
+  bool browserStalled_ = false;
   // The request that could not be served and awaits its follow-up.
   struct Unserved {
     bool due = false;

@@ -13,6 +13,7 @@
 #include "varlume/notice.h"
 #include "varlume/part_files.h"
 #include "varlume/settings.h"
+#include "varlume/startup_log.h"
 
 namespace {
 
@@ -295,7 +296,7 @@ void VLResponder::streamHead(std::vector<Delivery>& out) {
   }
   for (int k = head.getPartsSent(); k < head.getPartsWritten(); ++k) {
     out.push_back({partFilePath(tempPath, head.getId(), k), !head.getToCache(), false, false,
-                   Delivery::kSendFile, nullptr, true});
+                   Delivery::kSendFile, nullptr, true, head.getId()});
   }
   head.setPartsSent(head.getPartsWritten());
   publishTakenLocked(head);
@@ -344,7 +345,16 @@ void VLResponder::handleNotice(int id, char kind, std::vector<Delivery>& out) {
   for (int i = 0; i < pending_; ++i) {
     VLRequestRecord& record = queue_[head_ + i];
     if (record.getId() != id) continue;
-    if (record.getReady()) return;  // answered already (time-out or own page)
+    if (record.getReady()) {
+      // Answered already (time-out, own page or a cut). A part of one given
+      // up on that is still announced before the walk takes it goes at once.
+      if (kind != '1' && timedOut_.count(id) > 0) {
+        releaseBytes(std::max<std::int64_t>(
+            removePart(partFilePath(tempPath, id, record.getPartsWritten())), 0));
+        record.setPartsWritten(record.getPartsWritten() + 1);
+      }
+      return;
+    }
     record.touch();
     if (kind == '+' || kind == '0') record.setPartsWritten(record.getPartsWritten() + 1);
     if (kind != '+') {
@@ -404,7 +414,7 @@ void VLResponder::deliveryWalk(std::vector<Delivery>& out) {
                        std::make_shared<const VLRequestRecord>(record)});
       }
       for (int k = record.getPartsSent(); k < record.getPartsWritten(); ++k) {
-        out.push_back({partFilePath(tempPath, id, k), true, false, false, Delivery::kSendFile, nullptr, true});
+        out.push_back({partFilePath(tempPath, id, k), true, false, false, Delivery::kSendFile, nullptr, true, id});
       }
       // Its end was the server's close: only a close can end it for the
       // browser too, so nothing may follow it on this connection.
@@ -437,13 +447,44 @@ void VLResponder::send(const std::vector<Delivery>& items) {
       continue;
     }
     std::uint64_t size = 0;
-    if (!sendFile(path, &size) && item.part && size == 0) {
+    bool opened = true;
+    const bool streaming = browserSocket_.load() != platform::kInvalidSocket;
+    if (sendFile(path, &size, &opened)) {
+      lastProgressMs_ = platform::monotonicMilliseconds();
+    } else if (item.part && size == 0) {
       // Not sent: its size still leaves the count when it is deleted.
       platform::FileStatus status;
       if (platform::statPath(path, status)) size = status.size;
     }
     if (item.remove) platform::removeFile(path);
     if (item.part) releaseBytes(static_cast<std::int64_t>(size));
+    if (item.part && streaming && !opened) cutAtMissingPart(item.id, path);
+  }
+}
+
+void VLResponder::cutAtMissingPart(int id, const std::string& path) {
+  // What follows the gap would be taken for the bytes that are missing: the
+  // browser sees the answer end short instead (its length is not reached).
+  platform::Socket s = browserSocket_.exchange(platform::kInvalidSocket);
+  if (s != platform::kInvalidSocket) platform::shutdownSocket(s, platform::ShutdownHow::Both);
+  {
+    static std::mutex logMutex;
+    std::lock_guard<std::mutex> guard(logMutex);
+    appendStartupLog("The answer to request " + std::to_string(id) + " was cut: its part file " + path +
+                     " could not be read, so the browser connection ended there.");
+  }
+  VLAppLock lock(kQueueMutex);
+  for (int i = 0; i < pending_; ++i) {
+    VLRequestRecord& record = queue_[head_ + i];
+    if (record.getId() != id) continue;
+    // Still arriving: given up like a head that timed out, so its parts go
+    // as they are announced, and those already announced with it.
+    if (!record.getReady()) {
+      record.setReady(true);
+      record.setNoResponse(true);
+      timedOut_.insert(id);
+    }
+    break;
   }
 }
 
@@ -623,12 +664,13 @@ bool VLResponder::sendAll(const char* data, std::size_t length) {
   return false;
 }
 
-bool VLResponder::sendFile(const std::string& path, std::uint64_t* size) {
+bool VLResponder::sendFile(const std::string& path, std::uint64_t* size, bool* opened) {
   if (path.empty()) return false;
   platform::Socket s = browserSocket_.load();
   if (s == platform::kInvalidSocket) return false;
   // Straight from the file cache to the socket, in one call.
   const int sent = platform::sendFileContents(s, path, kBrowserSendMs, size);
+  if (opened != nullptr) *opened = sent != 0;
   if (sent < 0) browserSocket_.compare_exchange_strong(s, platform::kInvalidSocket);
   return sent > 0;
 }

@@ -105,8 +105,9 @@ class VLResponder : public VLObject {
   // failure forgets the socket (the browser connection still owns it).
   bool sendAll(const char* data, std::size_t length);
   // Sends a file whole, straight from the file cache; false when it could
-  // not be read or sent whole. `size` (when given) gets the file's size.
-  bool sendFile(const std::string& path, std::uint64_t* size = nullptr);
+  // not be read or sent whole. `size` (when given) gets the file's size and
+  // `opened` whether the file could be opened at all.
+  bool sendFile(const std::string& path, std::uint64_t* size = nullptr, bool* opened = nullptr);
   // A file opened already, in pieces of at most 65,536 bytes.
   bool sendOpenFile(platform::File& file);
 
@@ -146,6 +147,7 @@ class VLResponder : public VLObject {
     Work work = kSendFile;
     std::shared_ptr<const VLRequestRecord> record = nullptr;  // kStore and kMirror
     bool part = false;         // a part file: counts against the limit
+    int id = 0;                // the request of a part file
   };
 
   // Wake-up pair: a byte on it ends the thread's wait at once.
@@ -168,6 +170,10 @@ class VLResponder : public VLObject {
   void publishTakenLocked(const VLRequestRecord& head);
   void enqueueRecord(const VLRequestRecord& record, const std::string* message);
   void send(const std::vector<Delivery>& items);
+  // A part of answer `id` that cannot be read at its turn: the answer is
+  // never continued past the gap. The browser connection ends there, the
+  // answer's other parts go, and the log says why.
+  void cutAtMissingPart(int id, const std::string& path);
   // A cache hit: a file that cannot be opened gets the 500 page "No response
   // from server." in its place; one cut after bytes went out closes the
   // browser connection.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/sockets.h"
+#include "support/case_name.h"
 #include "support/origin_server.h"
 #include "support/proxy_process.h"
 #include "support/sandbox.h"
@@ -46,6 +47,7 @@ std::string patternBytes(std::size_t size, unsigned seed) {
 const std::string kLengthBody = patternBytes(200000, 1);
 const std::string kChunkedBody = patternBytes(150000, 2);
 const std::string kUntilCloseBody = patternBytes(90000, 3);
+const std::string kFiveMegabytes = patternBytes(5000000, 4);
 
 const std::string kRanges =
     "HTTP/1.1 206 Partial Content\r\n"
@@ -79,6 +81,13 @@ VLReply webScript(const VLReceived& request) {
   if (path == "/stall") return VLReply::bytes("", VLReply::After::Stall);
   if (path == "/upload") return VLReply::withLength("got " + std::to_string(request.body.size()));
   if (path == "/100mb") return VLReply::sized(100 * 1024 * 1024);
+  if (path == "/5mb") return VLReply::withLength(kFiveMegabytes);
+  if (path.rfind("/later/", 0) == 0) {
+    // Answered after a pause: many of them are in flight at once.
+    VLReply reply = VLReply::withLength("later:" + path);
+    reply.steps.front().pauseMsBefore = 30;
+    return reply;
+  }
   if (path.rfind("/says-close", 0) == 0) {
     // Says in its head that the server ends the connection, then does.
     VLReply reply = VLReply::withLength("closing after " + path, "Connection: close\r\n");
@@ -783,6 +792,77 @@ TEST_F(ProxyRoad, AnAnswerForTheCacheInManyPiecesKeepsItsPartFilesBounded) {
   EXPECT_TRUE(sameBytes(got, expected));
   // At most 1,024 parts are kept for a cache copy, plus the part being written.
   EXPECT_LE(most, 1026u);
+  proxytest::closeConnection(socket);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+// A browser on a slow link: a small receive buffer read in a paced loop
+// at about 1.5 MB/s, until `wanted` bytes arrived or the proxy closed.
+std::string readSlowly(int socket, std::size_t wanted) {
+  constexpr std::size_t kPerTick = 15000;  // every 10 ms
+  std::string data;
+  std::vector<char> piece(kPerTick);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+  while (data.size() < wanted && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    platform::PollEntry wait{socket, platform::kPollReadable, 0};
+    if (platform::pollSockets(&wait, 1, 0) <= 0) continue;
+    const int got = platform::receiveBytes(socket, piece.data(), std::min(kPerTick, wanted - data.size()));
+    if (got <= 0) break;
+    data.append(piece.data(), static_cast<std::size_t>(got));
+  }
+  return data;
+}
+
+struct SlowReading {
+  const char* name;
+  std::vector<std::string> paths;  // the first is the large answer
+};
+
+class ProxyRoadSlowReader : public ProxyRoad, public ::testing::WithParamInterface<SlowReading> {};
+
+// The browser reads far more slowly than the proxy writes: the connection
+// stays until every byte written has reached it, also when the browser
+// sends nothing more for seconds, and the answers behind follow whole.
+TEST_P(ProxyRoadSlowReader, EveryByteReachesABrowserThatReadsSlowly) {
+  const int socket = platform::tcpSocket();
+  ASSERT_GE(socket, 0);
+  ASSERT_TRUE(platform::setBufferSizes(socket, 16384, 16384));
+  ASSERT_TRUE(platform::connectSocket(socket, "127.0.0.1", proxy.port(), 5));
+  std::string requests;
+  std::string expected;
+  for (const std::string& path : GetParam().paths) {
+    requests += webRequest("GET", path);
+    expected += originBytes(path);
+  }
+  ASSERT_TRUE(proxytest::sendText(socket, requests));
+  EXPECT_TRUE(sameBytes(readSlowly(socket, expected.size()), expected));
+  proxytest::closeConnection(socket);
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ProxyRoadSlowReader,
+    ::testing::Values(SlowReading{"five megabytes alone", {"/5mb"}},
+                      SlowReading{"five megabytes with answers pipelined behind", {"/5mb", "/small", "/length", "/chunked"}}),
+    [](const ::testing::TestParamInfo<SlowReading>& info) { return caseName(info.index, info.param.name); });
+
+// Far more requests pipelined on one connection than it has outgoing
+// connections, each answered after a pause: the proxy reads on only as
+// connections come free, and every request gets its own answer, in order.
+TEST_F(ProxyRoad, MorePipelinedRequestsThanOutgoingConnectionsGetTheirOwnAnswers) {
+  constexpr int kRequests = 200;
+  std::string requests;
+  std::string expected;
+  for (int i = 0; i < kRequests; ++i) {
+    const std::string path = "/later/" + std::to_string(i);
+    requests += webRequest("GET", path);
+    expected += originBytes(path);
+  }
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  ASSERT_TRUE(proxytest::sendText(socket, requests));
+  EXPECT_TRUE(sameBytes(proxytest::receiveUpTo(socket, expected.size(), 60000), expected));
   proxytest::closeConnection(socket);
   EXPECT_TRUE(noPartFilesLeft());
 }

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
 
 #include "foundation/object.h"
 #include "relay_support.h"
+#include "support/case_name.h"
 #include "varlume/notice.h"
 
 namespace {
@@ -333,5 +335,55 @@ TEST(Responder, NoticeConnectionsWithoutTheKeyAreClosedUnread) {
   sendText(split, std::string(Delivery::kKey).substr(7) + notice(20, '0'));
   EXPECT_EQ(d.browserGot(6), "twenty");
 }
+
+// A part of an answer that cannot be read at its turn (gone, or no file):
+// the browser gets the bytes before it and then the end of the connection,
+// never the bytes after the gap, nor the answers behind it; the answer's
+// other parts go.
+struct MissingPart {
+  const char* name;
+  bool behind;     // the answer is complete before it is the head
+  bool noFile;     // a folder stands where the part should be
+};
+
+class ResponderMissingPart : public ::testing::TestWithParam<MissingPart> {};
+
+TEST_P(ResponderMissingPart, TheAnswerEndsAtTheGap) {
+  const MissingPart& c = GetParam();
+  Delivery d;
+  if (c.behind) d.enqueue(40);
+  d.enqueue(41);
+  d.enqueue(42);
+  ASSERT_TRUE(d.responder.startUnlessRunning());
+  std::string before;
+  if (!c.behind) {
+    d.part(41, 0, "first|", '+');
+    EXPECT_EQ(d.browserGot(6), "first|");
+  } else {
+    d.part(41, 0, "first|", '+');
+  }
+  if (c.noFile) std::filesystem::create_directory(std::filesystem::path(platform::toSystemPath(tempPath)) / "vl41_1.tmp");
+  sendText(d.noticePairs.front()->near, notice(41, '+'));  // part 1 never written
+  d.part(41, 2, "after the gap", '0');
+  d.part(42, 0, "next answer", '0');
+  if (c.behind) {
+    d.part(40, 0, "zero|", '0');
+    EXPECT_EQ(d.browserGot(11), "zero|first|");
+  }
+  // The end of the connection, with nothing after the gap.
+  EXPECT_EQ(receiveUpTo(d.browser.near, 100), "");
+  EXPECT_EQ(d.responder.browserSocket(), platform::kInvalidSocket);
+  EXPECT_TRUE(d.waitIdle());
+  std::vector<std::string> left;
+  if (c.noFile) left.push_back("vl41_1.tmp");
+  EXPECT_EQ(d.scratch.names(), left);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ResponderMissingPart,
+    ::testing::Values(MissingPart{"a part gone while the answer streams", false, false},
+                      MissingPart{"a part gone from an answer complete behind another", true, false},
+                      MissingPart{"a folder in the place of a part", false, true}),
+    [](const ::testing::TestParamInfo<MissingPart>& info) { return caseName(info.index, info.param.name); });
 
 }  // namespace
