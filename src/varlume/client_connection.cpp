@@ -304,6 +304,7 @@ void VLClientConnection::openNotificationListener(int port, int range) {
   }
   notificationPort_ = port;
   notificationListener_ = socket;
+  if (socket != kInvalidSocket) noteNoticePort(port);  // one past the range is the proxy's then
 }
 
 Socket VLClientConnection::acceptNotification(Socket listener) {

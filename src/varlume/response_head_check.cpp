@@ -1,6 +1,7 @@
 #include "varlume/response_head_check.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "foundation/decimal.h"
@@ -13,7 +14,7 @@ bool isTokenChar(char c) {
   return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
 }
 
-bool isToken(const std::string& text) {
+bool isToken(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text) {
     if (!isTokenChar(c)) return false;
@@ -21,11 +22,22 @@ bool isToken(const std::string& text) {
   return true;
 }
 
-std::string trimBlanks(const std::string& text) {
+std::string_view trimBlanks(std::string_view text) {
   std::size_t from = 0, to = text.size();
   while (from < to && (text[from] == ' ' || text[from] == '\t')) ++from;
   while (to > from && (text[to - 1] == ' ' || text[to - 1] == '\t')) --to;
   return text.substr(from, to - from);
+}
+
+// `name` is `upper` (upper-case letters, digits and "-") in any case.
+bool namedNoCase(std::string_view name, std::string_view upper) {
+  if (name.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upper[i]) return false;
+  }
+  return true;
 }
 
 // The transfer codings whose framing is understood: chunked, and the
@@ -57,35 +69,36 @@ VLHeadFraming checkHeadFraming(const std::string& head, bool http10) {
   bool transferEncoding = false;
   int lengths = 0;
   VLHeadFraming framing;
-  std::size_t lineStart = head.find('\n');
-  lineStart = lineStart == std::string::npos ? head.size() : lineStart + 1;
-  while (lineStart < head.size()) {
-    std::size_t lf = head.find('\n', lineStart);
-    if (lf == std::string::npos) lf = head.size();
-    std::string line = head.substr(lineStart, lf - lineStart);
+  // The lines are looked at in place: no copy of the head or of a line.
+  const std::string_view text(head);
+  std::size_t lineStart = text.find('\n');
+  lineStart = lineStart == std::string_view::npos ? text.size() : lineStart + 1;
+  while (lineStart < text.size()) {
+    std::size_t lf = text.find('\n', lineStart);
+    if (lf == std::string_view::npos) lf = text.size();
+    std::string_view line = text.substr(lineStart, lf - lineStart);
     lineStart = lf + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) break;
     if (line[0] == ' ' || line[0] == '\t') return refuse("folded line");
     const std::size_t colon = line.find(':');
-    if (colon == std::string::npos) return refuse("line without a colon");
-    const std::string name = line.substr(0, colon);
+    if (colon == std::string_view::npos) return refuse("line without a colon");
+    const std::string_view name = line.substr(0, colon);
     if (!isToken(name)) return refuse("field name that is no token");
-    const std::string upperName = toUpper(name);
-    const std::string value = trimBlanks(line.substr(colon + 1));
-    if (upperName == "TRANSFER-ENCODING") {
+    const std::string_view value = trimBlanks(line.substr(colon + 1));
+    if (namedNoCase(name, "TRANSFER-ENCODING")) {
       transferEncoding = true;
       std::size_t from = 0;
       while (from <= value.size()) {
         std::size_t comma = value.find(',', from);
-        if (comma == std::string::npos) comma = value.size();
-        const std::string element = toLower(trimBlanks(value.substr(from, comma - from)));
+        if (comma == std::string_view::npos) comma = value.size();
+        const std::string element = toLower(std::string(trimBlanks(value.substr(from, comma - from))));
         from = comma + 1;
         if (!element.empty()) codings.push_back(element);
       }
-    } else if (upperName == "CONTENT-LENGTH") {
+    } else if (namedNoCase(name, "CONTENT-LENGTH")) {
       std::int64_t n = 0;
-      if (!parseDigits(value, n)) return refuse("Content-Length that is no number");
+      if (!parseDigits(std::string(value), n)) return refuse("Content-Length that is no number");
       if (lengths > 0 && n != framing.length) return refuse("differing Content-Length lines");
       framing.length = n;
       framing.lengthGiven = true;

@@ -7,13 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/sockets.h"
 #include "support/origin_server.h"
 #include "support/proxy_process.h"
 #include "support/sandbox.h"
@@ -133,6 +137,9 @@ class CrossSiteRoad : public ::testing::Test {
       while (body.size() < 1536 * 1024) body += "# filler filler filler filler filler filler filler\n";
       return VLReply::untilClose(body + "path=/late*\n");
     }
+    if (!declaresNothing.empty() && host.rfind(declaresNothing + ":", 0) == 0 && declaration) {
+      return VLReply::bytes("HTTP/1.0 404 Not Found\r\n\r\nnothing here\n", VLReply::After::Close);
+    }
     if (host == "sitec.test") {
       return VLReply::bytes("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>gone</html>\n",
                             VLReply::After::Close);
@@ -177,9 +184,35 @@ class CrossSiteRoad : public ::testing::Test {
   std::mutex eventsMutex;
   std::map<std::string, std::string> events;
   int eventDelayMs = 0;
+  // A host of this machine, by name: its servers declare nothing.
+  std::string declaresNothing;
 };
 
 int closedPort() { return sandbox::freeLoopbackPorts(1)[0]; }
+
+// A name of this machine's hosts file that leads to a loopback address and
+// whose text does not tell so (neither a localhost name nor this machine's
+// host name), as any public name can be made to; empty when there is none.
+std::string loopbackAlias() {
+  std::string own;
+  platform::localHostName(own);
+  for (char& c : own) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::ifstream hosts("/etc/hosts");
+  std::string line;
+  while (std::getline(hosts, line)) {
+    std::istringstream fields(line.substr(0, line.find('#')));
+    std::string address;
+    std::string name;
+    if (!(fields >> address) || (address.rfind("127.", 0) != 0 && address != "::1")) continue;
+    while (fields >> name) {
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      const bool localhostName = name == "localhost" || (name.size() > 10 && name.compare(name.size() - 10, 10, ".localhost") == 0);
+      if (localhostName || name == own || name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-.") != std::string::npos) continue;
+      return name;
+    }
+  }
+  return std::string();
+}
 
 TEST_F(CrossSiteRoad, UnreachableSiteGetsThePortalInItsPlace) {
   start(false);
@@ -447,6 +480,42 @@ TEST_F(CrossSiteRoad, APageThatListsThisMachineCannotReachItsServers) {
   answer = ask(get("http://pagea.test/varlume/web/" + target + "/secret", "pagea.test"), 100000);
   EXPECT_EQ(answer.rfind("HTTP/1.1 302", 0), 0u) << answer;
   for (const VLReceived& r : local.received()) EXPECT_EQ(r.path().find("secret"), std::string::npos);
+}
+
+// Through the upstream proxy, which connects where the name leads, a name
+// that leads to this machine is this machine: a server of it that declared
+// nothing stays closed to other sites' pages, and the proxy's own ports are
+// never a target, not even of the page's own site.
+TEST_F(CrossSiteRoad, ThroughTheUpstreamProxyANameThatLeadsHereIsThisMachine) {
+  const std::string alias = loopbackAlias();
+  if (alias.empty()) GTEST_SKIP() << "no name of the hosts file leads to loopback but by its text";
+  declaresNothing = alias;
+  start(true);
+  const std::string local = alias + ":" + std::to_string(closedPort());
+  const std::string files = alias + ":" + std::to_string(servicesBase);
+  const std::string listener = alias + ":" + std::to_string(proxy.port());
+  std::string answer = ask(pageGet("http://pagea.test/varlume/event/CROSSSITESCRIPT?" + local + "&" + files + "&" +
+                                       listener,
+                                   "pagea.test"),
+                           100000);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK", 0), 0u) << answer;
+  // The server that declares nothing was asked; the own ports never are.
+  EXPECT_EQ(webRequestsFor(local + "/varlume.txt"), 1);
+  EXPECT_EQ(webRequestsFor(files), 0);
+  EXPECT_EQ(webRequestsFor(listener), 0);
+  for (const std::string& site : {local, files, listener}) {
+    answer = ask(get("http://pagea.test/varlume/web/" + site + "/secret", "pagea.test"), 100000);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 302", 0), 0u) << site << answer;
+  }
+  for (const std::string& own : {files, listener}) {
+    answer = ask(pageGet("http://" + own + "/own", own), 100000);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 302", 0), 0u) << own << answer;
+  }
+  EXPECT_EQ(webRequestsFor("secret"), 0);
+  EXPECT_EQ(webRequestsFor("/own"), 0);
+  // A server of this machine is still the page's own site by that name.
+  const std::string expected = plainReply(local + " http://" + local + "/mine");
+  EXPECT_EQ(ask(pageGet("http://" + local + "/mine", local), expected.size() + 1), expected);
 }
 
 TEST_F(CrossSiteRoad, CommandsThatChangeDataRunOnlyForTheirOwnPage) {

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
+#include <array>
+#include <cstring>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/sockets.h"
 #include "varlume/settings.h"
@@ -44,21 +49,99 @@ INSTANTIATE_TEST_SUITE_P(
         LocalCase{"ThePluginPort", true, 45005, true, VLLocalRefusal::OwnPort},
         LocalCase{"AfterTheServicePorts", true, 45006, true, VLLocalRefusal::None},
         LocalCase{"TheFirstNoticePort", true, 50000, true, VLLocalRefusal::OwnPort},
-        LocalCase{"TheLastNoticePort", true, 50010, true, VLLocalRefusal::OwnPort},
-        LocalCase{"AfterTheNoticeRange", true, 50011, true, VLLocalRefusal::None},
+        LocalCase{"TheLastNoticePort", true, 50009, true, VLLocalRefusal::OwnPort},
+        LocalCase{"OnePastTheNoticeRange", true, 50010, true, VLLocalRefusal::None},
         LocalCase{"AnotherPortDeclaredHere", true, 8000, true, VLLocalRefusal::None},
         LocalCase{"AnotherPortUndeclared", true, 8000, false, VLLocalRefusal::Undeclared}),
     [](const ::testing::TestParamInfo<LocalCase>& info) { return std::string(info.param.name); });
 
-TEST(LocalTargetNames, LoopbackNamesInterfaceAddressesAndTheHostNameAreThisMachine) {
+// A listener that found every port of the range taken listens one past it:
+// that port is the proxy's own from then on.
+TEST(LocalTargetNoticePorts, APortPastTheRangeIsOwnOnlyOnceAListenerTookIt) {
+  listeningPort = 8080;
+  servicesPort = 45000;
+  internalPort = 60000;
+  internalRange = 10;
+  EXPECT_FALSE(isOwnPort(60010));
+  noteNoticePort(60003);
+  EXPECT_FALSE(isOwnPort(60010));
+  noteNoticePort(60010);
+  EXPECT_TRUE(isOwnPort(60010));
+  EXPECT_EQ(localTargetRefusal(true, 60010, true), VLLocalRefusal::OwnPort);
+  EXPECT_FALSE(isOwnPort(60011));
+}
+
+platform::HostAddress v4(const char* text) {
+  std::uint32_t address = 0;
+  EXPECT_TRUE(platform::numericIPv4(text, address)) << text;
+  return platform::HostAddress::ipv4(address);
+}
+
+platform::HostAddress v6(const char* text) {
+  in6_addr parsed{};
+  EXPECT_EQ(::inet_pton(AF_INET6, text, &parsed), 1) << text;
+  std::array<std::uint8_t, 16> bytes;
+  std::memcpy(bytes.data(), &parsed, bytes.size());
+  return platform::HostAddress::ipv6(bytes);
+}
+
+struct NameCase {
+  const char* name;
+  const char* host;                                // the target as the request names it
+  std::vector<platform::HostAddress> resolved;     // what the name resolves to here
+  bool expected;
+};
+
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
+
+// This machine: host name "desk", one interface 192.0.2.7 and fd00::7.
+class LocalTargetNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(LocalTargetNames, ANameIsThisMachineByItsTextOrByAnyAddressItResolvesToHere) {
+  const NameCase& c = GetParam();
+  VLNameFacts facts;
+  facts.machineName = "desk";
+  facts.interfaces = {v4("192.0.2.7"), v6("fd00::7")};
+  facts.resolved = c.resolved;
+  EXPECT_EQ(nameIsThisMachine(c.host, facts), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LocalTargetNames,
+    ::testing::Values(
+        NameCase{"Localhost", "localhost", {}, true},
+        NameCase{"LocalhostWithPortInCapitals", "LOCALHOST:81", {}, true},
+        NameCase{"ASubdomainOfLocalhost", "a.localhost", {}, true},
+        NameCase{"LoopbackAddress", "127.0.0.2", {}, true},
+        NameCase{"AnyAddress", "0.0.0.0", {}, true},
+        NameCase{"AnInterfaceAddress", "192.0.2.7:8000", {}, true},
+        NameCase{"TheHostNameAnyCaseFinalDot", "Desk.", {}, true},
+        NameCase{"APublicNameThatResolvesToLoopback", "loop.evil.test", {v4("127.0.0.1")}, true},
+        NameCase{"ANameOneOfWhoseAddressesIsLoopback", "mixed.test:81", {v4("198.51.100.1"), v4("127.0.0.1")}, true},
+        NameCase{"ANameThatResolvesToAnInterface", "lan.test", {v4("192.0.2.7")}, true},
+        NameCase{"ANameThatResolvesToIPv6Loopback", "six.test", {v6("::1")}, true},
+        NameCase{"ANameThatResolvesToIPv6Any", "any6.test", {v6("::")}, true},
+        NameCase{"ANameThatResolvesToMappedLoopback", "mapped.test", {v6("::ffff:127.0.0.1")}, true},
+        NameCase{"ANameThatResolvesToAnIPv6Interface", "lan6.test", {v6("fd00::7")}, true},
+        NameCase{"ANameElsewhere", "example.test", {v4("198.51.100.1"), v6("2001:db8::1")}, false},
+        NameCase{"ANameThatResolvesToNothingHere", "unknown.test", {}, false},
+        NameCase{"AnAddressElsewhere", "8.8.8.8", {}, false},
+        NameCase{"AMappedAddressElsewhere", "mapped-elsewhere.test", {v6("::ffff:198.51.100.1")}, false},
+        NameCase{"AnotherHostNameWithTheSameStart", "desktop", {}, false}),
+    [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.name); });
+
+// The road's own facts: the text tells for this machine's own names.
+TEST(LocalTargetNamesHere, LoopbackNamesAndTheHostNameAreThisMachine) {
   for (const char* name : {"localhost", "127.0.0.2", "0.0.0.0", "LOCALHOST:81"}) {
     EXPECT_TRUE(namesThisMachine(name)) << name;
   }
-  for (const char* name : {"example.test", "192.0.2.250", "8.8.8.8"}) {
+  for (const char* name : {"192.0.2.250", "8.8.8.8"}) {
     EXPECT_FALSE(namesThisMachine(name)) << name;
   }
   std::string own;
-  if (platform::localHostName(own) && !own.empty()) EXPECT_TRUE(namesThisMachine(own)) << own;
+  if (platform::localHostName(own) && !own.empty()) {
+    EXPECT_TRUE(namesThisMachine(own)) << own;
+  }
 }
 
 }  // namespace
