@@ -1,8 +1,8 @@
 // Serving files over real sockets: content types, GET, POST, HEAD and the
 // fallback, 1090, the 500 page, text replacement (only for the site's own
 // page or the portal's words, escaped values, hostile keys and values that
-// never change what a page does, hostile pairs answered in bounded time),
-// Base64 downloads.
+// never change what a page does, hostile pairs answered in bounded time,
+// whole pages, pages in other encodings sent unfilled), Base64 downloads.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

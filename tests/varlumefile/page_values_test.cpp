@@ -1,7 +1,8 @@
 // Filling a page with a value: where a key is replaced and where it is
-// left alone (tags, comments, raw-text elements, SVG and MathML, handlers,
-// unquoted values, script code), and how the value is escaped for text, a
-// data attribute and a script string.
+// left alone (tags, comments wherever a browser ends them, raw-text
+// elements, SVG and MathML, handlers, unquoted values, script code), which
+// texts are filled at all (by their encoding), and how the value is
+// escaped for text, a data attribute and a script string.
 #include <gtest/gtest.h>
 
 #include <ostream>
