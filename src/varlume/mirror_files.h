@@ -21,5 +21,6 @@ void storeInCache(const VLRequestRecord& record);
 // Saves the body of a 200 response as the record's mirror file. Writes the
 // path of the page the browser is to receive into `out` (200 "Success" or
 // the 500 page with the reason) and deletes the record's part files; true
-// when the mirror file was written.
+// when the mirror file was written. Nothing is written through a link below
+// the data root (platform::isLinkFreeBelow).
 bool mirrorResponse(VLResponder& responder, const VLRequestRecord& record, std::string& out);

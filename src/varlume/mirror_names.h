@@ -4,7 +4,8 @@
 // "/", one leading "/" dropped; "/" alone, or a name ending in "/", gives
 // "index.html" there. Host and name must be plain (foundation/folder_names.h),
 // so nothing outside the page host's folder is ever named; nor is a file a
-// service keeps there (the event database and its journals).
+// service keeps there (a part named like the event database or one of its
+// journals, foundation/event_database_name.h).
 #pragma once
 #include <string>
 
