@@ -468,9 +468,11 @@ void VLResponder::cutAtMissingPart(int id, const std::string& path) {
   platform::Socket s = browserSocket_.exchange(platform::kInvalidSocket);
   if (s != platform::kInvalidSocket) platform::shutdownSocket(s, platform::ShutdownHow::Both);
   {
+    const std::size_t slash = path.find_last_of("\\/");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     static std::mutex logMutex;
     std::lock_guard<std::mutex> guard(logMutex);
-    appendStartupLog("The answer to request " + std::to_string(id) + " was cut: its part file " + path +
+    appendStartupLog("The answer to request " + std::to_string(id) + " was cut: its part file " + name +
                      " could not be read, so the browser connection ended there.");
   }
   VLAppLock lock(kQueueMutex);

@@ -4,7 +4,9 @@
 // connections; the responder's thread sends each response, oldest first, to
 // the browser and deletes the part files. A request without an answer (a
 // "1" notice, or 45 seconds without any notice) gets the proxy's own 500
-// page "No response from server.". Mutex 1 then mutex 2 guard the queue and
+// page "No response from server."; an answer whose part file cannot be read
+// at its turn is never continued past the gap: the browser connection ends
+// there. Mutex 1 then mutex 2 guard the queue and
 // the notice sockets; no browser send ever happens while either is held, and
 // every send to the browser has a time limit.
 #pragma once

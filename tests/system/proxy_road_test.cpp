@@ -867,4 +867,52 @@ TEST_F(ProxyRoad, MorePipelinedRequestsThanOutgoingConnectionsGetTheirOwnAnswers
   EXPECT_TRUE(noPartFilesLeft());
 }
 
+// A part of a large answer that is gone when its turn comes: the browser
+// gets the answer up to the gap and then the end of the connection, never
+// the bytes after the gap; the log says why.
+TEST_F(ProxyRoad, AnAnswerWhosePartIsGoneEndsAtTheGap) {
+  // The large answer waits complete behind one that its server holds, so
+  // its parts lie in the temporary folder until their turn.
+  auto letGo = std::make_shared<std::atomic<bool>>(false);
+  const std::string heldHead = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n";
+  VLOriginServer held([&](const VLReceived&) {
+    VLReply reply;
+    reply.steps.push_back({heldHead + "a"});
+    reply.steps.push_back({"b", 0, letGo});
+    return reply;
+  });
+  ASSERT_TRUE(held.listening());
+  const std::string authority = "127.0.0.1:" + std::to_string(held.port());
+  const int socket = proxytest::connectLoopback(proxy.port());
+  ASSERT_GE(socket, 0);
+  ASSERT_TRUE(proxytest::sendText(socket, "GET http://" + authority + "/held HTTP/1.1\r\nHost: " + authority +
+                                              "\r\n\r\n" + webRequest("GET", "/5mb")));
+  // Part 2 is complete once part 3 is begun.
+  std::string gone;
+  ASSERT_TRUE(sandbox::waitUntil(
+      [&] {
+        for (const std::string& name : proxy.partFiles()) {
+          const std::size_t at = name.rfind("_3.tmp");
+          if (at != std::string::npos && at + 6 == name.size()) {
+            gone = name.substr(0, at) + "_2.tmp";
+            return true;
+          }
+        }
+        return false;
+      },
+      kAnswerMs))
+      << ::testing::PrintToString(proxy.partFiles());
+  ASSERT_TRUE(std::filesystem::remove(proxy.tempFolder() + gone)) << gone;
+  letGo->store(true);
+  const std::string expected = heldHead + "ab" + originBytes("/5mb");
+  const std::string got = proxytest::receiveUpTo(socket, expected.size(), kAnswerMs);
+  EXPECT_GT(got.size(), heldHead.size() + 2);
+  EXPECT_LT(got.size(), expected.size());
+  EXPECT_TRUE(sameBytes(got, expected.substr(0, got.size())));
+  proxytest::closeConnection(socket);
+  const std::string log = sandbox::readFile(box.user(0).documents + "/VarlumeStartupLog.txt").value_or("");
+  EXPECT_NE(log.find(gone + " could not be read"), std::string::npos) << log;
+  EXPECT_TRUE(noPartFilesLeft());
+}
+
 }  // namespace
