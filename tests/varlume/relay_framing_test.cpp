@@ -193,6 +193,8 @@ std::vector<std::string> failures() {
       "HTTP/1.1 200 OK\r\nContent-Length: \r\n\r\n",
       kChunkedHead + "zz\r\n",
       kChunkedHead + "1a2b3c4d5e6f708192\r\n",  // more than 16 hex digits
+      kChunkedHead + "8000000000000000\r\n",    // 2^63
+      kChunkedHead + "ffffffffffffffff\r\n",
       kChunkedHead + "\r\n",
       kRangesHead + "--SEP\r\nContent-Range: bytes 9-3/20\r\n\r\n",
       kRangesHead + "--SEP\r\nContent-Type: a\r\n\r\n",
