@@ -193,8 +193,6 @@ std::vector<std::string> failures() {
       "HTTP/1.1 200 OK\r\nContent-Length: \r\n\r\n",
       kChunkedHead + "zz\r\n",
       kChunkedHead + "1a2b3c4d5e6f708192\r\n",  // more than 16 hex digits
-      kChunkedHead + "8000000000000000\r\n",    // 2^63
-      kChunkedHead + "ffffffffffffffff\r\n",
       kChunkedHead + "\r\n",
       kRangesHead + "--SEP\r\nContent-Range: bytes 9-3/20\r\n\r\n",
       kRangesHead + "--SEP\r\nContent-Type: a\r\n\r\n",
@@ -224,6 +222,17 @@ TEST(RelayFraming, RejectsBytesThatAreNoResponse) {
       EXPECT_EQ(feedAll(input, "GET", step, End::Close).result, Result::Failed);
     }
   }
+}
+
+// A chunk size that a signed 64-bit reader would take for another fails at
+// its size line, before any of its data is passed on.
+TEST(RelayFraming, ChunkSizesOfTwoToTheSixtyThirdFailAtTheirSizeLine) {
+  for (const char* size : {"8000000000000000", "FFFFFFFFFFFFFFFF", "c000000000000001"}) {
+    SCOPED_TRACE(size);
+    EXPECT_EQ(feedAll(kChunkedHead + size + "\r\nabc", "GET", 0, End::None).result, Result::Failed);
+  }
+  EXPECT_EQ(feedAll(kChunkedHead + "7fffffffffffffff\r\nabc", "GET", 0, End::None).result,
+            Result::NeedMore);
 }
 
 // Heads whose framing two readers could take apart: each is refused before
