@@ -1,7 +1,10 @@
 #include "platform/file_modes.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/paths.h"
@@ -23,7 +26,54 @@ ModeState& modeState() {
   return *state;
 }
 
+// Whether another user may change the absolute system path `system` or a
+// folder on its way up to "/", links not followed.
+bool chainChangeable(std::string system) {
+  const uid_t self = ::geteuid();
+  bool target = true;
+  for (;;) {
+    struct stat info;
+    if (::lstat(system.c_str(), &info) != 0) return true;
+    if (info.st_uid != self && info.st_uid != 0) return true;
+    if (!S_ISLNK(info.st_mode) && (info.st_mode & 022) != 0) {
+      const bool stickyFolder = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0;
+      if (target || !stickyFolder) return true;
+    }
+    if (system == "/") return false;
+    const std::size_t slash = system.rfind('/');
+    system = slash == 0 ? std::string("/") : system.substr(0, slash);
+    target = false;
+  }
+}
+
+// The path as an absolute system path without repeated or final "/".
+std::string absoluteSystemPath(const std::string& path) {
+  std::string given = toSystemPath(path);
+  if (given.empty() || given[0] != '/') {
+    char folder[PATH_MAX];
+    if (::getcwd(folder, sizeof folder) == nullptr) return std::string();
+    given = std::string(folder) + "/" + given;
+  }
+  std::string result;
+  for (const char c : given) {
+    if (c == '/' && !result.empty() && result.back() == '/') continue;
+    result.push_back(c);
+  }
+  if (result.size() > 1 && result.back() == '/') result.pop_back();
+  return result;
+}
+
 }  // namespace
+
+bool othersMayChange(const std::string& path) {
+  const std::string absolute = absoluteSystemPath(path);
+  if (absolute.empty() || chainChangeable(absolute)) return true;
+  char* resolved = ::realpath(absolute.c_str(), nullptr);
+  if (resolved == nullptr) return true;
+  const bool changeable = chainChangeable(resolved);
+  std::free(resolved);
+  return changeable;
+}
 
 void makeNewFilesPrivate() {
   ModeState& state = modeState();

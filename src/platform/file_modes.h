@@ -26,4 +26,12 @@ int sharedModeFor(const std::string& systemPath, bool folder);
 // afterwards; false when it is missing or its mode cannot be changed.
 bool makeFolderPrivate(const std::string& path);
 
+// True when a user other than this one and root may change what `path`
+// names: it, or a folder above it, belongs to another user or may be
+// written by its group or by others (a folder with the sticky bit above it
+// only lets others change their own entries). Links are followed; the
+// folders of the path as given and of its target are both checked. True
+// when any of them cannot be examined (a missing file included).
+bool othersMayChange(const std::string& path);
+
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include "foundation/signature.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "varlume/all_users_copy.h"
 #include "varlume/configuration.h"
 #include "varlume/script_actions.h"
 #include "varlume/script_lines.h"
@@ -85,7 +86,8 @@ void runBrowserScripts(const std::string& userFolder, const std::string& allUser
   auto registry = std::make_unique<platform::RegistryStore>(
       userFolder + platform::kRegistryStoreName, allUsersFolder + platform::kRegistryStoreName);
   for (const std::string& name : selectScripts(userFolder, allUsersFolder)) {
-    const std::string path = allUsersFolder + name;
+    const std::string path = browserScriptToRun(allUsersFolder, name);
+    if (path.empty()) continue;
     std::string bytes;
     if (!readVerifiedScript(allUsersFolder, path, bytes)) {
       registry.reset();

@@ -1,7 +1,9 @@
 // The browser-configuration scripts of start-up: every signed script of the
 // all-users folder that the user's folder holds no done copy of runs once,
-// in name order, with the configured listening port. A script that fails
-// its signature check ends start-up with the tamper line in the log.
+// in name order, with the configured listening port; one that another user
+// may change is run from its shipped copy, or not at all (all_users_copy.h).
+// A script that fails its signature check ends start-up with the tamper
+// line in the log.
 #pragma once
 #include <string>
 

@@ -5,6 +5,7 @@
 
 #include "foundation/query_string.h"
 #include "foundation/strings.h"
+#include "platform/file_modes.h"
 #include "platform/files.h"
 #include "varlume/cache_bound.h"
 #include "varlume/settings.h"
@@ -54,6 +55,15 @@ std::string nextUserConfiguration(const std::string& text) {
   std::string next = setQueryValue("varlume", sum(listeningPort, 1), text);
   next = setQueryValue("varlumeservices", sum(servicesPort, 20), next);
   return setQueryValue("varlumeinternal", sum(internalPort, internalRange), next);
+}
+
+std::string firstStartText(const std::string& allUsersText, bool othersMayChange) {
+  if (!othersMayChange) return allUsersText;
+  // Another user's upstream proxy would see every request of this user.
+  auto number = [&](const char* key) { return intToString(readDecimal(queryValue(key, allUsersText))); };
+  return "varlume=" + number("varlume") + "&proxyport=0&proxyhost=&varlumeservices=" +
+         number("varlumeservices") + "&varlumeinternal=" + number("varlumeinternal") +
+         "&range=" + number("range") + "\r\n";
 }
 
 bool loadConfiguration(const std::string& userFolder, const std::string& allUsersFolder,
@@ -112,12 +122,13 @@ bool loadConfiguration(const std::string& userFolder, const std::string& allUser
     failureLine = "Failed to open file [" + allUsersFile + "]. Varlume aborting.";
     return false;
   }
-  if (!platform::writeFileAtomic(userFile, text)) {
+  const std::string userText = firstStartText(text, platform::othersMayChange(allUsersFile));
+  if (!platform::writeFileAtomic(userFile, userText)) {
     failureLine = "Varlume failed to create file [" + userFile + "]. Varlume aborting.";
     return false;
   }
-  parseConfiguration(text);
-  if (parsedText != nullptr) *parsedText = text;
+  parseConfiguration(userText);
+  if (parsedText != nullptr) *parsedText = userText;
   if (!platform::writeFileAtomic(allUsersFile, nextUserConfiguration(text))) {
     failureLine = "Varlume failed to create file [" + allUsersFile + "]. Varlume aborting.";
     return false;

@@ -33,8 +33,15 @@ void parseConfiguration(const std::string& text);
 // internalPort + internalRange. A key the text lacks is not added.
 std::string nextUserConfiguration(const std::string& text);
 
+// What a first start writes into the user file from the all-users text:
+// the text whole, unless another user may change the all-users file; then
+// only its port set (the settings the four port-set keys give), without an
+// upstream proxy, in the built-in sets' form.
+std::string firstStartText(const std::string& allUsersText, bool othersMayChange);
+
 // Reads the user's configuration, or makes it from the all-users file (which
-// is then advanced for the next user) or from the built-in sets, and fills
+// is then advanced for the next user; see firstStartText) or from the
+// built-in sets, and fills
 // the settings. `tempPath` must be set: a missing one is created. Two first
 // starts at once are kept apart by a lock in the all-users folder. False with
 // the log line in `failureLine` when start-up cannot go on. `parsedText`,

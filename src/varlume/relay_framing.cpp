@@ -39,7 +39,8 @@ int hexValue(char c) {
 }
 
 // A chunk size line: 1 to 16 hex digits, optionally followed by blanks and
-// ";" extensions.
+// ";" extensions; a size of 2^63 or more, which a signed reader would take
+// for another, is refused.
 bool parseChunkSize(const std::string& line, std::uint64_t& size) {
   std::string text = line.substr(0, line.find(';'));
   text = trim(text, true);
@@ -50,7 +51,7 @@ bool parseChunkSize(const std::string& line, std::uint64_t& size) {
     if (v < 0) return false;
     size = size * 16 + static_cast<std::uint64_t>(v);
   }
-  return true;
+  return size < (std::uint64_t{1} << 63);
 }
 
 // "bytes first-last/total" of a Content-Range value.

@@ -1,5 +1,6 @@
 #include "varlume/request_forwarding.h"
 
+#include "foundation/decimal.h"
 #include "foundation/strings.h"
 #include "varlume/request_intake.h"
 #include "varlume/request_target.h"
@@ -15,15 +16,7 @@ bool startsWith(const std::string& text, const char* prefix) {
 
 // A body length: 1 to 18 decimal digits after trimming; false otherwise.
 bool readLength(const std::string& text, std::int64_t& length) {
-  const std::string digits = trim(text, true);
-  if (digits.empty() || digits.size() > 18) return false;
-  std::int64_t value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  length = value;
-  return true;
+  return parseDigits(trim(text, true), length);
 }
 
 // The request line in upstream form: the origin-form path behind
@@ -53,6 +46,7 @@ VLForwardTexts rewriteHeaders(const VLRequestHead& head, bool service, const std
   const std::string pageHostLine = "Host: " + trim(pageHost, true);
   // The length line that counts is the last one; only it leaves.
   std::size_t lengthIndex = 0;
+  bool seenLength = false;
   for (std::size_t i = 1; i < uppers.size(); ++i) {
     if (startsWith(uppers[i], "CONTENT-LENGTH:")) lengthIndex = i;
   }
@@ -65,7 +59,13 @@ VLForwardTexts rewriteHeaders(const VLRequestHead& head, bool service, const std
       continue;
     }
     if (startsWith(upper, "CONTENT-LENGTH:")) {
-      if (!readLength(line.substr(15), texts.contentLength)) texts.bodyFramingOk = false;
+      std::int64_t length = 0;
+      if (!readLength(line.substr(15), length)) texts.bodyFramingOk = false;
+      // Two lengths that differ: a server that takes the first would read
+      // the rest of the body as a request of its own.
+      if (seenLength && length != texts.contentLength) texts.bodyFramingOk = false;
+      seenLength = true;
+      texts.contentLength = length;
       if (i != lengthIndex) continue;
     } else if (startsWith(upper, "PROXY-CONNECTION:")) {
       continue;

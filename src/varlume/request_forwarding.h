@@ -15,10 +15,11 @@ class VLRequestHead;
 struct VLForwardTexts {
   std::string origin;
   std::string upstream;
-  // Body length named by the last "Content-Length:" header; 0 when none.
+  // Body length named by the "Content-Length:" headers; 0 when none.
   std::int64_t contentLength = 0;
   // False when a body cannot be relayed soundly: a Content-Length that is
-  // not a decimal number, or a Transfer-Encoding other than identity.
+  // not a decimal number, two that differ, or a Transfer-Encoding other
+  // than identity.
   bool bodyFramingOk = true;
 };
 

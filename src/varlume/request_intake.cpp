@@ -31,6 +31,7 @@ void VLRequestHead::clear() {
   lines.clear();
   upperLines.clear();
   hostIndex = 0;
+  hostLines = 0;
   current_.clear();
   complete_ = false;
 }
@@ -58,7 +59,10 @@ VLRequestHead::Status VLRequestHead::addByte(char byte) {
   if (line.size() > 27 && upper.compare(0, 27, "VARLUMESUBDOMAINCOMMONHOME:") == 0) return kNeedMore;
 
   if (lines.size() >= kMaxLines) return kRefused;
-  if (lines.size() >= 1 && upper.compare(0, 5, "HOST:") == 0) hostIndex = lines.size();
+  if (lines.size() >= 1 && upper.compare(0, 5, "HOST:") == 0) {
+    hostIndex = lines.size();
+    ++hostLines;
+  }
   const bool end = line == "\n" || line == "\r\n";
   lines.push_back(std::move(line));
   upperLines.push_back(std::move(upper));
@@ -72,6 +76,10 @@ VLRequestHead::Status VLRequestHead::addByte(char byte) {
 VLRequestAnalysis analyseRequest(VLRequestHead& head, std::string& browserUrl) {
   VLRequestAnalysis analysis;
   if (head.lines.empty()) return analysis;
+  // Servers behind the proxy could take another target than the proxy
+  // does: the first of two Host lines, a request line split at a blank
+  // inside its target, a scheme the proxy would send as http.
+  if (head.hostLines > 1 || !isPlainRequestLine(head.lines[0], head.upperLines[0])) return analysis;
   if (head.hostIndex == 0) {
     const std::string host = absoluteUrlHost(requestUrl(head.lines[0], head.upperLines[0]));
     if (host.empty()) return analysis;

@@ -35,6 +35,8 @@ class VLRequestHead {
   std::vector<std::string> upperLines;
   // Index of the last line beginning with "Host:" (any case); 0 when none.
   std::size_t hostIndex = 0;
+  // The number of such lines.
+  std::size_t hostLines = 0;
 
  private:
   std::string current_;
@@ -45,7 +47,8 @@ class VLRequestHead {
 // The analysis of a complete head: the target (page host, port, mirror flag),
 // whether it is a service request, and whether it may be forwarded at all.
 struct VLRequestAnalysis {
-  // False when the request must not be forwarded: no Host line and no
+  // False when the request must not be forwarded: a request line that is
+  // not plain (isPlainRequestLine), more than one Host line, no Host line and no
   // absolute URL to name one, or a page host or Host value that could inject
   // header lines or leave a folder (see isSafeHostText), or an empty page
   // host for a service; or one a page may not make (requestPermitted: the

@@ -96,6 +96,28 @@ std::string absoluteUrlHost(const std::string& url) {
   return url.substr(7, end == npos ? npos : end - 7);
 }
 
+bool isPlainRequestLine(const std::string& line, const std::string& upper) {
+  const std::size_t end = lineTextEnd(line);
+  if (holdsControlByte(line, end) || line.find('\t') < end) return false;
+  // The words of the line between runs of blanks.
+  std::size_t words = 0;
+  std::size_t targetAt = npos;
+  std::size_t versionAt = npos;
+  for (std::size_t i = 0; i < end;) {
+    if (line[i] == ' ') {
+      ++i;
+      continue;
+    }
+    ++words;
+    if (words == 2) targetAt = i;
+    if (words == 3) versionAt = i;
+    while (i < end && line[i] != ' ') ++i;
+  }
+  if (words < 2 || words > 3) return false;
+  if (versionAt != npos && !startsWith(upper, versionAt, "HTTP/")) return false;
+  return line[targetAt] == '/' || startsWith(upper, targetAt, "HTTP://");
+}
+
 std::string requestMethod(const std::string& line, const std::string& upper) {
   static const char* const kMethods[] = {"GET",    "POST",  "HEAD",  "OPTIONS",
                                          "PUT",    "DELETE", "TRACE", "PROPFIND"};

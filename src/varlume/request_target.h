@@ -24,6 +24,12 @@ std::string requestPath(const std::string& line, const std::string& upperLine);
 std::string requestVersion(const std::string& line);
 std::string requestVersion(const std::string& line, const std::string& upperLine);
 
+// A request line that every reader splits alike: the method, blanks, a
+// target in origin form ("/" first) or absolute http form ("http://", any
+// case), and optionally blanks and a version beginning "HTTP/"; no tab and
+// no other byte below 32, no blank inside the target.
+bool isPlainRequestLine(const std::string& line, const std::string& upperLine);
+
 // Result of parseRequestTarget.
 struct VLRequestTarget {
   std::string pageHost;

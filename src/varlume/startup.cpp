@@ -12,6 +12,7 @@
 #include "foundation/strings.h"
 #include "platform/files.h"
 #include "platform/sockets.h"
+#include "varlume/all_users_copy.h"
 #include "varlume/browser_scripts.h"
 #include "varlume/cache_bound.h"
 #include "varlume/command_options.h"
@@ -53,8 +54,9 @@ void logStartupComplete() {
   closeStartupLog();
 }
 
-// The user's copy of each rule file, else the all-users copy; neither
-// leaves the built-in policy, with a warning line in the log.
+// The user's copy of each rule file, else the all-users copy (or the
+// shipped one where another user may change it); neither leaves the
+// built-in policy, with a warning line in the log.
 void loadCacheRules(VLServer& server, const VLStartupFolders& folders) {
   auto missing = [&](const char* name) {
     writeStartupLog(std::string("Warning: the cache rule file ") + name + " is missing from [" +
@@ -62,11 +64,11 @@ void loadCacheRules(VLServer& server, const VLStartupFolders& folders) {
                     "]: the built-in cache rules apply. Start-up goes on.");
   };
   if (!server.loadCacheTypes(folders.userFolder + "CacheTypes.txt") &&
-      !server.loadCacheTypes(folders.allUsersFolder + "CacheTypes.txt")) {
+      !server.loadCacheTypes(cacheRuleFileToRead(folders.allUsersFolder, "CacheTypes.txt"))) {
     missing("CacheTypes.txt");
   }
   if (!server.loadCacheDomains(folders.userFolder + "CacheDomains.txt") &&
-      !server.loadCacheDomains(folders.allUsersFolder + "CacheDomains.txt")) {
+      !server.loadCacheDomains(cacheRuleFileToRead(folders.allUsersFolder, "CacheDomains.txt"))) {
     missing("CacheDomains.txt");
   }
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <ostream>
+#include <string>
 
 #include "platform/files.h"
 #include "temp_folder.h"
@@ -44,6 +48,59 @@ TEST(FileModes, NewFilesArePrivateExceptBelowTheSharedFolder) {
   EXPECT_FALSE(platform::makeFolderPrivate(temp.programPath("missing")));
   platform::shareNewFilesUnder("");
   ::umask(before);
+}
+
+// Who else may change a file: the modes and owners of the file and of the
+// folders above it (the temporary folder above them is sticky).
+struct ChangeCase {
+  const char* name;
+  int folderMode;
+  int fileMode;
+  bool otherOwner;  // the file belongs to another user (root only)
+  bool viaLink;     // asked through a link of this user to the file
+  bool others;
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* out) { *out << c.name; }
+
+class OthersMayChange : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(OthersMayChange, FollowsTheModesAndOwnersOnTheWay) {
+  const ChangeCase& c = GetParam();
+  if (c.otherOwner && ::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  TempFolder temp;
+  ASSERT_EQ(::chmod(temp.path().c_str(), 0755), 0);
+  ASSERT_TRUE(platform::makeDirectory(temp.programPath("shared")));
+  ASSERT_TRUE(platform::writeFileAtomic(temp.programPath("shared/rules.txt"), "rules"));
+  ASSERT_EQ(::chmod(temp.path("shared/rules.txt").c_str(), c.fileMode), 0);
+  if (c.otherOwner) ASSERT_EQ(::chown(temp.path("shared/rules.txt").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::symlink(temp.path("shared/rules.txt").c_str(), temp.path("link.txt").c_str()), 0);
+  ASSERT_EQ(::chmod(temp.path("shared").c_str(), c.folderMode), 0);
+  const std::string asked = temp.programPath(c.viaLink ? "link.txt" : "shared/rules.txt");
+  EXPECT_EQ(platform::othersMayChange(asked), c.others);
+  ::chmod(temp.path("shared").c_str(), 0755);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OthersMayChange,
+    ::testing::Values(ChangeCase{"OwnPrivateFile", 0755, 0644, false, false, false},
+                      ChangeCase{"OwnFileReadOnly", 0700, 0400, false, false, false},
+                      ChangeCase{"GroupWritableFile", 0755, 0664, false, false, true},
+                      ChangeCase{"OtherWritableFile", 0755, 0646, false, false, true},
+                      ChangeCase{"GroupWritableFolder", 02775, 0644, false, false, true},
+                      ChangeCase{"OtherWritableFolder", 0757, 0644, false, false, true},
+                      ChangeCase{"StickyWritableFolderOwnFile", 01777, 0644, false, false, false},
+                      ChangeCase{"LinkToAGroupWritableFolder", 0775, 0644, false, true, true},
+                      ChangeCase{"LinkToAPrivateFile", 0755, 0644, false, true, false},
+                      ChangeCase{"AnotherUsersFile", 0755, 0644, true, false, true},
+                      ChangeCase{"AnotherUsersFileInAStickyFolder", 01777, 0644, true, false, true}),
+    [](const ::testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
+
+TEST(OthersMayChangeMissing, AMissingFileCountsAsChangeable) {
+  TempFolder temp;
+  ASSERT_EQ(::chmod(temp.path().c_str(), 0755), 0);
+  EXPECT_TRUE(platform::othersMayChange(temp.programPath("missing.txt")));
+  EXPECT_FALSE(platform::othersMayChange(temp.programPath()));
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // The real varlume reading what browsers send: every request gets exactly
 // one answer in its place (methods that are never relayed, bodies of
 // requests that go nowhere), and no head reaches a server as anything but
-// the one head the proxy read (zero bytes, stray CRs, look-alike lines).
+// the one head the proxy read (zero bytes, stray CRs, look-alike lines);
+// a request that two readers could frame or target apart is refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -198,5 +200,85 @@ TEST_F(ProxyIntake, OnlyTheHostLineOfAServiceRequestNamesThePageHost) {
             "Referer: http://other.example/?next=host:evil.example\r\n"
             "Cookie: a=HOST: evil.example\r\n\r\n");
 }
+
+// A request that a server behind the proxy could read otherwise than the
+// proxy does: its bytes, given the origin's authority.
+struct FramingCase {
+  const char* name;
+  std::string (*bytes)(const std::string& authority);
+};
+
+void PrintTo(const FramingCase& c, std::ostream* out) { *out << c.name; }
+
+std::string smuggledGet(const std::string& authority) {
+  return "GET /smuggled HTTP/1.1\r\nHost: " + authority + "\r\n\r\n";
+}
+
+const FramingCase kFramingCases[] = {
+    {"TwoDifferingLengths",
+     [](const std::string& a) {
+       const std::string body = smuggledGet(a);
+       return "POST http://" + a + "/up HTTP/1.1\r\nHost: " + a +
+              "\r\nContent-Length: 0\r\nContent-Length: " + std::to_string(body.size()) +
+              "\r\n\r\n" + body;
+     }},
+    {"TwoHostLines",
+     [](const std::string& a) {
+       return "GET /first HTTP/1.1\r\nHost: other.example\r\nHost: " + a + "\r\n\r\n";
+     }},
+    {"TwoEqualHostLines",
+     [](const std::string& a) {
+       return "GET /first HTTP/1.1\r\nHost: " + a + "\r\nHost: " + a + "\r\n\r\n";
+     }},
+    {"BlankInsideTheTarget",
+     [](const std::string& a) {
+       return "GET http://" + a + "/a b HTTP/1.1\r\nHost: " + a + "\r\n\r\n";
+     }},
+    {"VersionInsideTheTarget",
+     [](const std::string& a) {
+       return "GET http://" + a + "/a HTTP/1.0 b HTTP/1.1\r\nHost: " + a + "\r\n\r\n";
+     }},
+    {"TabInsideTheTarget",
+     [](const std::string& a) {
+       return "GET http://" + a + "/a\tb HTTP/1.1\r\nHost: " + a + "\r\n\r\n";
+     }},
+    {"HttpsTarget",
+     [](const std::string& a) {
+       return "GET https://" + a + "/secret HTTP/1.1\r\nHost: " + a + "\r\n\r\n";
+     }},
+    {"FtpTarget",
+     [](const std::string& a) {
+       return "GET ftp://" + a + "/file HTTP/1.1\r\nHost: " + a + "\r\n\r\n";
+     }},
+    {"TargetWithoutSlash",
+     [](const std::string& a) {
+       return "GET " + a + "/x HTTP/1.1\r\nHost: " + a + "\r\n\r\n";
+     }},
+    {"ChunkSizeOf2To63",
+     [](const std::string& a) {
+       return "POST http://" + a + "/up HTTP/1.1\r\nHost: " + a +
+              "\r\nTransfer-Encoding: chunked\r\n\r\n8000000000000000\r\n" + smuggledGet(a);
+     }},
+};
+
+class RequestFraming : public ProxyIntake, public ::testing::WithParamInterface<FramingCase> {};
+
+// Each such request gets the refusal in its place, and no byte of it (nor
+// of what it would smuggle) reaches the origin.
+TEST_P(RequestFraming, IsRefusedAndNeverReachesTheOrigin) {
+  const std::string sent = GetParam().bytes(authority);
+  const std::vector<Answer> answers = splitAnswers(exchange(proxy.port(), sent, 100000, 3000));
+  EXPECT_EQ(statuses(answers), std::vector<std::string>{kRefused});
+  EXPECT_EQ(paths(), std::vector<std::string>{});
+  // The proxy serves on.
+  const std::vector<Answer> after =
+      splitAnswers(exchange(proxy.port(), request("GET", "/after"), 100000, kAnswerMs));
+  EXPECT_EQ(statuses(after), std::vector<std::string>{kOk});
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, RequestFraming, ::testing::ValuesIn(kFramingCases),
+                         [](const ::testing::TestParamInfo<FramingCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -3,11 +3,15 @@
 // default files, the temporary folder, the per-user lock, the service
 // programs and a key that cannot be decoded; bad ports, failure statuses and
 // standard error, a second start of a running user, a start that cannot
-// listen, and the warnings of a start that lacks what it needs.
+// listen, the warnings of a start that lacks what it needs, and a shared
+// all-users folder that another user may change.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,7 @@
 #include "support/service_copies.h"
 #include "support/service_process.h"
 #include "support/startup_log_text.h"
+#include "support/other_user.h"
 
 namespace {
 
@@ -522,5 +527,67 @@ TEST_F(Startup, AStartWarnsOfEachFileAndServiceItLacksAndGoesOn) {
   EXPECT_EQ(installed.log, completeLog(0, {port, base}));
   EXPECT_EQ(installed.warnings, "");
 }
+
+// How another user of the machine may change a file of the all-users folder.
+struct SharedCase {
+  const char* name;
+  bool needsRoot;  // takes another user's id
+  // Applied to the all-users folder and to each file in it.
+  bool (*share)(const std::string& folder, const std::string& file);
+};
+
+void PrintTo(const SharedCase& c, std::ostream* out) { *out << c.name; }
+
+const SharedCase kSharedCases[] = {
+    {"GroupWritableFile", false,
+     [](const std::string&, const std::string& file) { return ::chmod(file.c_str(), 0664) == 0; }},
+    {"OtherWritableFile", false,
+     [](const std::string&, const std::string& file) { return ::chmod(file.c_str(), 0646) == 0; }},
+    {"GroupWritableFolder", false,
+     [](const std::string& folder, const std::string&) { return ::chmod(folder.c_str(), 02775) == 0; }},
+    {"AnotherUsersFile", true,
+     [](const std::string&, const std::string& file) {
+       return ::chown(file.c_str(), testsupport::kOtherUser, testsupport::kOtherUser) == 0;
+     }},
+};
+
+class SharedAllUsersFolder : public Startup, public ::testing::WithParamInterface<SharedCase> {};
+
+// Another user's varlume.config never gives this user an upstream proxy (it
+// would see every request): a first start takes only its port set. Another
+// user's rule file is not read; the warning line says so.
+TEST_P(SharedAllUsersFolder, AFirstStartTakesOnlyThePortSetAndNoRuleFile) {
+  const SharedCase& c = GetParam();
+  if (c.needsRoot && ::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  const int port = freePort();
+  const int upstream = freePort();
+  const std::string seeded = "varlume=" + std::to_string(port) + "&proxyport=" +
+                             std::to_string(upstream) +
+                             "&proxyhost=127.0.0.1&varlumeservices=45000&varlumeinternal=50000&range=500\r\n";
+  const std::string folder = allUsersFolder();
+  ASSERT_TRUE(sandbox::writeFile(folder + "varlume.config", seeded));
+  ASSERT_TRUE(sandbox::writeFile(folder + "CacheTypes.txt", "JS=TRUE\r\n"));
+  ASSERT_TRUE(sandbox::writeFile(work + "/CacheTypes.txt", "GIF\r\n"));  // the shipped copy
+  for (const char* name : {"varlume.config", "CacheTypes.txt"}) {
+    ASSERT_TRUE(c.share(folder, folder + name)) << name;
+  }
+
+  StartResult result = run({});
+  EXPECT_FALSE(result.ended) << result.output;
+  EXPECT_EQ(result.log, completeLog(0, {port}));
+  EXPECT_EQ(sandbox::readFile(userFolder() + "varlume.config"), configurationText(port, 45000, 50000));
+  const std::string common = sandbox::programsForm(folder);
+  EXPECT_NE(result.warnings.find("Warning: the cache rule file [" + common +
+                                 "CacheTypes.txt] can be changed by other users: the shipped copy "
+                                 "is read in its place. Start-up goes on.\n"),
+            std::string::npos)
+      << result.warnings;
+  ::chmod(folder.c_str(), 0755);
+}
+
+INSTANTIATE_TEST_SUITE_P(AnotherUser, SharedAllUsersFolder, ::testing::ValuesIn(kSharedCases),
+                         [](const ::testing::TestParamInfo<SharedCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -138,6 +138,33 @@ TEST_F(ConfigurationFiles, TheCacheBoundIsOneMoreKeyWithADefault) {
   cacheBoundBytes = saved;
 }
 
+// An all-users file that another user may write gives a first start its
+// port set only: never that user's upstream proxy, nor any other key.
+TEST_F(ConfigurationFiles, AWritableAllUsersFileGivesOnlyItsPortSet) {
+  const std::string seeded =
+      "varlume=8085&proxyport=3128&proxyhost=127.0.0.77&varlumeservices=45100&range=20&extra=1\r\n";
+  scratch.write(allUsersFile(), seeded);
+  std::filesystem::permissions(allUsersFile(), std::filesystem::perms::group_write,
+                               std::filesystem::perm_options::add);
+  std::string failure;
+  ASSERT_TRUE(load("a", failure)) << failure;
+  EXPECT_EQ(scratch.read(userFile("a")),
+            "varlume=8085&proxyport=0&proxyhost=&varlumeservices=45100&varlumeinternal=0&range=20\r\n");
+  EXPECT_EQ(proxyHost, "");
+  EXPECT_EQ(proxyPort, 0);
+  EXPECT_EQ(listeningPort, 8085);
+  // The next user's set is advanced as ever.
+  EXPECT_EQ(scratch.read(allUsersFile()),
+            "varlume=8086&proxyport=3128&proxyhost=127.0.0.77&varlumeservices=45120&range=20&extra=1\r\n");
+}
+
+TEST(ConfigurationText, AFirstStartCopiesTheWholeTextOnlyFromAFileNoOtherUserMayChange) {
+  const std::string text = "varlume=8081&proxyport=3128&proxyhost=up.example&varlumeservices=45020&"
+                           "varlumeinternal=50500&range=500\r\n";
+  EXPECT_EQ(firstStartText(text, false), text);
+  EXPECT_EQ(firstStartText(text, true), kSecond);
+}
+
 TEST_F(ConfigurationFiles, ReadingAUserFileMakesAMissingTempFolder) {
   scratch.write(userFile("a"), "varlume=9001&range=3\0varlume=1"s);
   std::string failure;

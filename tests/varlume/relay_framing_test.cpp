@@ -224,6 +224,17 @@ TEST(RelayFraming, RejectsBytesThatAreNoResponse) {
   }
 }
 
+// A chunk size that a signed 64-bit reader would take for another fails at
+// its size line, before any of its data is passed on.
+TEST(RelayFraming, ChunkSizesOfTwoToTheSixtyThirdFailAtTheirSizeLine) {
+  for (const char* size : {"8000000000000000", "FFFFFFFFFFFFFFFF", "c000000000000001"}) {
+    SCOPED_TRACE(size);
+    EXPECT_EQ(feedAll(kChunkedHead + size + "\r\nabc", "GET", 0, End::None).result, Result::Failed);
+  }
+  EXPECT_EQ(feedAll(kChunkedHead + "7fffffffffffffff\r\nabc", "GET", 0, End::None).result,
+            Result::NeedMore);
+}
+
 // Heads whose framing two readers could take apart: each is refused before
 // any byte of it reaches a part, whatever follows it.
 struct Ambiguous {
