@@ -245,4 +245,18 @@ TEST_F(ProxyOutOfDescriptors, BrowsersPastTheLimitAreRefusedAndTheNextIsAnswered
   expectExactAnswerOnceFree(proxy, limit, webRequest("/big"));
 }
 
+// A burst of browsers past a low limit, each asking for a large answer:
+// each is served, cut or refused, none gets wrong bytes, and a request after
+// the burst gets its exact answer.
+TEST_F(ProxyOutOfDescriptors, ABurstPastTheLimitLeavesTheNextRequestItsExactAnswer) {
+  const pid_t pid = proxy.pid();
+  const long limit = limits::openDescriptors(pid) + 40;
+  ASSERT_GT(limit, 40);
+  ASSERT_TRUE(limits::setDescriptorLimit(pid, limit, limit));
+  // A request whose relay could not announce its answer gets the proxy's
+  // own answer after the responder's wait (45 s): the bound has room for it.
+  expectServedOrRefused(burstOf(proxy.port(), 60, webRequest("/big"), 90000));
+  expectExactAnswerOnceFree(proxy, limit, webRequest("/big"));
+}
+
 }  // namespace
