@@ -35,6 +35,7 @@ namespace platform {
 namespace {
 
 thread_local int lastError = kSocketOk;
+constexpr useconds_t kOutOfDescriptorsPauseMicroseconds = 10000;
 
 struct SocketEntry {
   explicit SocketEntry(int fd) : descriptor(fd) {}
@@ -359,6 +360,13 @@ Socket acceptSocket(Socket listener, std::uint32_t* peerAddress) {
       return handle;
     }
     if (closedUnderCall(entry)) return kInvalidSocket;
+    if (errno == EMFILE || errno == ENFILE) {
+      // The connection stays waiting and the listener readable: a pause
+      // keeps a caller that waits on it again from spinning.
+      failWithErrno();
+      ::usleep(kOutOfDescriptorsPauseMicroseconds);
+      return kInvalidSocket;
+    }
     if (errno != EINTR) {
       failWithErrno();
       return kInvalidSocket;

@@ -83,7 +83,8 @@ bool listenSocket(Socket socket, int backlog);
 // The port the socket is bound to, or -1.
 int localPort(Socket socket);
 // A new blocking socket for the next connection; `peerAddress` (host order)
-// when not null. kInvalidSocket on failure.
+// when not null. kInvalidSocket on failure; out of descriptors
+// (kErrTooManyOpen) after a pause of 10 ms, as the connection still waits.
 Socket acceptSocket(Socket listener, std::uint32_t* peerAddress = nullptr);
 
 // A server out of descriptors (accept fails with kErrTooManyOpen): one

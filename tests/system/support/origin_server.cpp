@@ -124,20 +124,20 @@ void VLOriginServer::acceptLoop() {
     Connection& connection = live_.back();
     connection.socket = socket;
     connection.thread = std::thread([this, &connection] {
-      serveConnection(connection.socket);
-      endConnection(connection);
+      const bool atOnce = serveConnection(connection.socket);
+      endConnection(connection, atOnce);
     });
   }
 }
 
-void VLOriginServer::endConnection(Connection& connection) {
+void VLOriginServer::endConnection(Connection& connection, bool atOnce) {
   const int socket = connection.socket;
-  // The peer reads everything sent before the close: whatever it still
-  // sends is read and dropped until it closes too (or a bounded wait ends),
-  // so the close never resets the connection over unsent bytes.
+  // Otherwise the peer reads everything sent before the close: whatever it
+  // still sends is read and dropped until it closes too (or a bounded wait
+  // ends), so the close never resets the connection over unsent bytes.
   platform::shutdownSocket(socket, platform::ShutdownHow::Send);
   char drain[4096];
-  for (int waitedMs = 0; !stopping_ && waitedMs < kCloseWaitMs;) {
+  for (int waitedMs = 0; !atOnce && !stopping_ && waitedMs < kCloseWaitMs;) {
     platform::PollEntry wait{socket, platform::kPollReadable, 0};
     const int ready = platform::pollSockets(&wait, 1, kWaitStepMs);
     if (ready < 0) break;
@@ -178,7 +178,7 @@ bool VLOriginServer::waitForRequests(std::size_t count, int timeoutMs) {
                            [&] { return received_.size() >= count; });
 }
 
-void VLOriginServer::serveConnection(int socket) {
+bool VLOriginServer::serveConnection(int socket) {
   std::string buffer;
   int idleMs = 0;
   // Reads until `buffer` holds `wanted` bytes; false when the peer closed,
@@ -218,7 +218,7 @@ void VLOriginServer::serveConnection(int socket) {
         received_.push_back(request);
       }
       arrived_.notify_all();
-      break;
+      return true;
     }
     const std::size_t length = bodyLength(request.head);
     if (!fill(length, false)) break;
@@ -264,6 +264,7 @@ void VLOriginServer::serveConnection(int socket) {
       break;
     }
   }
+  return false;
 }
 
 }  // namespace origin

@@ -84,9 +84,11 @@ class VLOriginServer {
   };
 
   void acceptLoop();
-  void serveConnection(int socket);
-  // Shuts the sending side, waits (bounded) for the peer's close, closes.
-  void endConnection(Connection& connection);
+  // True when the connection is to be closed at once, without waiting.
+  bool serveConnection(int socket);
+  // Shuts the sending side, waits (bounded) for the peer's close unless
+  // `atOnce`, closes.
+  void endConnection(Connection& connection, bool atOnce);
   // Joins the threads of connections that ended and forgets them.
   void forgetEnded();
 
