@@ -141,6 +141,19 @@ TEST_F(PortalClicks, NoClickOrNavigationOfThePortalChangesASettingOrAPermission)
   EXPECT_TRUE(sandbox::readFile(privilegedDatabase()) == databaseBefore) << "the privileged database changed";
   EXPECT_EQ(eventtest::rowsOf(privilegedDatabase(), "SELECT * FROM CrossSiteUser"), eventtest::Rows{});
 
+  // No spelling of the privileged host becomes a link.
+  for (const std::string& spelling :
+       {std::string("http://VARLUME.Internal/varlume/file/SETPROXY?Host=a&Port=1"),
+        std::string("http://varlume.internal./varlume/file/SETPROXY?Host=a&Port=1"),
+        std::string("http://varlume%2Einternal/varlume/file/SETPROXY?Host=a&Port=1"),
+        std::string("http://varlume.internal:80/varlume/file/SETPROXY?Host=a&Port=1")}) {
+    ASSERT_TRUE(browser->navigate(portalUrl("bank.example", spelling))) << browser->lastErrors();
+    EXPECT_EQ(browser->evaluate("document.getElementById('query').getAttribute('href')"), "null") << spelling;
+  }
+  ASSERT_TRUE(browser->navigate(portalUrl("varlume.internal", "/varlume/file/SETPROXY?Host=a&Port=1")))
+      << browser->lastErrors();
+  EXPECT_EQ(browser->evaluate("document.getElementById('query').getAttribute('href')"), "null");
+
   // The same click on the link of an ordinary site's failed request goes
   // there.
   ASSERT_TRUE(browser->navigate(portalUrl("a.example", "http://a.example/again"))) << browser->lastErrors();
