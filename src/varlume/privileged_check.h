@@ -2,9 +2,9 @@
 // changes data, and a mirror (which saves into the page host's folder), run
 // only when the request's Referer or Origin line names its own page host, so
 // a page of one site never has them run for another site (or for the
-// privileged host); a changing command of the privileged host besides only
-// for its pages' own script (the line no navigation, link, form, image or
-// frame can send); and the privileged host is never asked on the web, so
+// privileged host); a changing command of the privileged host, moreover,
+// only for its pages' own script (the line no navigation, link, form, image
+// or frame can send); and the privileged host is never asked on the web, so
 // none of its pages comes from anywhere but the services.
 #pragma once
 #include <string>

@@ -15,8 +15,8 @@ struct VLCommandKind {
 struct VLCommandCaller {
   bool privilegedHost = false;    // the Host is the privileged host
   bool privilegedFolder = false;  // the Host names its folder (%XX-decoded, any case)
-  bool pageScript = false;      // the request carries the script's own line
-  bool otherSitePage = false;   // an Origin or Referer names another page
+  bool pageScript = false;        // the request carries the script's own line
+  bool otherSitePage = false;     // an Origin or Referer names another page
 };
 
 enum class VLCommandDecision {
