@@ -112,5 +112,6 @@ void VLGenericHandler::reset() {
   commonHome.clear();
   origins.clear();
   referers.clear();
+  scriptCommand = false;
   boundary.clear();
 }

@@ -87,6 +87,9 @@ class VLGenericHandler : public VLObject {
   // the order sent; empty when the request had none.
   const std::vector<std::string>& getOrigins() const { return origins; }
   const std::vector<std::string>& getReferers() const { return referers; }
+  // Whether the request carried the line only a page's script can send
+  // (foundation/script_command.h).
+  bool sentByPageScript() const { return scriptCommand; }
   // The raw text after the first "name=" anywhere in the parameters, up to
   // the next "&"; empty when absent.
   std::string getParameter(const std::string& name) const;
@@ -133,6 +136,7 @@ class VLGenericHandler : public VLObject {
   std::string commonHome;
   std::vector<std::string> origins;
   std::vector<std::string> referers;
+  bool scriptCommand = false;
   // The values of the parameters that stayed in the body file, in order,
   // and the body file opened for reading them.
   std::vector<VLLongValue> longValues;

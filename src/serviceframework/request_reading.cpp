@@ -4,6 +4,7 @@
 #include <exception>
 #include <string_view>
 
+#include "foundation/script_command.h"
 #include "foundation/strings.h"
 #include "platform/files.h"
 #include "serviceframework/generic_handler.h"
@@ -138,6 +139,7 @@ bool VLGenericHandler::noteHeaderLine(const std::string& line, HeadNotes& notes)
   }
   if (startsWith(upper, "ORIGIN:")) origins.push_back(trim(line.substr(7), true));
   if (startsWith(upper, "REFERER:")) referers.push_back(trim(line.substr(8), true));
+  if (isScriptCommandLine(line)) scriptCommand = true;
   if (startsWith(upper, "HOST:")) {
     std::string value = trim(line.substr(5), true);
     // Two Host lines that disagree leave no host at all: the later one would

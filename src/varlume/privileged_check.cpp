@@ -1,6 +1,7 @@
 #include "varlume/privileged_check.h"
 
 #include "foundation/privileged_host.h"
+#include "foundation/script_command.h"
 #include "foundation/strings.h"
 #include "foundation/url_escape.h"
 #include "varlume/cross_site_check.h"
@@ -34,7 +35,18 @@ bool isChangingCommand(const std::string& service, const std::string& path) {
 
 bool serviceCommandPermitted(const std::string& service, const std::string& requestLine,
                              const std::vector<std::string>& lines, const std::string& pageHost) {
-  return !isChangingCommand(service, requestPath(requestLine)) || namesItsOwnPage(lines, pageHost);
+  if (!isChangingCommand(service, requestPath(requestLine))) return true;
+  if (!namesItsOwnPage(lines, pageHost)) return false;
+  // A click on a link of a privileged page is that page's own navigation:
+  // only the line a script sends tells the page's script from it.
+  return !namesPrivilegedHost(pageHost) || carriesScriptLine(lines);
+}
+
+bool carriesScriptLine(const std::vector<std::string>& lines) {
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    if (isScriptCommandLine(lines[i])) return true;
+  }
+  return false;
 }
 
 bool namesItsOwnPage(const std::vector<std::string>& lines, const std::string& pageHost) {

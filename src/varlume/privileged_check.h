@@ -2,7 +2,9 @@
 // changes data, and a mirror (which saves into the page host's folder), run
 // only when the request's Referer or Origin line names its own page host, so
 // a page of one site never has them run for another site (or for the
-// privileged host); and the privileged host is never asked on the web, so
+// privileged host); a changing command of the privileged host, moreover,
+// only for its pages' own script (the line no navigation, link, form, image
+// or frame can send); and the privileged host is never asked on the web, so
 // none of its pages comes from anywhere but the services.
 #pragma once
 #include <string>
@@ -27,6 +29,10 @@ bool namesPrivilegedHost(const std::string& host);
 // head as the browser sent it. Commands that change nothing always pass.
 bool serviceCommandPermitted(const std::string& service, const std::string& requestLine,
                              const std::vector<std::string>& lines, const std::string& pageHost);
+
+// Whether a header line after the request line is the script's own line
+// (foundation/script_command.h).
+bool carriesScriptLine(const std::vector<std::string>& lines);
 
 // Whether the head's Referer or Origin line names the page host itself: a
 // request the page made, not one another site's page made for it.

@@ -1,6 +1,8 @@
 // The event service's per-request dispatcher: the site's database path, the
-// refusals that come before any disk access, the two databases opened with
-// their objects in place, the command table, and both databases closed.
+// refusals that come before any disk access (a refused Host or home, a
+// command of the privileged host that is not its pages' script's), the two
+// databases opened with their objects in place, the command table, and both
+// databases closed.
 #include "varlumeevent/event_handler.h"
 
 #include "foundation/privileged_host.h"
@@ -8,6 +10,7 @@
 #include "foundation/url_escape.h"
 #include "platform/files.h"
 #include "serviceframework/service_settings.h"
+#include "varlumeevent/privileged_requests.h"
 #include "varlumeevent/schema_check.h"
 
 namespace {
@@ -48,6 +51,9 @@ void VLEventHandler::serviceRequest() {
     } else {
       replyError(14, "Cannot open domain database " + domainDatabasePath);
     }
+  } else if (privilegedRequestRefused(getHost(), command, sentByPageScript())) {
+    // Answered like a privileged command of another host; nothing is opened.
+    replyError(1, "Command not recognised by varlumeevent.");
   } else {
     newDomainDatabase = !platform::isRegularFile(domainDatabasePath);
     if (newDomainDatabase && command == "/GETEVENT") {

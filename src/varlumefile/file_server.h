@@ -11,6 +11,7 @@
 #include "foundation/directory.h"
 #include "platform/files.h"
 #include "serviceframework/generic_server.h"
+#include "varlumefile/command_gate.h"
 #include "varlumefile/names.h"
 #include "varlumefile/page_values.h"
 
@@ -37,6 +38,10 @@ class VLFileHandler : public VLGenericHandler {
 
   void serviceRequest() override;
   std::string tempFileExtension() const override { return ".vlfile"; }
+
+  // The framework's head; for the privileged host it also forbids framing
+  // by any other site (X-Frame-Options, Content-Security-Policy).
+  void responseHeader(int code, const std::string& reason, const std::string& contentType);
 
   // Replies (status 200, text/xml), each followed by reset.
   void replyError(int code, const std::string& reason);
@@ -138,6 +143,8 @@ class VLFileHandler : public VLGenericHandler {
   bool sendReplaced(platform::File& file, const std::string& contentType,
                     const std::vector<VLReplacement>& pairs);
   bool proxyRequestFromOtherSite() const;
+  // The facts of this request the command gate decides on.
+  VLCommandCaller caller() const;
 
   VLDirectory directory;
 };

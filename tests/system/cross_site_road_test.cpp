@@ -533,7 +533,11 @@ TEST_F(CrossSiteRoad, CommandsThatChangeDataRunOnlyForTheirOwnPage) {
       {withReferer(setProxy, privileged, "Referer: http://pagea.test/\r\n"), false},
       {withReferer(setProxy, privileged, ""), false},
       {withReferer(setProxy, privileged, "Origin: null\r\n"), false},
-      {withReferer(setProxy, privileged, "Referer: http://" + privileged + "/portal.html\r\n"), true},
+      // The privileged page's own navigation (a click on its link) is no
+      // command of its script.
+      {withReferer(setProxy, privileged, "Referer: http://" + privileged + "/portal.html\r\n"), false},
+      {withReferer(setProxy, privileged, "Referer: http://" + privileged + "/portal.html\r\nX-Varlume-Command: 1\r\n"),
+       true},
       {withReferer("http://" + privileged + "/varlume/file/varlumeportal.html", privileged,
                    "Referer: http://pagea.test/x\r\n"),
        true},

@@ -1,19 +1,23 @@
 // The event follow-up against the real event and file services: a server
 // event registered through the proxy answers a failed request, an
 // unreachable site without one gets the file service's portal redirect, and
-// a hostile stored event or a foreign page never changes the settings.
+// a hostile stored event, a foreign page or a navigation of a privileged
+// page never changes the settings or the permissions.
 // Another site's page never reaches the services as a web site, nor a
 // server of this machine that declared nothing, whatever name leads there.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/sockets.h"
+#include "support/event_service.h"
 #include "support/loopback_client.h"
 #include "support/origin_server.h"
 #include "support/proxy_process.h"
 #include "support/sandbox.h"
+#include "support/script_line.h"
 #include "support/service_process.h"
 
 namespace {
@@ -111,9 +115,32 @@ TEST_F(CrossSiteServices, NoHostileEventOrForeignPageChangesTheSettings) {
     EXPECT_EQ(answer.head.rfind("HTTP/1.1 500 Request refused.", 0), 0u) << answer.head;
   }
   EXPECT_EQ(sandbox::readFile(config).value_or(""), before);
-  answer = ask(get(setProxy, kPrivileged, std::string("Referer: http://") + kPrivileged + "/varlume/file/p.html\r\n"));
+
+  // A click on a link of a privileged page is that page's own navigation,
+  // its Referer the privileged host's; yet only the page's script (its
+  // line) sets the proxy or grants a permission.
+  const std::string ownPage = std::string("Referer: http://") + kPrivileged + "/varlume/file/varlumeportal.html\r\n";
+  const std::string grant = std::string("http://") + kPrivileged +
+                            "/varlume/event/ADDCROSSSITEUSER?Domain=evil.test&CrossDomain=bank.test&Permission=3";
+  const std::string privilegedDatabase = box.user(0).documents + "/Varlume/" + kPrivileged + "/EventDatabase.db";
+  const std::optional<std::string> databaseBefore = sandbox::readFile(privilegedDatabase);
+  ASSERT_TRUE(databaseBefore.has_value());
+  for (const std::string& target : {setProxy, grant}) {
+    for (const std::string& page : {ownPage, ownPage + "Origin: http://" + kPrivileged + "\r\n"}) {
+      answer = ask(get(target, kPrivileged, page));
+      EXPECT_EQ(answer.head.rfind("HTTP/1.1 500 Request refused.", 0), 0u) << target << answer.head;
+    }
+  }
+  EXPECT_EQ(sandbox::readFile(config).value_or(""), before);
+  EXPECT_TRUE(sandbox::readFile(privilegedDatabase) == databaseBefore) << "the privileged database changed";
+
+  answer = ask(get(setProxy, kPrivileged, ownPage + servicetest::kScriptLine));
   EXPECT_EQ(answer.head.rfind("HTTP/1.1 200", 0), 0u) << answer.head;
   EXPECT_NE(sandbox::readFile(config).value_or("").find("proxyhost=evil"), std::string::npos);
+  answer = ask(get(grant, kPrivileged, ownPage + servicetest::kScriptLine));
+  EXPECT_EQ(answer.body, eventtest::kOk) << answer.head;
+  EXPECT_EQ(eventtest::rowsOf(privilegedDatabase, "SELECT * FROM CrossSiteUser"),
+            (eventtest::Rows{{"evil.test", "bank.test", "3"}}));
 }
 
 TEST_F(CrossSiteServices, AnotherSitesPageCannotRemoveASitesFolder) {

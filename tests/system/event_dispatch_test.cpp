@@ -77,7 +77,9 @@ TEST_F(EventDispatch, RepliesByteForByte) {
       {"/DELETECROSSSITESITE?Domain=a&CrossDomain=b", "site.example", kUnknown},
       {"/ADDCROSSSITEUSER?Domain=a&CrossDomain=b&Permission=3", "varlume.internal:80", kUnknown},
       {"/ADDCROSSSITEUSER?Domain=a&CrossDomain=b&Permission=3", "varlume.internal/docs", kUnknown},
-      {"/ADDCROSSSITEUSER?Domain=a&CrossDomain=b&Permission=3", "VARLUME.INTERNAL", kOk},
+      // The privileged host's command without its pages' script's line.
+      {"/ADDCROSSSITEUSER?Domain=a&CrossDomain=b&Permission=3", "VARLUME.INTERNAL", kUnknown},
+      {"/GETVERSION", "varlume.internal", kUnknown},
       {"/DELETESERVEREVENT?Path=/none", "site.example", kOk},
   };
   for (const auto& c : cases) {
@@ -85,6 +87,10 @@ TEST_F(EventDispatch, RepliesByteForByte) {
     expectHead(response, "HTTP/1.1 200 Success", "text/xml", std::string(c.body).size());
     EXPECT_EQ(response.body, c.body) << c.target << " " << c.host;
   }
+  const HttpResponse script = get("/ADDCROSSSITEUSER?Domain=a&CrossDomain=b&Permission=3", "VARLUME.INTERNAL",
+                                  eventtest::kScriptLine);
+  expectHead(script, "HTTP/1.1 200 Success", "text/xml", std::string(kOk).size());
+  EXPECT_EQ(script.body, kOk);
 }
 
 TEST_F(EventDispatch, HeadGetsTheHeadOnly) {

@@ -24,8 +24,8 @@ using eventtest::kOk;
 using eventtest::Rows;
 
 // A GET of `target` for the site `host`, as a page's request reaches the service.
-std::string getRequest(const std::string& target, const std::string& host) {
-  return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+std::string getRequest(const std::string& target, const std::string& host, const std::string& headers = "") {
+  return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n" + headers + "\r\n";
 }
 
 class EventHostile : public eventtest::VLEventService {
@@ -62,10 +62,9 @@ TEST_F(EventHostile, ValuesAreStoredAndAnsweredVerbatim) {
     EXPECT_EQ(post("/ADDSERVEREVENT", "Path=" + v + "&Event=NOWEB&Action=/t/" + v + "&ActionParams=" + v).body, kOk);
     EXPECT_EQ(post("/ADDDRAGDROPWEB", "Path=/d&Action=" + v + "&ActionParams=" + v + "&ActionSequence=" + v).body, kOk);
     EXPECT_EQ(post("/ADDWEBDRIVESHARE", "Path=/d&Group=" + v + "&User=" + v + "&Permission=" + v).body, kOk);
-    EXPECT_EQ(post("/ADDCROSSSITEUSER", "Domain=site.example&CrossDomain=" + v + "&Permission=1", "varlume.internal").body,
+    EXPECT_EQ(privilegedPost("/ADDCROSSSITEUSER", "Domain=site.example&CrossDomain=" + v + "&Permission=1").body,
               kOk);
-    EXPECT_EQ(post("/ADDCROSSSITESITE", "Domain=site.example&CrossDomain=" + v + "&Permission=DENY&Path=" + v,
-                   "varlume.internal")
+    EXPECT_EQ(privilegedPost("/ADDCROSSSITESITE", "Domain=site.example&CrossDomain=" + v + "&Permission=DENY&Path=" + v)
                   .body,
               kOk);
     // The look-up finds the row of exactly this Path, answered verbatim.
@@ -94,7 +93,7 @@ TEST_F(EventHostile, ValuesAreStoredAndAnsweredVerbatim) {
   EXPECT_EQ(table(siteDatabase(), "DragDropWeb").size(), values.size());
   EXPECT_EQ(post("/DELETESERVEREVENT", "Path=' OR '1'='1").body, kOk);
   EXPECT_EQ(table(siteDatabase(), "ServerEvent").size(), values.size());
-  EXPECT_EQ(post("/DELETECROSSSITESITE", "Domain=site.example&CrossDomain=' OR '1'='1", "varlume.internal").body, kOk);
+  EXPECT_EQ(privilegedPost("/DELETECROSSSITESITE", "Domain=site.example&CrossDomain=' OR '1'='1").body, kOk);
   EXPECT_EQ(table(privilegedDatabase(), "CrossSiteSite").size(), values.size() - 1);
 
   EXPECT_EQ(eventtest::schemaOf(siteDatabase()), eventtest::domainSchema());
@@ -292,7 +291,7 @@ TEST_F(EventHostile, FiftyWritersAtOnceAllStore) {
 
   EXPECT_EQ(runAll([&](int i) {
               return getRequest("/ADDCROSSSITEUSER?Domain=site.example&CrossDomain=c" + std::to_string(i) + "&Permission=2",
-                             "varlume.internal");
+                             "varlume.internal", eventtest::kScriptLine);
             }),
             kWriters);
   EXPECT_EQ(table(privilegedDatabase(), "CrossSiteUser").size(), static_cast<std::size_t>(kWriters));

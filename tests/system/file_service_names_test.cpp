@@ -140,7 +140,7 @@ TEST_F(FileNames, FolderNamesAboveTheRootNeverRemoveOrListIt) {
       EXPECT_EQ(body.find("secret.txt"), std::string::npos) << target;
       EXPECT_EQ(body.find("other.example"), std::string::npos) << target;
     }
-    const std::string cacheListing = xml("/SCANCACHEDIR?Name=" + prefix, "varlume.internal");
+    const std::string cacheListing = privilegedXml("/SCANCACHEDIR?Name=" + prefix);
     EXPECT_EQ(cacheListing.find("site.example"), std::string::npos) << prefix;
     expectNothingOutside(prefix, false);
     fs::create_directories(home() + "/sub");

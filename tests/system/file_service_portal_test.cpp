@@ -1,7 +1,9 @@
 // The portal redirect, /REDIRECT and /SETPROXY over real sockets: the exact
 // Location and head order without keep-alive lines, the page quoting the
 // location, control bytes and quotes percent-encoded; the configuration
-// rewritten whole or not at all, never created, never from another site.
+// rewritten whole or not at all, never created, never from another site;
+// nothing of the privileged host changed by a navigation (only by its pages'
+// script), and its pages framed only by its own.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "support/file_service_fixture.h"
+#include "support/tree_snapshot.h"
 
 namespace {
 
@@ -108,9 +111,8 @@ TEST_F(FilePortal, ThePortalPageIsServedWithItsValuesReplaced) {
 }
 
 TEST_F(FilePortal, SetProxyRewritesOnlyTheTwoValues) {
-  const std::string priv = "varlume.internal";
   ASSERT_TRUE(sandbox::writeFile(configFile(), kConfig));
-  EXPECT_EQ(xml("/SETPROXY?Host=proxy1&Port=3128", priv), successXml());
+  EXPECT_EQ(privilegedXml("/SETPROXY?Host=proxy1&Port=3128"), successXml());
   EXPECT_EQ(sandbox::readFile(configFile()).value_or(""),
             "varlume=8080&proxyport=3128&proxyhost=proxy1&varlumeservices=45000&varlumeinternal=50000&range=500\r\n");
   EXPECT_EQ(sandbox::folderNames(fs::path(configFile()).parent_path().string()),
@@ -118,50 +120,102 @@ TEST_F(FilePortal, SetProxyRewritesOnlyTheTwoValues) {
 
   // The last pair carries the final line end, which stays.
   ASSERT_TRUE(sandbox::writeFile(configFile(), "varlume=8080&proxyport=0&proxyhost=old\r\n"));
-  EXPECT_EQ(xml("/SETPROXY?Host=new&Port=8081", priv), successXml());
+  EXPECT_EQ(privilegedXml("/SETPROXY?Host=new&Port=8081"), successXml());
   EXPECT_EQ(sandbox::readFile(configFile()).value_or(""), "varlume=8080&proxyport=8081&proxyhost=new\r\n");
 
   ASSERT_TRUE(sandbox::writeFile(configFile(), "varlume=8080&varlumeservices=45000"));
-  EXPECT_EQ(xml("/SETPROXY?Host=h&Port=1", priv), successXml());
+  EXPECT_EQ(privilegedXml("/SETPROXY?Host=h&Port=1"), successXml());
   EXPECT_EQ(sandbox::readFile(configFile()).value_or(""), "varlume=8080&varlumeservices=45000");
 }
 
 TEST_F(FilePortal, RefusedSettingsLeaveTheFileAsItWas) {
   const std::string priv = "varlume.internal";
+  const std::string script = servicetest::kScriptLine;
   ASSERT_TRUE(sandbox::writeFile(configFile(), kConfig));
   const std::string refused =
       errorXml("1080", "Proxy settings not saved. Host or Port holds a character the configuration cannot hold.");
-  EXPECT_EQ(xml("/SETPROXY?Host=a=b&Port=1", priv), refused);
-  EXPECT_EQ(request("POST", "/SETPROXY", priv, "", "Host=a\r\nb&Port=1").body, refused);
-  EXPECT_EQ(request("POST", "/SETPROXY", priv, "", "Host=a&Port=1\n").body, refused);
+  EXPECT_EQ(privilegedXml("/SETPROXY?Host=a=b&Port=1"), refused);
+  EXPECT_EQ(request("POST", "/SETPROXY", priv, script, "Host=a\r\nb&Port=1").body, refused);
+  EXPECT_EQ(request("POST", "/SETPROXY", priv, script, "Host=a&Port=1\n").body, refused);
   EXPECT_EQ(sandbox::readFile(configFile()).value_or(""), kConfig);
 
-  // A page of another site cannot set them, by Origin or by Referer; the privileged page can.
+  // A page of another site cannot set them, by Origin or by Referer, not
+  // even with the script's line; the privileged page's script can.
   const std::string other = errorXml("1090", "/SETPROXY not found or is a directory.");
-  EXPECT_EQ(request("GET", "/SETPROXY?Host=evil&Port=1", priv, "Origin: http://evil.example\r\n").body, other);
-  EXPECT_EQ(request("GET", "/SETPROXY?Host=evil&Port=1", priv, "Origin: null\r\n").body, other);
-  EXPECT_EQ(request("GET", "/SETPROXY?Host=evil&Port=1", priv, "Referer: http://evil.example/page\r\n").body, other);
-  for (const char* page : {"Referer: http://varlume.internal.evil.example/\r\n",
+  for (const char* page : {"Origin: http://evil.example\r\n", "Origin: null\r\n", "Referer: http://evil.example/page\r\n",
+                           "Referer: http://varlume.internal.evil.example/\r\n",
                            "Referer: http://varlume.internal:8080/page\r\n", "Origin: http://varlume.internal:8080\r\n"}) {
-    EXPECT_EQ(request("GET", "/SETPROXY?Host=evil&Port=1", priv, page).body, other) << page;
+    EXPECT_EQ(request("GET", "/SETPROXY?Host=evil&Port=1", priv, script + page).body, other) << page;
   }
   EXPECT_EQ(sandbox::readFile(configFile()).value_or(""), kConfig);
   EXPECT_EQ(request("GET", "/SETPROXY?Host=good&Port=2", priv,
-                    "Origin: http://varlume.internal\r\nReferer: http://varlume.internal/varlume/file/p.html\r\n")
+                    script + "Origin: http://varlume.internal\r\nReferer: http://varlume.internal/varlume/file/p.html\r\n")
                 .body,
             successXml());
   EXPECT_NE(sandbox::readFile(configFile()).value_or("").find("proxyhost=good"), std::string::npos);
 
   // A missing file is not made.
   fs::remove(configFile());
-  EXPECT_EQ(xml("/SETPROXY?Host=h&Port=1", priv),
+  EXPECT_EQ(privilegedXml("/SETPROXY?Host=h&Port=1"),
             errorXml("1080", "Proxy settings not saved. " + shown(configFile()) + " does not exist."));
   EXPECT_FALSE(fs::exists(configFile()));
   // Nor is one holding a NUL rewritten.
   ASSERT_TRUE(sandbox::writeFile(configFile(), std::string("proxyport=0&proxyhost=\0x", 24)));
-  EXPECT_EQ(xml("/SETPROXY?Host=h&Port=1", priv),
+  EXPECT_EQ(privilegedXml("/SETPROXY?Host=h&Port=1"),
             errorXml("1080", "Proxy settings not saved. " + shown(configFile()) + " is too long or holds a NUL byte."));
   EXPECT_EQ(sandbox::readFile(configFile()).value_or("").size(), 24u);
+}
+
+TEST_F(FilePortal, ThePrivilegedHostChangesNothingWithoutItsScriptsLine) {
+  // What a click on a link of the portal sends, framed or not: a navigation
+  // of the privileged host itself, with its Referer and no line of its own.
+  const std::string priv = "varlume.internal";
+  const std::string own = "Referer: http://varlume.internal/varlume/file/varlumeportal.html\r\n";
+  ASSERT_TRUE(sandbox::writeFile(configFile(), kConfig));
+  ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/varlume.internal/varlumeportal.html", "the portal"));
+  ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/varlume.internal/images/logo.png", "logo"));
+  ASSERT_TRUE(sandbox::writeFile(cache() + "/site.example/page.html", "kept"));
+  const sandbox::VLTreeSnapshot before = sandbox::snapshotTree(dataRoot());
+  const char* const commands[] = {
+      "/SETPROXY?Host=127.0.0.77&Port=3128",
+      "/STRINGFILE?Path=/&Name=varlumeportal.html&Data=%3Cscript%3E",
+      "/SAVEFILE?Path=images",
+      "/RENAME?Name=varlumeportal.html&NewName=gone.html",
+      "/REMOVEFILE?Name=varlumeportal.html",
+      "/REMOVEDIRECTORY?Name=images",
+      "/MKDIR?Name=made",
+      "/REMOVECACHEFILE?Name=site.example/page.html",
+      "/REMOVECACHEDIRECTORY?Name=site.example",
+      "/SCANCACHEDIR?Name=",
+  };
+  for (const char* command : commands) {
+    const std::string target = command;
+    const std::string path = target.substr(0, target.find('?'));
+    for (const std::string& head : {std::string(), own, own + "Origin: http://varlume.internal\r\n"}) {
+      SCOPED_TRACE(target + " " + head);
+      EXPECT_EQ(request("GET", target, priv, head).body, errorXml("1090", path + " not found or is a directory."));
+      EXPECT_EQ(request("POST", path, priv, head, target.substr(path.size() + (path.size() < target.size()))).body,
+                errorXml("1090", path + " not found or is a directory."));
+    }
+  }
+  EXPECT_EQ(sandbox::treeDifferences(before, sandbox::snapshotTree(dataRoot())), "");
+  EXPECT_EQ(sandbox::readFile(configFile()).value_or(""), kConfig);
+  // The same commands of any other site need no such line.
+  EXPECT_EQ(xml("/MKDIR?Name=made"), successXml());
+}
+
+TEST_F(FilePortal, PagesOfThePrivilegedHostAreFramedOnlyByItsOwn) {
+  ASSERT_TRUE(sandbox::writeFile(dataRoot() + "/varlume.internal/varlumeportal.html", "the portal"));
+  ASSERT_TRUE(sandbox::writeFile(home() + "/page.html", "a page"));
+  const std::string frameLines =
+      "\r\nX-Frame-Options: SAMEORIGIN\r\nContent-Security-Policy: frame-ancestors 'self'\r\n";
+  for (const char* target : {"/varlumeportal.html", "/GET?Path=varlumeportal.html", "/missing.html", "/GETVERSION"}) {
+    EXPECT_NE(get(target, "varlume.internal").head.find(frameLines), std::string::npos) << target;
+  }
+  const testsupport::HttpResponse page = get("/page.html");
+  EXPECT_EQ(page.body, "a page");
+  EXPECT_EQ(page.head.find("X-Frame-Options"), std::string::npos) << page.head;
+  EXPECT_EQ(page.head.find("frame-ancestors"), std::string::npos) << page.head;
 }
 
 TEST_F(FilePortal, ConcurrentSettingsLeaveOneWholeText) {
@@ -170,8 +224,7 @@ TEST_F(FilePortal, ConcurrentSettingsLeaveOneWholeText) {
   for (int i = 0; i < 20; ++i) {
     callers.emplace_back([this, i] {
       const std::string value = "host" + std::to_string(i);
-      EXPECT_EQ(xml("/SETPROXY?Host=" + value + "&Port=" + std::to_string(1000 + i), "varlume.internal"),
-                successXml());
+      EXPECT_EQ(privilegedXml("/SETPROXY?Host=" + value + "&Port=" + std::to_string(1000 + i)), successXml());
     });
   }
   for (std::thread& caller : callers) caller.join();

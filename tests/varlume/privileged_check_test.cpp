@@ -41,7 +41,8 @@ TEST(ServiceCommandGuard, OnlyTheOwnPageHostsRefererOrOriginLetsThemThrough) {
   EXPECT_FALSE(permitted("siteb.test", {"Origin: https://siteb.test:443"}));
   EXPECT_TRUE(permitted("siteb.test:8080", {"Referer: http://siteb.test:8080/x"}));
   EXPECT_TRUE(permitted("siteb.test/docs", {"Referer: http://siteb.test/docs/a"}));
-  EXPECT_TRUE(permitted(kPrivilegedHost, {std::string("Referer: http://") + kPrivilegedHost + "/portal"}));
+  EXPECT_TRUE(permitted(kPrivilegedHost,
+                        {std::string("Referer: http://") + kPrivilegedHost + "/portal", "X-Varlume-Command: 1"}));
   EXPECT_FALSE(permitted("siteb.test", {}));
   EXPECT_FALSE(permitted("siteb.test", {"Referer: http://pagea.test/"}));
   EXPECT_FALSE(permitted("siteb.test", {"Origin: null"}));
@@ -53,6 +54,30 @@ TEST(ServiceCommandGuard, OnlyTheOwnPageHostsRefererOrOriginLetsThemThrough) {
   // A command that changes nothing needs no referrer.
   std::vector<std::string> bare{"GET /SCANDIR HTTP/1.1\r\n", "Host: a\r\n", "\r\n"};
   EXPECT_TRUE(serviceCommandPermitted("file", bare[0], bare, "a"));
+}
+
+TEST(ServiceCommandGuard, APrivilegedPagesChangingCommandNeedsItsScriptsLine) {
+  const std::string own = std::string("Referer: http://") + kPrivilegedHost + "/varlume/file/varlumeportal.html";
+  auto permitted = [&](const std::string& service, const std::string& path, const std::string& pageHost,
+                       const std::vector<std::string>& headers) {
+    const std::string line = "GET " + path + " HTTP/1.1\r\n";
+    std::vector<std::string> lines{line, "Host: " + pageHost + "\r\n"};
+    for (const std::string& header : headers) lines.push_back(header + "\r\n");
+    lines.push_back("\r\n");
+    return serviceCommandPermitted(service, line, lines, pageHost);
+  };
+  // A click on the portal's link is the portal's own navigation: its
+  // Referer alone no longer lets a changing command through.
+  EXPECT_FALSE(permitted("file", "/SETPROXY?Host=a&Port=1", kPrivilegedHost, {own}));
+  EXPECT_FALSE(permitted("event", "/ADDCROSSSITEUSER?Domain=a", kPrivilegedHost, {own}));
+  EXPECT_FALSE(permitted("file", "/STRINGFILE?Path=x.html", "VARLUME.INTERNAL", {own}));
+  EXPECT_FALSE(permitted("file", "/SETPROXY", kPrivilegedHost, {own, "X-Varlume-Commander: 1"}));
+  EXPECT_FALSE(permitted("file", "/SETPROXY", kPrivilegedHost, {"Referer: http://evil.test/", "X-Varlume-Command: 1"}));
+  EXPECT_TRUE(permitted("file", "/SETPROXY?Host=a&Port=1", kPrivilegedHost, {own, "X-Varlume-Command: settings"}));
+  EXPECT_TRUE(permitted("event", "/ADDCROSSSITEUSER", kPrivilegedHost, {own, "x-varlume-command:"}));
+  // What changes nothing, and the changing commands of any other site, as before.
+  EXPECT_TRUE(permitted("file", "/varlumeportal.html", kPrivilegedHost, {}));
+  EXPECT_TRUE(permitted("file", "/SAVEFILE", "siteb.test", {"Referer: http://siteb.test/"}));
 }
 
 }  // namespace

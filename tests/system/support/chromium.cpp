@@ -10,12 +10,6 @@ namespace {
 
 const char* const kCandidates[] = {"/usr/bin/chromium", "/usr/bin/chromium-browser"};
 
-std::string chromiumPath() {
-  for (const char* path : kCandidates) {
-    if (::access(path, X_OK) == 0) return path;
-  }
-  return std::string();
-}
 
 std::string firstLine(const std::string& text) {
   // Chromium's own log lines start with "[pid:tid:...]"; the first one that
@@ -31,6 +25,32 @@ std::string firstLine(const std::string& text) {
 }
 
 }  // namespace
+
+std::string chromiumPath() {
+  for (const char* path : kCandidates) {
+    if (::access(path, X_OK) == 0) return path;
+  }
+  return std::string();
+}
+
+std::vector<std::string> chromiumArguments(const std::string& folder, int proxyPort, const std::string& features) {
+  return {
+      "--headless",
+      "--no-sandbox",  // the tests may run as root
+      "--disable-gpu",
+      "--disable-dev-shm-usage",
+      "--no-first-run",
+      "--no-default-browser-check",
+      "--disable-background-networking",
+      "--disable-component-update",
+      "--disable-sync",
+      "--disable-extensions",
+      "--disable-features=HttpsUpgrades,HttpsFirstBalancedModeAutoEnable,MediaRouter" + features,
+      "--user-data-dir=" + folder + "/profile",
+      "--proxy-server=127.0.0.1:" + std::to_string(proxyPort),
+      "--proxy-bypass-list=<-loopback>",
+  };
+}
 
 VLChromium::VLChromium(sandbox::VLSandbox& box, int proxyPort)
     : box_(box), proxyPort_(proxyPort), folder_(box.makeFolder("chromium")) {}
@@ -71,22 +91,7 @@ bool VLChromium::run(std::vector<std::string> arguments, std::string& output, in
   if (program.empty()) return false;
   const std::string outFile = folder_ + "/out-" + std::to_string(++runs_) + ".txt";
   const std::string errFile = folder_ + "/err-" + std::to_string(runs_) + ".txt";
-  std::vector<std::string> all = {
-      "--headless",
-      "--no-sandbox",  // the tests may run as root
-      "--disable-gpu",
-      "--disable-dev-shm-usage",
-      "--no-first-run",
-      "--no-default-browser-check",
-      "--disable-background-networking",
-      "--disable-component-update",
-      "--disable-sync",
-      "--disable-extensions",
-      "--disable-features=HttpsUpgrades,HttpsFirstBalancedModeAutoEnable,MediaRouter",
-      "--user-data-dir=" + folder_ + "/profile",
-      "--proxy-server=127.0.0.1:" + std::to_string(proxyPort_),
-      "--proxy-bypass-list=<-loopback>",
-  };
+  std::vector<std::string> all = chromiumArguments(folder_, proxyPort_);
   all.insert(all.end(), arguments.begin(), arguments.end());
   sandbox::VLChildProgram browser;
   // A group of its own, so every helper process it starts ends with it.

@@ -11,6 +11,13 @@
 
 namespace browsertest {
 
+// Chromium's program; empty when it is not installed.
+std::string chromiumPath();
+// The arguments of every run: headless, a profile in `folder`, every request
+// through the proxy; `features` (",Name,...") are disabled as well.
+std::vector<std::string> chromiumArguments(const std::string& folder, int proxyPort,
+                                           const std::string& features = "");
+
 class VLChromium {
  public:
   VLChromium(sandbox::VLSandbox& box, int proxyPort);

@@ -167,10 +167,11 @@ HttpResponse VLEventService::get(const std::string& target, const char* host, co
   return response;
 }
 
-HttpResponse VLEventService::post(const std::string& path, const std::string& body, const char* host) {
+HttpResponse VLEventService::post(const std::string& path, const std::string& body, const char* host,
+                                  const std::string& headers) {
   const std::string request = "POST " + path + " HTTP/1.1\r\nHost: " + host +
-                              "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n" + body;
+                              "\r\nContent-Type: application/x-www-form-urlencoded\r\n" + headers +
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   HttpResponse response;
   EXPECT_TRUE(exchange(port, request, response)) << path << " " << body;
   return response;

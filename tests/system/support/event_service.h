@@ -10,6 +10,7 @@
 
 #include "support/loopback_client.h"
 #include "support/sandbox.h"
+#include "support/script_line.h"
 #include "support/service_process.h"
 
 namespace eventtest {
@@ -23,6 +24,7 @@ inline constexpr char kUnknown[] =
     "<Varlume><ErrorCode>1</ErrorCode><ErrorReason>Command not recognised by varlumeevent.</ErrorReason>"
     "<VarlumeEvent></VarlumeEvent></Varlume>";
 inline constexpr char kNoEventHead[] = "HTTP/1.1 500 Internal server error\r\n";
+using servicetest::kScriptLine;
 
 std::string errorBody(int code, const std::string& reason);
 
@@ -59,9 +61,14 @@ class VLEventService : public ::testing::Test {
   bool start(const std::vector<std::string>& arguments = {});
   // "GET <target>" with a Host line (none when host is null) and `headers`.
   HttpResponse get(const std::string& target, const char* host = "site.example", const std::string& headers = "");
-  // A form POST of `body` to `path`.
-  HttpResponse post(const std::string& path, const std::string& body, const char* host = "site.example");
-  HttpResponse privileged(const std::string& target) { return get(target, "varlume.internal"); }
+  // A form POST of `body` to `path`, with `headers`.
+  HttpResponse post(const std::string& path, const std::string& body, const char* host = "site.example",
+                    const std::string& headers = "");
+  // A command of the privileged host as its pages' script sends it.
+  HttpResponse privileged(const std::string& target) { return get(target, "varlume.internal", kScriptLine); }
+  HttpResponse privilegedPost(const std::string& path, const std::string& body) {
+    return post(path, body, "varlume.internal", kScriptLine);
+  }
 
   // System paths under the sandbox's data root.
   std::string dataRoot();

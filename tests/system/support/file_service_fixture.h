@@ -12,6 +12,7 @@
 
 #include "support/loopback_client.h"
 #include "support/sandbox.h"
+#include "support/script_line.h"
 #include "support/service_process.h"
 
 namespace filetest {
@@ -47,6 +48,11 @@ class FileServiceTest : public ::testing::Test {
   // The body of a GET (the envelope of a command).
   std::string xml(const std::string& target, const std::string& host = "site.example") {
     return get(target, host).body;
+  }
+  // The envelope of a command of the privileged host as its pages' script
+  // sends it.
+  std::string privilegedXml(const std::string& target) {
+    return request("GET", target, "varlume.internal", servicetest::kScriptLine).body;
   }
   HttpResponse upload(const std::string& target, const std::vector<Upload>& uploads,
                       const std::string& host = "site.example");

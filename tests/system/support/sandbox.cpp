@@ -131,6 +131,7 @@ bool VLChildProgram::spawn(const std::string& path, const std::vector<std::strin
     posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
+  for (const auto& [number, descriptor] : handed_) posix_spawn_file_actions_adddup2(&actions, descriptor, number);
   posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sandbox {
@@ -74,6 +75,10 @@ class VLChildProgram {
   bool running();
   // Kills the program (SIGKILL), and its group for startInGroup, and reaps it.
   void stop();
+  // Descriptors the next start hands to the program: (the program's number,
+  // the caller's descriptor) pairs; the caller's numbers must lie above every
+  // number the program gets.
+  void handOn(std::vector<std::pair<int, int>> descriptors) { handed_ = std::move(descriptors); }
   // The program's process id; -1 before a start.
   pid_t pid() const { return pid_; }
 
@@ -83,6 +88,7 @@ class VLChildProgram {
              const std::string& workingFolder, const std::vector<std::string>& environment,
              const std::string& outputFile, const std::string& errorFile, bool ownGroup);
 
+  std::vector<std::pair<int, int>> handed_;
   pid_t pid_ = -1;
   pid_t group_ = -1;  // the program's own process group; -1 when none
   int status_ = 0;
