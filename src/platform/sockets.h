@@ -115,6 +115,7 @@ bool sendAll(Socket socket, const void* data, std::size_t length, int timeoutMs)
 // file cache straight to the socket, waiting at most `timeoutMs` for the
 // peer to take it. 1 sent, 0 the file could not be opened (nothing sent),
 // -1 the send failed or timed out. `size` (when given) gets the file's size.
+// The calling thread holds SIGPIPE blocked from its first call on.
 int sendFileContents(Socket socket, const std::string& path, int timeoutMs,
                      std::uint64_t* size = nullptr);
 
