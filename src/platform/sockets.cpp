@@ -130,6 +130,27 @@ int remainingMs(std::int64_t deadline) {
   return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
 }
 
+// SIGPIPE blocked for the calling thread, once per thread.
+void holdPipeSignalOnThisThread() {
+  thread_local bool held = false;
+  if (held) return;
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  held = pthread_sigmask(SIG_BLOCK, &pipe, nullptr) == 0;
+}
+
+// A SIGPIPE waiting on the calling thread (which holds it blocked) is
+// taken away unseen.
+void takeBackPipeSignal() {
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  const timespec none = {0, 0};
+  while (sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
+  }
+}
+
 int resolverError(int code) {
   switch (code) {
     case EAI_NONAME: return kErrHostNotFound;
@@ -605,28 +626,11 @@ int sendFileContents(Socket socket, const std::string& path, int timeoutMs, std:
     }
   } restorer{entry->descriptor, flags, blocking};
   // sendfile takes no MSG_NOSIGNAL: a peer that closed must not raise
-  // SIGPIPE in a program that did not ignore it, so the signal is held for
-  // this thread during the call and one the call raised is taken back.
-  struct PipeSignalHeld {
-    sigset_t pipe, previous;
-    bool pendingBefore = false;
-    PipeSignalHeld() {
-      sigemptyset(&pipe);
-      sigaddset(&pipe, SIGPIPE);
-      sigset_t pending;
-      pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-      pthread_sigmask(SIG_BLOCK, &pipe, &previous);
-    }
-    ~PipeSignalHeld() {
-      sigset_t pending;
-      if (!pendingBefore && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-        const timespec none = {0, 0};
-        while (sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
-        }
-      }
-      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    }
-  } held;
+  // SIGPIPE in a program that did not ignore it. A thread that sends files
+  // keeps the signal blocked from its first such send on (blocking and
+  // restoring it around every send cost four system calls an answer), and
+  // one that a failed send raised is taken back at once.
+  holdPipeSignalOnThisThread();
   off_t offset = 0;
   const off_t length = status.st_size;
   while (offset < length) {
@@ -640,6 +644,7 @@ int sendFileContents(Socket socket, const std::string& path, int timeoutMs, std:
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       int saved = errno;
+      takeBackPipeSignal();
       if (closedUnderCall(entry)) return -1;
       failWith(sendError(entry, saved));
       return -1;

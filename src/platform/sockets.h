@@ -124,6 +124,7 @@ bool sendAll(Socket socket, const void* data, std::size_t length, int timeoutMs)
 // file cache straight to the socket, giving up when the peer takes nothing
 // for `timeoutMs`. 1 sent, 0 the file could not be opened (nothing sent),
 // -1 the send failed or timed out. `size` (when given) gets the file's size.
+// The calling thread holds SIGPIPE blocked from its first call on.
 int sendFileContents(Socket socket, const std::string& path, int timeoutMs,
                      std::uint64_t* size = nullptr);
 

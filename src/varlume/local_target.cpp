@@ -72,8 +72,8 @@ bool namesThisMachine(const std::string& hostText) {
   VLNameFacts facts;
   platform::localHostName(facts.machineName);
   facts.interfaces = platform::interfaceAddresses();
+  if (nameIsThisMachine(hostText, facts)) return true;  // the text tells
   const std::string host = bareHost(hostText);
-  if (textNamesThisMachine(hostText, host, facts.machineName, facts.interfaces)) return true;
   std::uint32_t address = 0;
   if (platform::numericIPv4(host, address)) return false;  // an address elsewhere: nothing to look up
   facts.resolved = platform::resolveHost(host);

@@ -201,6 +201,8 @@ bool VLRelayFraming::parseHead(VLRelaySink& sink) {
     std::size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
     std::string name = toUpper(line.substr(0, colon));
+    // Only the three lines read here need their value.
+    if (name != "KEEP-ALIVE" && name != "CONNECTION" && name != "CONTENT-TYPE") continue;
     std::string value = line.substr(colon + 1);
     std::string upper = toUpper(value);
     if (name == "KEEP-ALIVE") {

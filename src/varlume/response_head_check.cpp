@@ -60,17 +60,17 @@ VLHeadFraming refuse(const char* reason) {
 }  // namespace
 
 VLHeadFraming checkHeadFraming(const std::string& head, bool http10) {
+  // The head is looked at in place: no copy of it or of a line.
+  const std::string_view text(head);
   // A CR that ends no line, or a NUL, is read as a line end by some readers.
-  for (std::size_t i = 0; i < head.size(); ++i) {
-    if (head[i] == '\0') return refuse("NUL in the head");
-    if (head[i] == '\r' && (i + 1 >= head.size() || head[i + 1] != '\n')) return refuse("bare CR in the head");
+  if (text.find('\0') != std::string_view::npos) return refuse("NUL in the head");
+  for (std::size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', cr + 1)) {
+    if (cr + 1 >= text.size() || text[cr + 1] != '\n') return refuse("bare CR in the head");
   }
   std::vector<std::string> codings;
   bool transferEncoding = false;
   int lengths = 0;
   VLHeadFraming framing;
-  // The lines are looked at in place: no copy of the head or of a line.
-  const std::string_view text(head);
   std::size_t lineStart = text.find('\n');
   lineStart = lineStart == std::string_view::npos ? text.size() : lineStart + 1;
   while (lineStart < text.size()) {
@@ -85,8 +85,8 @@ VLHeadFraming checkHeadFraming(const std::string& head, bool http10) {
     if (colon == std::string_view::npos) return refuse("line without a colon");
     const std::string_view name = line.substr(0, colon);
     if (!isToken(name)) return refuse("field name that is no token");
-    const std::string_view value = trimBlanks(line.substr(colon + 1));
     if (namedNoCase(name, "TRANSFER-ENCODING")) {
+      const std::string_view value = trimBlanks(line.substr(colon + 1));
       transferEncoding = true;
       std::size_t from = 0;
       while (from <= value.size()) {
@@ -97,6 +97,7 @@ VLHeadFraming checkHeadFraming(const std::string& head, bool http10) {
         if (!element.empty()) codings.push_back(element);
       }
     } else if (namedNoCase(name, "CONTENT-LENGTH")) {
+      const std::string_view value = trimBlanks(line.substr(colon + 1));
       std::int64_t n = 0;
       if (!parseDigits(std::string(value), n)) return refuse("Content-Length that is no number");
       if (lengths > 0 && n != framing.length) return refuse("differing Content-Length lines");
