@@ -56,6 +56,8 @@ void VLClient::assignTarget(const VLClient& other) {
   pendingMethods_.clear();
   host_ = other.host_;
   port_ = other.port_;
+  upstreamTarget_.clear();
+  upstreamTargetPort_ = 0;
 }
 
 int VLClient::connectTo(const std::string& host, int port) {
@@ -64,8 +66,11 @@ int VLClient::connectTo(const std::string& host, int port) {
   std::string trimmed = trim(host, true);
   if (trimmed.empty() || port < 0) return 0;
   if (socket_.load() != platform::kInvalidSocket) closeSockets();
-  host_ = trimmed;
-  port_ = port == 0 ? 80 : port;
+  // Unchanged fields are not written: the connection thread may be reading
+  // them while a relay reconnects.
+  const int connectedPort = port == 0 ? 80 : port;
+  if (host_ != trimmed) host_ = trimmed;
+  if (port_ != connectedPort) port_ = connectedPort;
   {
     VLAppLock lock(kRecordMutex);
     if (!run_.running()) pending_.clear();
@@ -112,11 +117,16 @@ int VLClient::connectForRequest() {
   if (upstreamIsSelf()) return connectToWebTarget(host_, port_);
   if (serviceOffset(host_) >= 0) return connectTo(host_, port_);
   if (!proxyHost.empty() && proxyPort != -1) {
-    // The upstream proxy connects to the target: its name tells.
-    const int port = port_ == 0 ? 80 : port_;
-    const bool here = namesThisMachine(host_);
+    // The upstream proxy connects to the target: its name tells. Once
+    // connected the client's host is the proxy's; a reconnection is still
+    // for the target the connection was made for.
+    const std::string target = upstreamTarget_.empty() ? host_ : upstreamTarget_;
+    const int port = upstreamTarget_.empty() ? (port_ == 0 ? 80 : port_) : upstreamTargetPort_;
+    const bool here = namesThisMachine(target);
     if (!passesLocalTest(here, port)) return 0;
-    if (connectTo(proxyHost, proxyPort) == 0) return 0;  // the client's host is the proxy's now
+    if (upstreamTarget_ != target) upstreamTarget_ = target;
+    if (upstreamTargetPort_ != port) upstreamTargetPort_ = port;
+    if (connectTo(proxyHost, proxyPort) == 0) return 0;
     targetHere_ = here;
     targetPort_ = port;
     return 1;
@@ -238,7 +248,10 @@ void VLClient::queueRecordLocked(const VLRequestRecord& record, const std::strin
 }
 
 bool VLClient::matchesTarget(const std::string& host, int port) const {
-  return equalsIgnoreCase(trim(host, true), trim(host_, true)) && (port == 0 || port == port_);
+  const bool upstream = !upstreamTarget_.empty();
+  const int mine = upstream ? upstreamTargetPort_ : port_;
+  return equalsIgnoreCase(trim(host, true), trim(upstream ? upstreamTarget_ : host_, true)) &&
+         (port == 0 || port == mine);
 }
 
 bool VLClient::keepAliveOver() const {

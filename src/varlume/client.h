@@ -79,7 +79,8 @@ class VLClient : public VLObject {
   // Appends a record for request `id` and its method (under mutex 0).
   void queueRequest(int id, const std::string& method);
 
-  // Reuse tests.
+  // Reuse tests. A client connected through the upstream proxy matches the
+  // target it was connected for (its host and port are the proxy's).
   bool matchesTarget(const std::string& host, int port) const;
   bool keepAliveOver() const;
   bool isReusable() const { return false; }
@@ -164,6 +165,11 @@ class VLClient : public VLObject {
   std::atomic<platform::Socket> socket_{platform::kInvalidSocket};
   int port_ = 0;
   std::string host_;
+  // The target a connection through the upstream proxy was made for (set
+  // by connectForRequest, cleared by assignTarget); empty when the client
+  // connects to host_ itself.
+  std::string upstreamTarget_;
+  int upstreamTargetPort_ = 0;
   std::string pendingMethods_;
   std::string pending_;
   std::vector<VLRequestRecord> records_;

@@ -6,7 +6,9 @@
 // proxy in absolute form.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/loopback_client.h"
@@ -140,6 +142,45 @@ TEST_F(ProxyServices, UpstreamProxyGetsTheAbsoluteFormServicesStayLocal) {
     EXPECT_EQ(upstream.received().back().head, c.head);
   }
   expectServiceForms();
+}
+
+// Requests one after another on one browser connection through an upstream
+// proxy that keeps its connections: each gets its own answer, all travel on
+// the one connection the upstream kept, and when the upstream drops it
+// unannounced the next request is sent once more on a new one.
+TEST_F(ProxyServices, RequestsInARowThroughTheUpstreamUseTheConnectionItKept) {
+  VLOriginServer upstream([](const VLReceived& request) {
+    VLReply reply = VLReply::withLength("upstream answer to " + request.path(),
+                                        "Keep-Alive: timeout=100, max=1000\r\n");
+    if (request.path().find("/then-close") != std::string::npos) reply.after = VLReply::After::Close;
+    return reply;
+  });
+  ASSERT_TRUE(upstream.listening());
+  start({"-x", "127.0.0.1", "-y", std::to_string(upstream.port())});
+  testsupport::LoopbackClient browser(proxy.port());
+  ASSERT_TRUE(browser.connected());
+  std::vector<std::string> sent;
+  auto get = [&](const std::string& path) {
+    const std::string url = "http://site.example" + path;
+    sent.push_back(url);
+    if (!browser.send("GET " + url + " HTTP/1.1\r\nHost: site.example\r\n\r\n")) return std::string("not sent");
+    testsupport::HttpResponse response;
+    if (!browser.readResponse(response, false, kAnswerMs)) return std::string("no answer");
+    if (response.head.compare(0, 15, "HTTP/1.1 200 OK") != 0) return response.head;
+    return response.body;
+  };
+  for (int i = 0; i < 60; ++i) {
+    const std::string path = "/notes/" + std::to_string(i) + ".txt";
+    ASSERT_EQ(get(path), "upstream answer to http://site.example" + path) << i;
+  }
+  EXPECT_EQ(upstream.connections(), 1);
+  ASSERT_EQ(get("/notes/then-close.txt"), "upstream answer to http://site.example/notes/then-close.txt");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the close reaches the proxy
+  EXPECT_EQ(get("/notes/after.txt"), "upstream answer to http://site.example/notes/after.txt");
+  EXPECT_EQ(upstream.connections(), 2);
+  std::vector<std::string> paths;
+  for (const VLReceived& request : upstream.received()) paths.push_back(request.path());
+  EXPECT_EQ(paths, sent);
 }
 
 // The Host line a web request leaves with names the target's authority:

@@ -45,12 +45,29 @@ TEST(Client, UpstreamProxyAndTheProxyItself) {
   VLTestListener target;
   proxyHost = "127.0.0.1";
   proxyPort = upstream.port();
-  VLClient viaProxy("127.0.0.1", target.port());
+  VLClient viaProxy("a.example", 8081);
+  viaProxy.setMayReachThisMachine(false);
   EXPECT_EQ(viaProxy.connectForRequest(), 1);
-  EXPECT_NE(upstream.accept(), platform::kInvalidSocket);
-  // Connected through the proxy, the client names the proxy as its target.
+  platform::Socket accepted = upstream.accept();
+  EXPECT_NE(accepted, platform::kInvalidSocket);
+  platform::closeSocket(accepted);
+  // Connected through the proxy, the client names the proxy as its host and
+  // port, yet it serves the target it was connected for, and connecting
+  // again goes through the proxy for that target, never to the proxy's name.
+  EXPECT_EQ(viaProxy.host(), "127.0.0.1");
   EXPECT_EQ(viaProxy.port(), upstream.port());
-  EXPECT_FALSE(viaProxy.matchesTarget("127.0.0.1", target.port()));
+  EXPECT_TRUE(viaProxy.matchesTarget("A.example", 8081));
+  EXPECT_FALSE(viaProxy.matchesTarget("127.0.0.1", upstream.port()));
+  EXPECT_FALSE(viaProxy.matchesTarget("a.example", 80));
+  EXPECT_EQ(viaProxy.connectForRequest(), 1);
+  EXPECT_EQ(viaProxy.localRefusal(), VLLocalRefusal::None);
+  accepted = upstream.accept();
+  EXPECT_NE(accepted, platform::kInvalidSocket);
+  platform::closeSocket(accepted);
+  // Given another target, it serves that one.
+  viaProxy.assignTarget(VLClient("b.example", 80));
+  EXPECT_TRUE(viaProxy.matchesTarget("b.example", 80));
+  EXPECT_FALSE(viaProxy.matchesTarget("a.example", 8081));
   // An upstream proxy that is this proxy (localhost or 127.x at the
   // listening port) is skipped: the request goes straight to its target.
   for (const char* self : {"localhost", "127.0.0.1"}) {
