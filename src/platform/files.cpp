@@ -177,6 +177,25 @@ bool copyAll(int source, int target) {
   }
 }
 
+// A temporary file beside `to` holding all of `from`, open for writing;
+// -1 (lastError set, nothing left behind) on any failure.
+int copyIntoTemporaryBeside(const std::string& from, const std::string& to, std::string& temporary) {
+  int source = openRegular(from, O_RDONLY);
+  if (source < 0) return -1;
+  int target = createTemporaryBeside(to, temporary);
+  if (target < 0) {
+    closeKeepingErrno(source);
+    return -1;
+  }
+  const bool copied = copyAll(source, target);
+  closeKeepingErrno(source);
+  if (!copied) {
+    discardTemporary(target, temporary);
+    return -1;
+  }
+  return target;
+}
+
 }  // namespace
 
 FileError lastFileError() { return lastError; }
@@ -347,37 +366,19 @@ bool writeFileAtomic(const std::string& path, const std::string& contents) {
 }
 
 bool copyFileAtomic(const std::string& from, const std::string& to) {
-  int source = openRegular(from, O_RDONLY);
-  if (source < 0) return false;
   std::string temporary;
-  int target = createTemporaryBeside(to, temporary);
-  if (target < 0) {
-    closeKeepingErrno(source);
-    return false;
-  }
-  const bool copied = copyAll(source, target);
-  closeKeepingErrno(source);
-  if (!copied) {
-    discardTemporary(target, temporary);
-    return false;
-  }
+  int target = copyIntoTemporaryBeside(from, to, temporary);
+  if (target < 0) return false;
   return commitTemporary(target, temporary, to);
 }
 
 bool moveFileNoReplace(const std::string& from, const std::string& to) {
   if (renameNoReplace(from, to)) return true;
   if (lastError != FileError::CrossDevice) return false;
-  int source = openRegular(from, O_RDONLY);
-  if (source < 0) return false;
   std::string temporary;
-  int target = createTemporaryBeside(to, temporary);
-  if (target < 0) {
-    closeKeepingErrno(source);
-    return false;
-  }
-  const bool copied = copyAll(source, target);
-  closeKeepingErrno(source);
-  bool okay = copied && (::fsync(target) == 0 || failWithErrno());
+  int target = copyIntoTemporaryBeside(from, to, temporary);
+  if (target < 0) return false;
+  bool okay = ::fsync(target) == 0 || failWithErrno();
   if (::close(target) != 0 && okay) okay = failWithErrno();
   // The copy takes the name only when nothing has it, as a rename would.
   okay = okay && renameNoReplace(fromSystemPath(temporary), to);

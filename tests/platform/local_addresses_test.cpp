@@ -8,16 +8,11 @@
 #include <cstring>
 
 #include "platform/name_lookup.h"
+#include "support/host_address_text.h"
 
 namespace {
 
-platform::HostAddress v6(const char* text) {
-  in6_addr parsed{};
-  EXPECT_EQ(::inet_pton(AF_INET6, text, &parsed), 1) << text;
-  std::array<std::uint8_t, 16> bytes;
-  std::memcpy(bytes.data(), &parsed, bytes.size());
-  return platform::HostAddress::ipv6(bytes);
-}
+using testaddress::v6;
 
 TEST(LocalAddresses, LoopbackAnyAndEveryInterfaceAddressAreThisMachine) {
   for (const char* text : {"127.0.0.1", "127.255.0.2", "0.0.0.0"}) {

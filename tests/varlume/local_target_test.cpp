@@ -12,8 +12,12 @@
 
 #include "platform/sockets.h"
 #include "varlume/settings.h"
+#include "support/host_address_text.h"
 
 namespace {
+
+using testaddress::v4;
+using testaddress::v6;
 
 struct LocalCase {
   const char* name;
@@ -69,20 +73,6 @@ TEST(LocalTargetNoticePorts, APortPastTheRangeIsOwnOnlyOnceAListenerTookIt) {
   EXPECT_TRUE(isOwnPort(60010));
   EXPECT_EQ(localTargetRefusal(true, 60010, true), VLLocalRefusal::OwnPort);
   EXPECT_FALSE(isOwnPort(60011));
-}
-
-platform::HostAddress v4(const char* text) {
-  std::uint32_t address = 0;
-  EXPECT_TRUE(platform::numericIPv4(text, address)) << text;
-  return platform::HostAddress::ipv4(address);
-}
-
-platform::HostAddress v6(const char* text) {
-  in6_addr parsed{};
-  EXPECT_EQ(::inet_pton(AF_INET6, text, &parsed), 1) << text;
-  std::array<std::uint8_t, 16> bytes;
-  std::memcpy(bytes.data(), &parsed, bytes.size());
-  return platform::HostAddress::ipv6(bytes);
 }
 
 struct NameCase {
