@@ -76,15 +76,26 @@ std::vector<std::string> filesBelow(const std::string& root) {
 // 4 KiB blocks (at least one), every folder one block.
 std::uintmax_t cacheFootprint(const std::string& root) {
   constexpr std::uintmax_t kBlock = 4096;
+  // The proxy may be removing old copies while the folder is walked: a walk
+  // that met a vanished entry is made again, so the total is of one moment.
   std::uintmax_t total = 0;
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_directory()) {
-      total += kBlock;
-    } else {
-      total += std::max<std::uintmax_t>((it->file_size() + kBlock - 1) / kBlock, 1) * kBlock;
+  for (int walk = 0; walk < 100; ++walk) {
+    total = 0;
+    bool whole = true;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+         whole && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+      if (error) break;
+      const bool folder = it->is_directory(error);
+      const std::uintmax_t size = folder || error ? 0 : it->file_size(error);
+      if (error) {
+        whole = false;
+        break;
+      }
+      total += folder ? kBlock : std::max<std::uintmax_t>((size + kBlock - 1) / kBlock, 1) * kBlock;
     }
+    if (whole && !error) return total;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return total;
 }
