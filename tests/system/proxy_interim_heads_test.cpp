@@ -49,16 +49,6 @@ class ProxyInterimHeads : public ::testing::Test {
     const std::string authority = "127.0.0.1:" + std::to_string(web.port());
     return "GET http://" + authority + path + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n";
   }
-  // Bytes of the part files in the temporary folder.
-  std::uintmax_t partBytes() {
-    std::uintmax_t bytes = 0;
-    std::error_code error;
-    for (const std::string& name : proxy.partFiles()) {
-      const std::uintmax_t size = std::filesystem::file_size(proxy.tempFolder() + name, error);
-      if (!error) bytes += size;
-    }
-    return bytes;
-  }
 
   std::shared_ptr<std::atomic<bool>> firstGoesOn = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<std::atomic<bool>> finalGoesOn = std::make_shared<std::atomic<bool>>(false);
@@ -82,7 +72,7 @@ TEST_F(ProxyInterimHeads, ThousandsOfHintsBehindAnotherAnswerMakeFewPartFiles) {
   ASSERT_TRUE(proxytest::sendText(socket, webRequest("/first") + webRequest("/hints")));
   const std::string hints = allHints();
   // Every hint has reached the temporary folder while the first answer waits.
-  EXPECT_TRUE(sandbox::waitUntil([&] { return partBytes() >= hints.size(); }, kAnswerMs)) << partBytes();
+  EXPECT_TRUE(sandbox::waitUntil([&] { return proxy.partFileBytes() >= hints.size(); }, kAnswerMs)) << proxy.partFileBytes();
   EXPECT_LE(proxy.partFiles().size(), 16u);
 
   firstGoesOn->store(true);

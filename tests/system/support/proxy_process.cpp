@@ -92,13 +92,25 @@ bool VLProxyProcess::start(sandbox::VLSandbox& box, int servicesPort,
 }
 
 ::testing::AssertionResult noPartFilesLeft(const VLProxyProcess& proxy) {
-  if (sandbox::waitUntil([&] { return proxy.partFiles().empty(); }, 5000)) {
+  // Parts an origin still sends after an answer was given up go as they are
+  // announced: on a loaded machine that can take a while.
+  if (sandbox::waitUntil([&] { return proxy.partFiles().empty(); }, 30000)) {
     return ::testing::AssertionSuccess();
   }
   ::testing::AssertionResult failure = ::testing::AssertionFailure();
   failure << "part files left:";
   for (const std::string& name : proxy.partFiles()) failure << " " << name;
   return failure;
+}
+
+std::uintmax_t VLProxyProcess::partFileBytes() const {
+  std::uintmax_t bytes = 0;
+  std::error_code error;
+  for (const std::string& name : partFiles()) {
+    const std::uintmax_t size = std::filesystem::file_size(tempFolder_ + name, error);
+    if (!error) bytes += size;
+  }
+  return bytes;
 }
 
 std::vector<std::string> VLProxyProcess::partFiles() const {

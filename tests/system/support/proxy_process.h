@@ -5,6 +5,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ class VLProxyProcess {
   const std::string& tempFolder() const { return tempFolder_; }
   // The part files ("vl*.tmp") in the temporary folder.
   std::vector<std::string> partFiles() const;
+  // The bytes those part files hold (one gone meanwhile counts nothing).
+  std::uintmax_t partFileBytes() const;
 
  private:
   sandbox::VLChildProgram child_;
